@@ -1,0 +1,21 @@
+# Native build: the portable logic with fakes of the Win32 layer, unit-tested
+# under AddressSanitizer and UBSan.
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+set(WARNINGS -Wall -Wextra -Werror)
+
+add_library(tavsn_portable STATIC ${PORTABLE_SOURCES} ${FAKE_SOURCES})
+target_include_directories(tavsn_portable PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
+target_compile_options(tavsn_portable PUBLIC ${WARNINGS} ${SANITIZE} -g -O1)
+target_link_options(tavsn_portable PUBLIC ${SANITIZE})
+target_link_libraries(tavsn_portable PUBLIC Threads::Threads)
+
+if(NOT TEST_SOURCES)
+  return()
+endif()
+add_executable(tavsn_native_tests ${TEST_SOURCES})
+target_link_libraries(tavsn_native_tests PRIVATE tavsn_portable GTest::gtest GTest::gtest_main GTest::gmock)
+include(GoogleTest)
+gtest_discover_tests(tavsn_native_tests DISCOVERY_TIMEOUT 60)

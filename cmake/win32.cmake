@@ -1,0 +1,34 @@
+# win32 build: the real DLL, its console programs and the Wine tests.
+add_library(tavsn_objects OBJECT ${PORTABLE_SOURCES} ${WIN32_SOURCES})
+target_include_directories(tavsn_objects PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
+target_compile_options(tavsn_objects PUBLIC ${TAVSN_WIN32_FLAGS} -Os)
+target_compile_definitions(tavsn_objects PUBLIC ${TAVSN_WIN32_DEFINES})
+
+add_library(tavsn SHARED $<TARGET_OBJECTS:tavsn_objects> ${PROJECT_SOURCE_DIR}/api/tavsn.def)
+set_target_properties(tavsn PROPERTIES PREFIX "" OUTPUT_NAME tavsn
+  IMPORT_PREFIX lib IMPORT_SUFFIX .dll.a)
+target_link_options(tavsn PRIVATE ${TAVSN_STATIC_RUNTIME} -s)
+target_link_libraries(tavsn PRIVATE ${TAVSN_SYSTEM_LIBS})
+
+# The same code as a static library, for Wine test programs of internals.
+add_library(tavsn_static STATIC $<TARGET_OBJECTS:tavsn_objects>)
+
+# tavsn.exe, the main job: loads tavsn.dll by path and prints its identifiers.
+add_executable(tavsn_main ${PROJECT_SOURCE_DIR}/tools/tavsn_main.cpp)
+set_target_properties(tavsn_main PROPERTIES OUTPUT_NAME tavsn)
+target_include_directories(tavsn_main PRIVATE ${PROJECT_SOURCE_DIR}/include)
+target_compile_options(tavsn_main PRIVATE ${TAVSN_WIN32_FLAGS} -O2)
+target_link_options(tavsn_main PRIVATE ${TAVSN_STATIC_RUNTIME})
+
+# Every tests/wine/test_*.py is one test; it gets the build folder.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+file(GLOB WINE_TEST_SCRIPTS ${PROJECT_SOURCE_DIR}/tests/wine/test_*.py)
+foreach(script ${WINE_TEST_SCRIPTS})
+  get_filename_component(test_name ${script} NAME_WE)
+  add_test(NAME wine_${test_name}
+           COMMAND ${Python3_EXECUTABLE} ${script} --build ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine_${test_name} PROPERTIES TIMEOUT 900)
+endforeach()
+
+install(TARGETS tavsn RUNTIME DESTINATION . ARCHIVE DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn.h ${PROJECT_SOURCE_DIR}/api/tavsn.def DESTINATION .)

@@ -1,0 +1,208 @@
+#include "log/diag_log.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "log/diag_log_testing.h"
+
+namespace tavsn {
+namespace {
+
+constexpr char kLogFileName[] = "tavsn.log";
+constexpr std::size_t kPathCapacity = 260;  // MAX_PATH
+
+DiagLog g_process_log;
+std::mutex g_open_mutex;
+bool g_log_found = false;
+
+template <typename Integer>
+std::size_t FormatInteger(Integer value, char* out, std::size_t capacity) {
+  auto result = std::to_chars(out, out + capacity, value);
+  return static_cast<std::size_t>(result.ptr - out);
+}
+
+}  // namespace
+
+DiagLog& ProcessLog() { return g_process_log; }
+
+// --- DiagLine -------------------------------------------------------------
+
+DiagLine::~DiagLine() { End(); }
+
+void DiagLine::Append(const char* text, std::size_t length) {
+  if (!started_) {
+    started_ = true;
+    dropped_ = !log_.active();
+    // The prefix carries the time of the line's first piece.
+    if (!dropped_) stamp_ = logos::TickMs();
+  }
+  if (dropped_) return;
+  std::size_t room = kCapacity - length_;
+  if (length > room) length = room;
+  std::memcpy(pieces_ + length_, text, length);
+  length_ += length;
+}
+
+void DiagLine::End() {
+  if (started_ && !dropped_) log_.WriteLine(stamp_, pieces_, length_);
+  started_ = false;
+  dropped_ = false;
+  length_ = 0;
+}
+
+DiagLine& DiagLine::operator<<(const char* text) {
+  if (text == nullptr) text = "";
+  Append(text, std::strlen(text));
+  return *this;
+}
+
+DiagLine& DiagLine::operator<<(int value) {
+  char digits[24];
+  Append(digits, FormatInteger(value, digits, sizeof digits));
+  return *this;
+}
+
+DiagLine& DiagLine::operator<<(long value) {
+  char digits[24];
+  Append(digits, FormatInteger(value, digits, sizeof digits));
+  return *this;
+}
+
+DiagLine& DiagLine::operator<<(unsigned int value) {
+  char digits[24];
+  Append(digits, FormatInteger(value, digits, sizeof digits));
+  return *this;
+}
+
+DiagLine& DiagLine::operator<<(unsigned long value) {
+  char digits[24];
+  Append(digits, FormatInteger(value, digits, sizeof digits));
+  return *this;
+}
+
+DiagLine& DiagLine::operator<<(DiagEndLine) {
+  End();
+  return *this;
+}
+
+// --- DiagLog --------------------------------------------------------------
+
+DiagLine DiagLog::operator<<(const char* text) { return DiagLine(*this, text); }
+
+DiagLine DiagLog::operator<<(int value) { return DiagLine(*this, value); }
+
+DiagLine DiagLog::operator<<(long value) { return DiagLine(*this, value); }
+
+DiagLine DiagLog::operator<<(unsigned int value) { return DiagLine(*this, value); }
+
+DiagLine DiagLog::operator<<(unsigned long value) { return DiagLine(*this, value); }
+
+bool DiagLog::at_line_start() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return at_line_start_;
+}
+
+void DiagLog::Attach(logos::LogFile file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_ = std::move(file);
+  failed_ = false;
+  active_.store(file_.is_open(), std::memory_order_release);
+  if (!file_.is_open()) return;
+
+  std::uint32_t stamp = logos::TickMs();
+  char banner[80];
+  FormatBanner(logos::UtcNow(), banner, sizeof banner);
+  PutPiece(stamp, banner, std::strlen(banner));
+  PutLineEnd();
+}
+
+void DiagLog::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  active_.store(false, std::memory_order_release);
+  file_.reset();
+  pending_length_ = 0;
+}
+
+void DiagLog::WriteLine(std::uint32_t stamp, const char* pieces, std::size_t length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!file_.is_open()) return;
+  PutPiece(stamp, pieces, length);
+  PutLineEnd();
+}
+
+void DiagLog::PutPiece(std::uint32_t stamp, const char* text, std::size_t length) {
+  if (at_line_start_) {
+    char prefix[16];
+    PutBytes(prefix, FormatPrefix(stamp, prefix, sizeof prefix));
+    at_line_start_ = false;
+  }
+  PutBytes(text, length);
+}
+
+void DiagLog::PutLineEnd() {
+  PutBytes("\n", 1);
+  Flush();
+  at_line_start_ = true;
+}
+
+// The file is written in text mode: every newline becomes CR LF.
+void DiagLog::PutBytes(const char* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (pending_length_ + 2 > sizeof pending_) Flush();
+    if (text[i] == '\n') pending_[pending_length_++] = '\r';
+    pending_[pending_length_++] = text[i];
+  }
+}
+
+void DiagLog::Flush() {
+  if (pending_length_ == 0) return;
+  if (!failed_ && !logos::AppendBytes(file_, pending_, pending_length_)) failed_ = true;
+  pending_length_ = 0;
+}
+
+// --- Formatting -------------------------------------------------------------
+
+void FormatBanner(const logos::UtcTime& t, char* out, std::size_t capacity) {
+  std::snprintf(out, capacity,
+                "\n------------------ TavSN %04d-%02d-%02d %02d:%02d:%02d ------------------",
+                t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+std::size_t FormatPrefix(std::uint32_t stamp, char* out, std::size_t capacity) {
+  int written = std::snprintf(out, capacity, "%8lu: ", static_cast<unsigned long>(stamp));
+  if (written < 0) return 0;
+  return static_cast<std::size_t>(written) < capacity ? static_cast<std::size_t>(written)
+                                                       : capacity - 1;
+}
+
+// --- Opening ----------------------------------------------------------------
+
+void OpenDiagLog() {
+  std::lock_guard<std::mutex> lock(g_open_mutex);
+  if (g_log_found) return;
+
+  char path[kPathCapacity] = {};
+  if (!logos::LibraryModulePath(path, sizeof path)) return;
+  if (char* last_backslash = std::strrchr(path, '\\')) last_backslash[1] = '\0';
+  std::size_t used = std::strlen(path);
+  std::snprintf(path + used, sizeof path - used, "%s", kLogFileName);
+
+  if (!logos::PathExists(path)) return;
+  g_log_found = true;
+  // A file that is there but cannot be opened keeps the log silent for the
+  // rest of the process; the open is not tried again.
+  logos::LogFile file = logos::OpenForAppend(path);
+  if (file.is_open()) g_process_log.Attach(std::move(file));
+}
+
+void ResetProcessLogForTesting() {
+  std::lock_guard<std::mutex> lock(g_open_mutex);
+  g_process_log.Close();
+  std::lock_guard<std::mutex> log_lock(g_process_log.mutex_);
+  g_process_log.at_line_start_ = true;
+  g_process_log.failed_ = false;
+  g_log_found = false;
+}
+
+}  // namespace tavsn

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need on Debian 12, only what is missing.
+set -euo pipefail
+
+packages=(cmake make g++ python3 libgtest-dev libgmock-dev iproute2 util-linux
+          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  as_root dpkg --add-architecture i386
+fi
+as_root apt-get update -qq
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

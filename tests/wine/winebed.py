@@ -1,0 +1,175 @@
+"""The Wine test bed: private Wine prefixes, network namespaces, and a small
+runner for test cases.
+
+A test script:
+
+    import winebed
+    bed = winebed.TestBed()            # parses --build
+    @bed.case
+    def dll_loads(prefix):
+        out = prefix.run([bed.program("tavsn_host.exe"), ...])
+        bed.expect_equal(out.returncode, 0)
+    bed.main()
+
+Every case gets a fresh copy of a prepared prefix; its wineserver is ended
+and the copy deleted when the case ends.
+"""
+
+import argparse
+import fcntl
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import traceback
+
+BASE_ENV = {
+    "WINEDEBUG": "-all",
+    # No Mono or Gecko install dialogs in a new prefix.
+    "WINEDLLOVERRIDES": "mscoree,mshtml=",
+}
+
+NETNS_MARKER = "TAVSN_IN_PRIVATE_NETNS"
+
+
+def winpath(path):
+    """The Windows spelling of a Linux path, through Wine's Z: drive."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def in_private_network_namespace():
+    """Re-runs this script in a new network namespace (and mount namespace,
+    for `ip netns`) unless it already runs in one. Network facts that a test
+    sees then come only from the interfaces it makes itself."""
+    if os.environ.get(NETNS_MARKER) == "1":
+        return
+    env = dict(os.environ)
+    env[NETNS_MARKER] = "1"
+    cmd = ["unshare", "--net", "--mount", "--propagation", "private",
+           sys.executable] + sys.argv
+    sys.exit(subprocess.call(cmd, env=env))
+
+
+def sh(*args, check=True):
+    return subprocess.run(list(args), check=check, capture_output=True, text=True)
+
+
+class Prefix:
+    """A private copy of the prepared Wine prefix."""
+
+    def __init__(self, base, scratch_root):
+        self.dir = tempfile.mkdtemp(prefix="prefix-", dir=scratch_root)
+        self.path = os.path.join(self.dir, "wine")
+        shutil.copytree(base, self.path, symlinks=True)
+        self.env = dict(os.environ)
+        self.env.update(BASE_ENV)
+        self.env["WINEPREFIX"] = self.path
+
+    def run(self, args, cwd=None, timeout=300, input=None, extra_env=None):
+        env = dict(self.env)
+        if extra_env:
+            env.update(extra_env)
+        return subprocess.run(["wine"] + list(args), cwd=cwd, env=env, timeout=timeout,
+                              capture_output=True, input=input)
+
+    def reg_import(self, text):
+        """Imports a REGEDIT4 text into the prefix's registry."""
+        reg = os.path.join(self.dir, "import.reg")
+        with open(reg, "w", encoding="latin-1", newline="\r\n") as f:
+            f.write(text)
+        result = subprocess.run(["wine", "regedit", "/S", winpath(reg)], env=self.env,
+                                capture_output=True, timeout=120)
+        if result.returncode != 0:
+            raise RuntimeError("regedit failed: %r" % result.stderr)
+        self.wait_for_server()
+
+    def wait_for_server(self):
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Failure(Exception):
+    pass
+
+
+class TestBed:
+    def __init__(self):
+        parser = argparse.ArgumentParser()
+        parser.add_argument("--build", required=True, help="the win32 build folder")
+        parser.add_argument("cases", nargs="*", help="run only these cases")
+        self.args = parser.parse_args()
+        self.build = os.path.abspath(self.args.build)
+        self.wine_root = os.path.join(self.build, "wine")
+        os.makedirs(self.wine_root, exist_ok=True)
+        self.cases = []
+        self.errors = []
+
+    def program(self, name):
+        """A program or DLL of the build, by file name."""
+        path = os.path.join(self.build, name)
+        if not os.path.exists(path):
+            raise FileNotFoundError(path)
+        return path
+
+    def base_prefix(self):
+        """The prepared prefix, made once per build folder."""
+        base = os.path.join(self.wine_root, "base-prefix")
+        with open(os.path.join(self.wine_root, "base.lock"), "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if not os.path.exists(os.path.join(base, ".ready")):
+                shutil.rmtree(base, ignore_errors=True)
+                env = dict(os.environ)
+                env.update(BASE_ENV)
+                env["WINEPREFIX"] = base
+                subprocess.run(["wineboot", "-i"], env=env, capture_output=True, timeout=600)
+                # A crash ends the process with its exception code instead of
+                # starting the debugger.
+                subprocess.run(["wine", "reg", "delete",
+                                r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug",
+                                "/v", "Debugger", "/f"], env=env, capture_output=True, timeout=120)
+                subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+                open(os.path.join(base, ".ready"), "w").close()
+        return base
+
+    def case(self, function):
+        self.cases.append(function)
+        return function
+
+    def scratch_dir(self, prefix):
+        """A folder inside the case's scratch area, removed with it."""
+        return tempfile.mkdtemp(prefix="scratch-", dir=prefix.dir)
+
+    # --- assertions: a failed one ends the case ---
+    def expect(self, condition, message):
+        if not condition:
+            raise Failure(message)
+
+    def expect_equal(self, actual, expected, what=""):
+        if actual != expected:
+            raise Failure("%s: expected %r, got %r" % (what, expected, actual))
+
+    def main(self):
+        base = self.base_prefix()
+        passed = failed = 0
+        for function in self.cases:
+            if self.args.cases and function.__name__ not in self.args.cases:
+                continue
+            prefix = Prefix(base, self.wine_root)
+            try:
+                function(prefix)
+                passed += 1
+                print("[ OK ] %s" % function.__name__, flush=True)
+            except Exception as error:  # every failure is reported, then the next case
+                failed += 1
+                print("[FAIL] %s: %s" % (function.__name__, error), flush=True)
+                if not isinstance(error, Failure):
+                    traceback.print_exc()
+            finally:
+                prefix.close()
+        print("%d passed, %d failed" % (passed, failed))
+        sys.exit(1 if failed or not passed else 0)
