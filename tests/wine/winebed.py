@@ -173,3 +173,114 @@ class TestBed:
                 prefix.close()
         print("%d passed, %d failed" % (passed, failed))
         sys.exit(1 if failed or not passed else 0)
+
+
+# --- Network interfaces and adapter registry entries -------------------------
+#
+# Only for scripts that called in_private_network_namespace(): these helpers
+# add and delete Linux interfaces and must never touch the host's own.
+
+SIDE_NAMESPACE = "tavsn-side"
+NET_CLASS_GUID = "{4D36E972-E325-11CE-BFC1-08002BE10318}"
+NET_CLASS_KEY = ("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\"
+                 + NET_CLASS_GUID)
+NET_CONNECTIONS_KEY = ("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Network\\"
+                       + NET_CLASS_GUID)
+
+_side_namespace_ready = False
+_peer_count = 0
+
+
+def _require_private_network_namespace():
+    if os.environ.get(NETNS_MARKER) != "1":
+        raise RuntimeError("network helpers run only after in_private_network_namespace()")
+
+
+def _ensure_side_namespace():
+    """A second namespace to hold the veth peers, so that Wine lists only the
+    test's own ends. /run/netns gets a tmpfs of this mount namespace first,
+    so the name cannot meet another script's."""
+    global _side_namespace_ready
+    _require_private_network_namespace()
+    if _side_namespace_ready:
+        return
+    os.makedirs("/run/netns", exist_ok=True)
+    sh("mount", "-t", "tmpfs", "tavsn-netns", "/run/netns")
+    sh("ip", "netns", "add", SIDE_NAMESPACE)
+    _side_namespace_ready = True
+
+
+def _interfaces():
+    """(ifindex, name) of this namespace's interfaces. /sys/class/net would
+    show the namespace that mounted /sys, which is not this one."""
+    found = []
+    for line in sh("ip", "-o", "link", "show").stdout.splitlines():
+        index, name = line.split(":")[:2]
+        found.append((int(index), name.strip().split("@")[0]))
+    return found
+
+
+def remove_interfaces():
+    """Deletes every interface of this namespace except lo."""
+    _require_private_network_namespace()
+    for _, name in _interfaces():
+        if name != "lo":
+            sh("ip", "link", "del", name)
+
+
+def add_veth(name, mac):
+    """Adds a veth interface `name` with address `mac` ("02:11:22:33:44:55")
+    whose peer lives in the side namespace; returns its ifindex. Interfaces
+    must exist before the prefix's first Wine process: Wine's NDIS driver
+    makes its devices when it starts."""
+    global _peer_count
+    _ensure_side_namespace()
+    _peer_count += 1
+    sh("ip", "link", "add", name, "address", mac, "type", "veth",
+       "peer", "name", "p%d" % _peer_count, "netns", SIDE_NAMESPACE)
+    return interface_index(name)
+
+
+def interface_index(name):
+    for index, found in _interfaces():
+        if found == name:
+            return index
+    raise RuntimeError("no interface %s" % name)
+
+
+def wine_adapter_guid(ifindex):
+    """The AdapterName (and NDIS device name) Wine gives the interface."""
+    return "{%08X-0000-0000-0000-4E6574446576}" % ifindex
+
+
+def reg_string(text):
+    """A REGEDIT4 string value."""
+    return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def net_adapter_reg_text(adapters):
+    """REGEDIT4 text for network-adapter class entries. Each adapter is a dict:
+      subkey            the class subkey name ("0000")
+      if_type, characteristics   DWORD values, left out when None or absent
+      driver_desc, net_cfg_instance_id   string values, left out when None
+      pnp_instance_id   the Connection key's PnpInstanceID, left out when None
+      connection        False leaves the Connection key out altogether
+    The Connection key is named by net_cfg_instance_id."""
+    lines = ["REGEDIT4", ""]
+    for adapter in adapters:
+        lines.append("[%s\\%s]" % (NET_CLASS_KEY, adapter["subkey"]))
+        for value, field in (("*IfType", "if_type"), ("Characteristics", "characteristics")):
+            if adapter.get(field) is not None:
+                lines.append('"%s"=dword:%08x' % (value, adapter[field]))
+        for value, field in (("DriverDesc", "driver_desc"),
+                             ("NetCfgInstanceId", "net_cfg_instance_id")):
+            if adapter.get(field) is not None:
+                lines.append('"%s"=%s' % (value, reg_string(adapter[field])))
+        lines.append("")
+        guid = adapter.get("net_cfg_instance_id")
+        if guid and adapter.get("connection", True):
+            lines.append("[%s\\%s\\Connection]" % (NET_CONNECTIONS_KEY, guid))
+            if adapter.get("pnp_instance_id") is not None:
+                lines.append('"PnpInstanceID"=%s' % reg_string(adapter["pnp_instance_id"]))
+            lines.append("")
+    return "\n".join(lines) + "\n"

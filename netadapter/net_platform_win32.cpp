@@ -1,0 +1,407 @@
+// The Windows calls behind CGetMac. Each function turns one call (or one
+// fixed sequence of calls) into a value or an error code; every decision
+// about what the answer means is made in the portable files.
+
+#include <windows.h>
+#include <cfgmgr32.h>
+#include <iphlpapi.h>
+#include <rpc.h>
+#include <setupapi.h>
+#include <shlobj.h>
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "netadapter/net_platform.h"
+
+namespace tavsn::netos {
+
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "registry names are UTF-16 on Windows");
+
+// The 32-bit sizes that the size members of these structures must carry.
+static_assert(sizeof(SP_DEVINFO_DATA) == 28);
+static_assert(sizeof(SP_DEVINFO_DATA) <= sizeof(DeviceInfoData::bytes));
+static_assert(alignof(SP_DEVINFO_DATA) <= alignof(DeviceInfoData));
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
+static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) == 4);
+static_assert(sizeof(SP_CLASSINSTALL_HEADER) == 8);
+static_assert(sizeof(SP_PROPCHANGE_PARAMS) == 20);
+static_assert(sizeof(OSVERSIONINFOW) == 276);
+static_assert(sizeof(UUID) == 16);
+
+constexpr DWORD kIoctlNdisQueryGlobalStats = 0x00170002;
+constexpr DWORD kOid8023PermanentAddress = 0x01010101;
+
+// GUID_NDIS_LAN_CLASS {ad498944-762f-11d0-8dcb-00c04fc3358c}.
+constexpr GUID kNdisLanClass = {0xad498944, 0x762f, 0x11d0,
+                                {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
+
+HKEY ParentOrLocalMachine(const RegKey* parent) {
+  return parent != nullptr ? static_cast<HKEY>(parent->get()) : HKEY_LOCAL_MACHINE;
+}
+
+HKEY KeyOf(const RegKey& key) { return static_cast<HKEY>(key.get()); }
+
+HDEVINFO SetOf(const DevInfoSet& set) { return static_cast<HDEVINFO>(set.get()); }
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+SP_DEVINFO_DATA ToDevInfoData(const DeviceInfoData& device) {
+  SP_DEVINFO_DATA data;
+  std::memcpy(&data, device.bytes, sizeof data);
+  return data;
+}
+
+void StoreDevInfoData(const SP_DEVINFO_DATA& data, DeviceInfoData& device) {
+  std::memset(device.bytes, 0, sizeof device.bytes);
+  std::memcpy(device.bytes, &data, sizeof data);
+}
+
+// Releasing a resource must not disturb the error code that the failed call
+// before it left for the caller: the RAII owners release on the way out of
+// the very functions whose failure the caller then reads with LastError().
+class LastErrorKeeper {
+ public:
+  LastErrorKeeper() : saved_(::GetLastError()) {}
+  ~LastErrorKeeper() { ::SetLastError(saved_); }
+  LastErrorKeeper(const LastErrorKeeper&) = delete;
+  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+ private:
+  DWORD saved_;
+};
+
+struct GlobalFreer {
+  void operator()(void* memory) const {
+    LastErrorKeeper keep;
+    ::GlobalFree(memory);
+  }
+};
+using GlobalBuffer = std::unique_ptr<void, GlobalFreer>;
+
+}  // namespace
+
+std::uint32_t LastError() { return ::GetLastError(); }
+
+void SetLastError(std::uint32_t code) { ::SetLastError(code); }
+
+// --- Registry -------------------------------------------------------------
+
+void CloseRegKey(void* handle) {
+  LastErrorKeeper keep;
+  ::RegCloseKey(static_cast<HKEY>(handle));
+}
+
+Status OpenKeyW(const RegKey* parent, const char16_t* path, RegKey& key) {
+  HKEY opened = nullptr;
+  const LSTATUS status = ::RegOpenKeyExW(ParentOrLocalMachine(parent), Wide(path), 0, KEY_READ, &opened);
+  key.reset(status == ERROR_SUCCESS ? opened : nullptr);
+  return static_cast<Status>(status);
+}
+
+Status OpenKeyA(const RegKey* parent, const char* path, RegKey& key) {
+  HKEY opened = nullptr;
+  const LSTATUS status = ::RegOpenKeyExA(ParentOrLocalMachine(parent), path, 0, KEY_READ, &opened);
+  key.reset(status == ERROR_SUCCESS ? opened : nullptr);
+  return static_cast<Status>(status);
+}
+
+Status QuerySubkeyCount(const RegKey& key, std::uint32_t& count) {
+  DWORD subkeys = 0;
+  const LSTATUS status = ::RegQueryInfoKeyW(KeyOf(key), nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  count = status == ERROR_SUCCESS ? subkeys : 0;
+  return static_cast<Status>(status);
+}
+
+Status EnumSubkey(const RegKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
+                  std::uint32_t& length) {
+  DWORD characters = capacity;
+  const LSTATUS status = ::RegEnumKeyExW(KeyOf(key), index, reinterpret_cast<wchar_t*>(name), &characters,
+                                         nullptr, nullptr, nullptr, nullptr);
+  length = status == ERROR_SUCCESS ? characters : 0;
+  return static_cast<Status>(status);
+}
+
+Status QueryValueW(const RegKey& key, const char16_t* name, void* data, std::uint32_t& size) {
+  DWORD bytes = size;
+  const LSTATUS status =
+      ::RegQueryValueExW(KeyOf(key), Wide(name), nullptr, nullptr, static_cast<BYTE*>(data), &bytes);
+  size = bytes;
+  return static_cast<Status>(status);
+}
+
+Status QueryValueA(const RegKey& key, const char* name, void* data, std::uint32_t& size) {
+  DWORD bytes = size;
+  const LSTATUS status =
+      ::RegQueryValueExA(KeyOf(key), name, nullptr, nullptr, static_cast<BYTE*>(data), &bytes);
+  size = bytes;
+  return static_cast<Status>(status);
+}
+
+// --- Device control (NDIS query) ----------------------------------------
+
+void CloseDevice(void* handle) {
+  LastErrorKeeper keep;
+  ::CloseHandle(static_cast<HANDLE>(handle));
+}
+
+bool OpenDeviceForQuery(const char* path, DeviceHandle& device) {
+  const HANDLE handle = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
+  const bool opened = handle != INVALID_HANDLE_VALUE;
+  device.reset(opened ? handle : nullptr, opened);
+  return opened;
+}
+
+bool QueryPermanentAddress(const DeviceHandle& device, std::uint8_t (&address)[8]) {
+  DWORD oid = kOid8023PermanentAddress;
+  DWORD returned = 0;
+  return ::DeviceIoControl(static_cast<HANDLE>(device.get()), kIoctlNdisQueryGlobalStats, &oid, sizeof oid,
+                           address, sizeof address, &returned, nullptr) != FALSE;
+}
+
+// --- SetupAPI and the configuration manager -------------------------------
+
+void DestroyDevInfoSet(void* handle) {
+  LastErrorKeeper keep;
+  ::SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(handle));
+}
+
+bool OpenNdisInterfaceSet(DevInfoSet& set) {
+  const HDEVINFO handle = ::SetupDiGetClassDevsW(&kNdisLanClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE);
+  const bool opened = handle != INVALID_HANDLE_VALUE;
+  set.reset(opened ? handle : nullptr, opened);
+  return opened;
+}
+
+namespace {
+
+// The detail of one interface lives in a buffer of the size SetupAPI asked
+// for; the path is read only within that buffer, even if the terminator
+// were missing.
+struct InterfaceDetail {
+  std::unique_ptr<unsigned char[]> buffer;
+  DWORD size = 0;
+
+  SP_DEVICE_INTERFACE_DETAIL_DATA_A* data() {
+    return reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.get());
+  }
+  std::size_t path_capacity() const {
+    return size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+  }
+};
+
+// A size too small for the fixed part cannot hold a path: the size query
+// itself failed for another reason than the missing buffer.
+DWORD DetailSizeFailure() {
+  const DWORD error = ::GetLastError();
+  return error != ERROR_SUCCESS && error != ERROR_INSUFFICIENT_BUFFER ? error : ERROR_INVALID_DATA;
+}
+
+}  // namespace
+
+InterfaceLookup GetInterfacePath(const DevInfoSet& set, std::uint32_t index, std::string& path,
+                                 std::uint32_t& error) {
+  path.clear();
+  error = ERROR_SUCCESS;
+  SP_DEVICE_INTERFACE_DATA interface_data{};
+  interface_data.cbSize = sizeof interface_data;
+  if (!::SetupDiEnumDeviceInterfaces(SetOf(set), nullptr, &kNdisLanClass, index, &interface_data)) {
+    error = ::GetLastError();
+    return InterfaceLookup::kEnded;
+  }
+
+  InterfaceDetail detail;
+  ::SetupDiGetDeviceInterfaceDetailA(SetOf(set), &interface_data, nullptr, 0, &detail.size, nullptr);
+  if (detail.size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+    error = DetailSizeFailure();
+    ::SetLastError(error);
+    return InterfaceLookup::kDetailFailed;
+  }
+  detail.buffer.reset(new (std::nothrow) unsigned char[detail.size]);
+  if (!detail.buffer) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    ::SetLastError(error);
+    return InterfaceLookup::kDetailFailed;
+  }
+  detail.data()->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+  if (!::SetupDiGetDeviceInterfaceDetailA(SetOf(set), &interface_data, detail.data(), detail.size, nullptr,
+                                          nullptr)) {
+    error = ::GetLastError();
+    return InterfaceLookup::kDetailFailed;
+  }
+
+  const char* device_path = detail.data()->DevicePath;
+  try {
+    path.assign(device_path, strnlen(device_path, detail.path_capacity()));
+  } catch (const std::bad_alloc&) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    ::SetLastError(error);
+    return InterfaceLookup::kDetailFailed;
+  }
+  return InterfaceLookup::kFound;
+}
+
+bool EnumDeviceInfo(const DevInfoSet& set, std::uint32_t index, DeviceInfoData& device) {
+  SP_DEVINFO_DATA data{};
+  data.cbSize = sizeof data;
+  const bool found = ::SetupDiEnumDeviceInfo(SetOf(set), index, &data) != FALSE;
+  StoreDevInfoData(data, device);
+  return found;
+}
+
+bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::uint32_t& problem) {
+  const SP_DEVINFO_DATA data = ToDevInfoData(device);
+  ULONG node_status = 0;
+  ULONG node_problem = 0;
+  const CONFIGRET result = ::CM_Get_DevNode_Status(&node_status, &node_problem, data.DevInst, 0);
+  status = node_status;
+  problem = node_problem;
+  return result == CR_SUCCESS;
+}
+
+bool SetPropertyChangeParams(const DevInfoSet& set, DeviceInfoData& device, std::uint32_t state_change,
+                             std::uint32_t scope) {
+  SP_DEVINFO_DATA data = ToDevInfoData(device);
+  SP_PROPCHANGE_PARAMS params{};
+  params.ClassInstallHeader.cbSize = sizeof params.ClassInstallHeader;
+  params.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
+  params.StateChange = state_change;
+  params.Scope = scope;
+  params.HwProfile = 0;
+  const bool installed =
+      ::SetupDiSetClassInstallParamsW(SetOf(set), &data, &params.ClassInstallHeader, sizeof params) != FALSE;
+  StoreDevInfoData(data, device);
+  return installed;
+}
+
+bool CallPropertyChangeInstaller(const DevInfoSet& set, DeviceInfoData& device) {
+  SP_DEVINFO_DATA data = ToDevInfoData(device);
+  const bool called = ::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, SetOf(set), &data) != FALSE;
+  StoreDevInfoData(data, device);
+  return called;
+}
+
+bool ChangeDeviceState(const DevInfoSet& set, DeviceInfoData& device) {
+  SP_DEVINFO_DATA data = ToDevInfoData(device);
+  const bool changed = ::SetupDiChangeState(SetOf(set), &data) != FALSE;
+  StoreDevInfoData(data, device);
+  return changed;
+}
+
+// --- System facts -----------------------------------------------------------
+
+bool GetMajorVersion(std::uint32_t& major) {
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  const bool known = ::GetVersionExW(&version) != FALSE;
+#pragma GCC diagnostic pop
+  major = known ? version.dwMajorVersion : 0;
+  return known;
+}
+
+bool IsUserAdmin() { return ::IsUserAnAdmin() != FALSE; }
+
+std::uint32_t TickCount() { return ::GetTickCount(); }
+
+void SleepMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+// --- IP Helper --------------------------------------------------------------
+
+namespace {
+
+// Only the fields up to the lease times are read; they sit at the same
+// offsets whichever size of time_t the system's own layout uses.
+constexpr std::size_t kReadableRecordPart = offsetof(IP_ADAPTER_INFO, LeaseObtained);
+
+bool RecordLiesInBuffer(const IP_ADAPTER_INFO* record, const void* buffer, std::size_t size) {
+  const auto first = reinterpret_cast<std::uintptr_t>(buffer);
+  const auto at = reinterpret_cast<std::uintptr_t>(record);
+  return at >= first && size >= kReadableRecordPart && at - first <= size - kReadableRecordPart;
+}
+
+IpAdapterEntry ToEntry(const IP_ADAPTER_INFO& record) {
+  IpAdapterEntry entry;
+  entry.description.assign(record.Description, strnlen(record.Description, sizeof record.Description));
+  static_assert(sizeof record.Address >= sizeof entry.address);
+  std::memcpy(entry.address, record.Address, sizeof entry.address);
+  return entry;
+}
+
+}  // namespace
+
+bool ListIpAdapters(std::vector<IpAdapterEntry>& adapters) {
+  adapters.clear();
+  ULONG size = 0;
+  const DWORD size_query = ::GetAdaptersInfo(nullptr, &size);
+  if (size_query != ERROR_SUCCESS && size_query != ERROR_BUFFER_OVERFLOW) {
+    ::SetLastError(size_query);
+    return false;
+  }
+  GlobalBuffer buffer(::GlobalAlloc(GMEM_ZEROINIT, size));
+  if (!buffer) {
+    return false;
+  }
+  const DWORD listed = ::GetAdaptersInfo(static_cast<IP_ADAPTER_INFO*>(buffer.get()), &size);
+  if (listed != ERROR_SUCCESS) {
+    ::SetLastError(listed);
+    return false;
+  }
+  // The links come from the system; a record outside the buffer, or more
+  // records than the buffer can hold, would mean a broken list.
+  const std::size_t most_records = size / kReadableRecordPart;
+  try {
+    for (const IP_ADAPTER_INFO* record = static_cast<const IP_ADAPTER_INFO*>(buffer.get());
+         record != nullptr; record = record->Next) {
+      if (!RecordLiesInBuffer(record, buffer.get(), size) || adapters.size() >= most_records) {
+        adapters.clear();
+        ::SetLastError(ERROR_INVALID_DATA);
+        return false;
+      }
+      adapters.push_back(ToEntry(*record));
+    }
+  } catch (const std::bad_alloc&) {
+    adapters.clear();
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  return true;
+}
+
+// --- rpcrt4, loaded at run time ----------------------------------------------
+
+void FreeLoadedLibrary(void* handle) {
+  LastErrorKeeper keep;
+  ::FreeLibrary(static_cast<HMODULE>(handle));
+}
+
+bool LoadRpcRuntime(LoadedLibrary& library) {
+  const HMODULE module = ::LoadLibraryW(L"rpcrt4.dll");
+  library.reset(module);
+  return module != nullptr;
+}
+
+void* FindProcedure(const LoadedLibrary& library, const char* name) {
+  const FARPROC procedure = ::GetProcAddress(static_cast<HMODULE>(library.get()), name);
+  return reinterpret_cast<void*>(procedure);
+}
+
+std::int32_t CallUuidCreate(void* procedure, std::uint8_t (&uuid)[16]) {
+  // UuidCreateSequential and UuidCreate share this signature.
+  using UuidCreateFunction = RPC_STATUS(RPC_ENTRY*)(UUID*);
+  const auto create = reinterpret_cast<UuidCreateFunction>(procedure);
+  UUID generated{};
+  const RPC_STATUS status = create(&generated);
+  std::memcpy(uuid, &generated, sizeof uuid);
+  return static_cast<std::int32_t>(status);
+}
+
+}  // namespace tavsn::netos
