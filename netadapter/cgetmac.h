@@ -63,6 +63,13 @@ class CGetMac {
   bool SetApiStaCha(std::uint32_t state_change, std::uint32_t member_index,
                     const netos::DevInfoSet& set);
   bool SetApiGetAdrr(const char* device_path, char* mac_text);
+  // The enable, read, disable sequence for the interface at `member_index`
+  // whose path SetupAPI gave as `interface_path`.
+  bool ReadThroughInterface(const netos::DevInfoSet& set, std::uint32_t member_index,
+                            const std::string& interface_path, char* mac_text);
+
+  // One adapter's turn in GetPhysicalMac: sets its outcome and MAC text.
+  void ReadAdapterAddress(NetAdapterRecord& record, int index, bool is_admin);
 };
 
 }  // namespace tavsn

@@ -1,0 +1,89 @@
+// The permanent (factory) address of one adapter, asked of its NDIS driver
+// through the adapter's LAN-class device interface, and the MAC text and
+// value forms of an address.
+#include <cstdio>
+
+#include "log/diag_log.h"
+#include "netadapter/bounded_text.h"
+#include "netadapter/cgetmac.h"
+
+namespace tavsn {
+namespace {
+
+constexpr char kDevicePathPrefix[] = "\\\\?\\";
+// GUID_NDIS_LAN_CLASS, the interface class every NDIS LAN adapter exposes.
+constexpr char kNdisLanClassSuffix[] = "#{ad498944-762f-11d0-8dcb-00c04fc3358c}";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr int kMacBytes = 6;
+
+// Device interface paths use "#" where the instance identifier has "\".
+void ReplaceBackslashes(char* text) {
+  for (; *text != '\0'; ++text) {
+    if (*text == '\\') *text = '#';
+  }
+}
+
+}  // namespace
+
+char* CGetMac::BuildDevicePath(const NetAdapterRecord& record, char* destination,
+                               std::size_t capacity) {
+  if (capacity == 0) return destination;
+  destination[0] = '\0';
+  AppendBounded(destination, capacity, kDevicePathPrefix);
+  const std::size_t instance_start = BoundedLength(destination, capacity);
+  AppendBounded(destination, capacity, record.pnp_instance_id, sizeof record.pnp_instance_id);
+  ReplaceBackslashes(destination + instance_start);
+  AppendBounded(destination, capacity, kNdisLanClassSuffix);
+  // The configuration identifier is the interface's reference string.
+  if (record.net_cfg_instance_id[0] != '\0') {
+    AppendBounded(destination, capacity, "\\");
+    AppendBounded(destination, capacity, record.net_cfg_instance_id,
+                  sizeof record.net_cfg_instance_id);
+  }
+  return destination;
+}
+
+// The caller decides on the error code, so it must survive the log line and
+// the close: both are taken care of before the code is put back.
+bool CGetMac::NdisCmd(const char* device_path, char* mac_text) {
+  netos::DeviceHandle device;
+  if (!netos::OpenDeviceForQuery(device_path, device)) {
+    const std::uint32_t code = netos::LastError();
+    DiagLine(ProcessLog()) << "NdisCmd CreatFile Fail [" << device_path << "] ErrorCode [" << code
+                           << "].";
+    netos::SetLastError(code);
+    return false;
+  }
+  std::uint8_t answer[8] = {};
+  if (!netos::QueryPermanentAddress(device, answer)) {
+    const std::uint32_t code = netos::LastError();
+    DiagLine(ProcessLog()) << "NdisCmd IoCtrl Fail [" << device_path << "] ErrorCode [" << code
+                           << "].";
+    device.reset(nullptr, false);
+    netos::SetLastError(code);
+    return false;
+  }
+  FormatMac(answer, mac_text);
+  return true;
+}
+
+char* CGetMac::FormatMac(const std::uint8_t* address, char* destination) {
+  for (int i = 0; i < kMacBytes; ++i) {
+    destination[2 * i] = kHexDigits[address[i] >> 4];
+    destination[2 * i + 1] = kHexDigits[address[i] & 0x0F];
+  }
+  destination[2 * kMacBytes] = '\0';
+  return destination;
+}
+
+std::uint64_t CGetMac::ParseMac(const char* mac_text) {
+  unsigned int fields[kMacBytes] = {};
+  const int converted = std::sscanf(mac_text, "%02X%02X%02X%02X%02X%02X", &fields[0], &fields[1],
+                                    &fields[2], &fields[3], &fields[4], &fields[5]);
+  if (converted != kMacBytes) return 0;
+  std::uint64_t value = 0;
+  for (unsigned int field : fields) value = (value << 8) | (field & 0xFF);
+  return value;
+}
+
+}  // namespace tavsn

@@ -1,0 +1,526 @@
+#include "tests/fakes/fake_net_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tavsn {
+namespace fakenet {
+namespace {
+
+constexpr Status kErrorNoMoreItems = 259;
+constexpr Status kErrorNoData = 232;
+constexpr std::uint32_t kDeviceInfoMagic = 0x5E7A01u;
+
+thread_local std::uint32_t t_last_error = 0;
+
+char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char16_t FoldAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c; }
+
+std::string Folded(std::string text) {
+  for (char& c : text) c = FoldAscii(c);
+  return text;
+}
+
+std::u16string Folded(std::u16string text) {
+  for (char16_t& c : text) c = FoldAscii(c);
+  return text;
+}
+
+std::u16string Widened(const std::string& text) {
+  std::u16string wide;
+  for (unsigned char c : text) wide.push_back(static_cast<char16_t>(c));
+  return wide;
+}
+
+std::u16string JoinPath(const std::u16string& parent, const std::u16string& child) {
+  return parent.empty() ? child : parent + u"\\" + child;
+}
+
+struct OpenKey {
+  std::u16string folded_path;
+};
+
+FakeKey* KeyOf(const netos::RegKey& key) {
+  auto* open = static_cast<OpenKey*>(key.get());
+  if (open == nullptr) return nullptr;
+  auto it = state().keys.find(open->folded_path);
+  return it == state().keys.end() ? nullptr : &it->second;
+}
+
+Status OpenKeyAt(const netos::RegKey* parent, const std::u16string& path, netos::RegKey& key) {
+  std::u16string full = path;
+  if (parent != nullptr) {
+    auto* open = static_cast<OpenKey*>(parent->get());
+    if (open == nullptr) return 6;  // ERROR_INVALID_HANDLE
+    full = JoinPath(open->folded_path, path);
+  }
+  const std::u16string folded = Folded(full);
+  auto it = state().keys.find(folded);
+  if (it == state().keys.end()) return netos::kErrorFileNotFound;
+  if (it->second.open_error != netos::kSuccess) return it->second.open_error;
+  key.reset(new OpenKey{folded});
+  ++state().keys_open;
+  return netos::kSuccess;
+}
+
+Status QueryValue(const netos::RegKey& key, const std::string& name, void* data,
+                  std::uint32_t& size) {
+  FakeKey* fake = KeyOf(key);
+  if (fake == nullptr) return 6;
+  auto it = fake->values.find(Folded(name));
+  if (it == fake->values.end()) return netos::kErrorFileNotFound;
+  const FakeValue& value = it->second;
+  if (value.error != netos::kSuccess) return value.error;
+  if (value.bytes.size() > size) {
+    if (value.fills_small_buffer) std::memcpy(data, value.bytes.data(), size);
+    size = static_cast<std::uint32_t>(value.bytes.size());
+    return netos::kErrorMoreData;
+  }
+  if (!value.bytes.empty()) std::memcpy(data, value.bytes.data(), value.bytes.size());
+  size = static_cast<std::uint32_t>(value.bytes.size());
+  return netos::kSuccess;
+}
+
+std::string Narrowed(const char16_t* text) {
+  std::string narrow;
+  for (; *text != u'\0'; ++text) narrow.push_back(static_cast<char>(*text));
+  return narrow;
+}
+
+struct OpenDevice {
+  std::string folded_path;
+};
+
+struct OpenSet {
+  int serial;
+};
+
+int g_sequential_marker;
+int g_random_marker;
+
+void StoreIndex(std::uint32_t index, netos::DeviceInfoData& device) {
+  std::memset(device.bytes, 0, sizeof device.bytes);
+  std::memcpy(device.bytes, &kDeviceInfoMagic, 4);
+  std::memcpy(device.bytes + 4, &index, 4);
+}
+
+FakeInterface* InterfaceOf(const netos::DeviceInfoData& device) {
+  std::uint32_t magic = 0;
+  std::uint32_t index = 0;
+  std::memcpy(&magic, device.bytes, 4);
+  std::memcpy(&index, device.bytes + 4, 4);
+  if (magic != kDeviceInfoMagic || index >= state().interfaces.size()) return nullptr;
+  return &state().interfaces[index];
+}
+
+std::uint32_t IndexOf(const netos::DeviceInfoData& device) {
+  std::uint32_t index = 0;
+  std::memcpy(&index, device.bytes + 4, 4);
+  return index;
+}
+
+// The state change that SetupDiSetClassInstallParamsW installed, by device.
+std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> g_pending_changes;
+std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> g_found_states;
+
+bool ApplyStateChange(const netos::DevInfoSet& set, netos::DeviceInfoData& device,
+                      bool through_installer) {
+  FakeInterface* fake = InterfaceOf(device);
+  if (!set.is_open() || fake == nullptr) {
+    netos::SetLastError(13);  // ERROR_INVALID_DATA
+    return false;
+  }
+  const std::uint32_t index = IndexOf(device);
+  auto pending = g_pending_changes.find(index);
+  if (pending == g_pending_changes.end()) {
+    netos::SetLastError(0xE0000217);  // ERROR_NO_CLASSINSTALL_PARAMS
+    return false;
+  }
+  const auto [state_change, scope] = pending->second;
+  auto error = fake->apply_errors.find(state_change);
+  if (error != fake->apply_errors.end()) {
+    netos::SetLastError(error->second);
+    return false;
+  }
+  state().state_changes.push_back({index, state_change, scope, through_installer});
+  if (state_change == 1 && !fake->enabled_here) {
+    g_found_states[index] = {fake->status, fake->problem};
+    fake->enabled_here = true;
+    fake->polls_since_enable = 0;
+    fake->status = fake->starting_status;
+    fake->problem = fake->starting_problem;
+  } else if (state_change == 2 && fake->enabled_here) {
+    fake->enabled_here = false;
+    fake->status = g_found_states[index].first;
+    fake->problem = g_found_states[index].second;
+  }
+  return true;
+}
+
+}  // namespace
+
+State& state() {
+  static State the_state;
+  return the_state;
+}
+
+void Reset() {
+  state() = State{};
+  g_pending_changes.clear();
+  g_found_states.clear();
+  t_last_error = 0;
+}
+
+const char kAdapterClassKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+const char kNetworkClassKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+
+std::string AdapterKeyPath(const std::string& subkey) {
+  return std::string(kAdapterClassKey) + "\\" + subkey;
+}
+
+std::string ConnectionKeyPath(const std::string& net_cfg_instance_id) {
+  return std::string(kNetworkClassKey) + "\\" + net_cfg_instance_id + "\\Connection";
+}
+
+FakeKey& AddKey(const std::u16string& path) {
+  std::u16string parent;
+  std::size_t start = 0;
+  FakeKey* key = &state().keys[u""];
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string::npos) end = path.size();
+    const std::u16string name = path.substr(start, end - start);
+    const std::u16string full = JoinPath(parent, name);
+    auto [it, created] = state().keys.try_emplace(Folded(full));
+    if (created) key->subkeys.push_back(name);
+    key = &it->second;
+    parent = Folded(full);
+    start = end + 1;
+  }
+  return *key;
+}
+
+FakeKey& AddKey(const std::string& path) { return AddKey(Widened(path)); }
+
+void SetValue(const std::string& key_path, const std::string& name,
+              std::vector<std::uint8_t> bytes) {
+  AddKey(key_path).values[Folded(name)].bytes = std::move(bytes);
+}
+
+void SetNumber(const std::string& key_path, const std::string& name, std::uint32_t value) {
+  std::vector<std::uint8_t> bytes(4);
+  std::memcpy(bytes.data(), &value, 4);
+  SetValue(key_path, name, std::move(bytes));
+}
+
+void SetText(const std::string& key_path, const std::string& name, const std::string& text) {
+  std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  SetValue(key_path, name, std::move(bytes));
+}
+
+void SetRawText(const std::string& key_path, const std::string& name, const std::string& text) {
+  SetValue(key_path, name, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+void AddAdapter(const std::string& subkey, std::uint32_t if_type, std::uint32_t characteristics,
+                const std::string& driver_desc, const std::string& net_cfg_instance_id,
+                const std::string& pnp_instance_id) {
+  const std::string key = AdapterKeyPath(subkey);
+  SetNumber(key, "*IfType", if_type);
+  SetNumber(key, "Characteristics", characteristics);
+  SetText(key, "DriverDesc", driver_desc);
+  SetText(key, "NetCfgInstanceId", net_cfg_instance_id);
+  SetText(ConnectionKeyPath(net_cfg_instance_id), "PnpInstanceID", pnp_instance_id);
+}
+
+std::string DevicePathOf(const std::string& net_cfg_instance_id,
+                         const std::string& pnp_instance_id) {
+  std::string instance = pnp_instance_id;
+  std::replace(instance.begin(), instance.end(), '\\', '#');
+  return "\\\\?\\" + instance + "#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\" + net_cfg_instance_id;
+}
+
+FakeDevice& AddDevice(const std::string& path, const std::vector<std::uint8_t>& address) {
+  FakeDevice& device = state().devices[Folded(path)];
+  std::copy_n(address.begin(), std::min<std::size_t>(address.size(), 8), device.answer);
+  return device;
+}
+
+bool IsRunning(const FakeInterface& interface) {
+  return (interface.status & (kDnStarted | kDnDriverLoaded)) == (kDnStarted | kDnDriverLoaded) &&
+         (interface.status & kDnHasProblem) == 0;
+}
+
+}  // namespace fakenet
+
+namespace netos {
+
+using fakenet::state;
+
+std::uint32_t LastError() { return fakenet::t_last_error; }
+void SetLastError(std::uint32_t code) { fakenet::t_last_error = code; }
+
+// Registry ------------------------------------------------------------------
+
+void CloseRegKey(void* handle) {
+  delete static_cast<fakenet::OpenKey*>(handle);
+  --state().keys_open;
+}
+
+Status OpenKeyW(const RegKey* parent, const char16_t* path, RegKey& key) {
+  return fakenet::OpenKeyAt(parent, path, key);
+}
+
+Status OpenKeyA(const RegKey* parent, const char* path, RegKey& key) {
+  return fakenet::OpenKeyAt(parent, fakenet::Widened(path), key);
+}
+
+Status QuerySubkeyCount(const RegKey& key, std::uint32_t& count) {
+  fakenet::FakeKey* fake = fakenet::KeyOf(key);
+  if (fake == nullptr) return 6;
+  if (fake->subkey_count_error != kSuccess) return fake->subkey_count_error;
+  count = static_cast<std::uint32_t>(fake->subkeys.size());
+  return kSuccess;
+}
+
+Status EnumSubkey(const RegKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
+                  std::uint32_t& length) {
+  fakenet::FakeKey* fake = fakenet::KeyOf(key);
+  if (fake == nullptr) return 6;
+  auto error = fake->enum_errors.find(index);
+  if (error != fake->enum_errors.end()) return error->second;
+  if (index >= fake->subkeys.size()) return fakenet::kErrorNoMoreItems;
+  const std::u16string& subkey = fake->subkeys[index];
+  if (subkey.size() + 1 > capacity) return kErrorMoreData;
+  std::copy(subkey.begin(), subkey.end(), name);
+  name[subkey.size()] = u'\0';
+  length = static_cast<std::uint32_t>(subkey.size());
+  return kSuccess;
+}
+
+Status QueryValueW(const RegKey& key, const char16_t* name, void* data, std::uint32_t& size) {
+  const std::string narrow = fakenet::Narrowed(name);
+  state().value_queries.push_back("W " + narrow);
+  return fakenet::QueryValue(key, narrow, data, size);
+}
+
+Status QueryValueA(const RegKey& key, const char* name, void* data, std::uint32_t& size) {
+  state().value_queries.push_back(std::string("A ") + name);
+  return fakenet::QueryValue(key, name, data, size);
+}
+
+// NDIS devices -----------------------------------------------------------------
+
+void CloseDevice(void* handle) {
+  delete static_cast<fakenet::OpenDevice*>(handle);
+  --state().devices_open;
+  ++state().device_closes;
+  SetLastError(fakenet::kErrorLeftByClose);
+}
+
+bool OpenDeviceForQuery(const char* path, DeviceHandle& device) {
+  state().opened_paths.push_back(path);
+  const std::string folded = fakenet::Folded(path);
+  auto it = state().devices.find(folded);
+  if (it == state().devices.end()) {
+    SetLastError(kErrorFileNotFound);
+    return false;
+  }
+  const fakenet::FakeDevice& fake = it->second;
+  if (fake.interface_index >= 0 &&
+      !fakenet::IsRunning(state().interfaces.at(static_cast<std::size_t>(fake.interface_index)))) {
+    SetLastError(fake.error_while_down);
+    return false;
+  }
+  if (fake.open_error != kSuccess) {
+    SetLastError(fake.open_error);
+    return false;
+  }
+  device.reset(new fakenet::OpenDevice{folded}, true);
+  ++state().devices_open;
+  return true;
+}
+
+bool QueryPermanentAddress(const DeviceHandle& device, std::uint8_t (&address)[8]) {
+  auto* open = static_cast<fakenet::OpenDevice*>(device.get());
+  const fakenet::FakeDevice& fake = state().devices.at(open->folded_path);
+  if (fake.ioctl_error != kSuccess) {
+    SetLastError(fake.ioctl_error);
+    return false;
+  }
+  std::memcpy(address, fake.answer, sizeof address);
+  return true;
+}
+
+// SetupAPI ----------------------------------------------------------------------
+
+void DestroyDevInfoSet(void* handle) {
+  delete static_cast<fakenet::OpenSet*>(handle);
+  ++state().sets_destroyed;
+  SetLastError(fakenet::kErrorLeftByClose);
+}
+
+bool OpenNdisInterfaceSet(DevInfoSet& set) {
+  if (state().set_open_error != kSuccess) {
+    SetLastError(state().set_open_error);
+    return false;
+  }
+  set.reset(new fakenet::OpenSet{++state().sets_opened}, true);
+  return true;
+}
+
+InterfaceLookup GetInterfacePath(const DevInfoSet& set, std::uint32_t index, std::string& path,
+                                 std::uint32_t& error) {
+  path.clear();
+  if (!set.is_open() || index >= state().interfaces.size()) {
+    error = fakenet::kErrorNoMoreItems;
+    SetLastError(error);
+    return InterfaceLookup::kEnded;
+  }
+  const fakenet::FakeInterface& fake = state().interfaces[index];
+  if (fake.detail_error != kSuccess) {
+    error = fake.detail_error;
+    SetLastError(error);
+    return InterfaceLookup::kDetailFailed;
+  }
+  error = kSuccess;
+  path = fake.path;
+  return InterfaceLookup::kFound;
+}
+
+bool EnumDeviceInfo(const DevInfoSet& set, std::uint32_t index, DeviceInfoData& device) {
+  if (!set.is_open() || index >= state().interfaces.size()) {
+    SetLastError(fakenet::kErrorNoMoreItems);
+    return false;
+  }
+  fakenet::FakeInterface& fake = state().interfaces[index];
+  if (fake.failing_enum_info_calls.count(++fake.enum_info_calls) != 0) {
+    SetLastError(fake.enum_info_error);
+    return false;
+  }
+  fakenet::StoreIndex(index, device);
+  return true;
+}
+
+// Like the configuration manager, a failed read leaves the last error alone
+// and its outputs zero.
+bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::uint32_t& problem) {
+  fakenet::FakeInterface* fake = fakenet::InterfaceOf(device);
+  status = 0;
+  problem = 0;
+  if (fake == nullptr) return false;
+  if (fake->failing_status_reads.count(++fake->status_reads) != 0) return false;
+  if (fake->enabled_here && !fakenet::IsRunning(*fake)) {
+    ++fake->polls_since_enable;
+    if (fake->polls_until_started >= 0 && fake->polls_since_enable >= fake->polls_until_started) {
+      fake->status = fakenet::kRunningStatus;
+      fake->problem = 0;
+    }
+  }
+  status = fake->status;
+  problem = fake->problem;
+  return true;
+}
+
+bool SetPropertyChangeParams(const DevInfoSet& set, DeviceInfoData& device,
+                             std::uint32_t state_change, std::uint32_t scope) {
+  fakenet::FakeInterface* fake = fakenet::InterfaceOf(device);
+  if (!set.is_open() || fake == nullptr) {
+    SetLastError(13);
+    return false;
+  }
+  auto error = fake->set_params_errors.find(state_change);
+  if (error != fake->set_params_errors.end()) {
+    SetLastError(error->second);
+    return false;
+  }
+  fakenet::g_pending_changes[fakenet::IndexOf(device)] = {state_change, scope};
+  return true;
+}
+
+bool CallPropertyChangeInstaller(const DevInfoSet& set, DeviceInfoData& device) {
+  return fakenet::ApplyStateChange(set, device, true);
+}
+
+bool ChangeDeviceState(const DevInfoSet& set, DeviceInfoData& device) {
+  return fakenet::ApplyStateChange(set, device, false);
+}
+
+// System facts ------------------------------------------------------------------
+
+bool GetMajorVersion(std::uint32_t& major) {
+  if (state().version_fails) return false;
+  major = state().major_version;
+  return true;
+}
+
+bool IsUserAdmin() {
+  ++state().admin_checks;
+  return state().is_admin;
+}
+
+std::uint32_t TickCount() { return state().tick_ms; }
+
+void SleepMs(std::uint32_t milliseconds) {
+  state().sleeps.push_back(milliseconds);
+  state().tick_ms += milliseconds;
+}
+
+// IP Helper ------------------------------------------------------------------------
+
+bool ListIpAdapters(std::vector<IpAdapterEntry>& adapters) {
+  adapters.clear();
+  if (state().ip_list_fails) {
+    SetLastError(fakenet::kErrorNoData);
+    return false;
+  }
+  adapters = state().ip_adapters;
+  return true;
+}
+
+// rpcrt4 ---------------------------------------------------------------------------
+
+void FreeLoadedLibrary(void* handle) {
+  delete static_cast<int*>(handle);
+  ++state().libraries_freed;
+}
+
+bool LoadRpcRuntime(LoadedLibrary& library) {
+  if (state().rpc.load_error != kSuccess) {
+    SetLastError(state().rpc.load_error);
+    return false;
+  }
+  library.reset(new int(0));
+  ++state().libraries_loaded;
+  return true;
+}
+
+void* FindProcedure(const LoadedLibrary& library, const char* name) {
+  const std::string wanted = name;
+  if (library.is_loaded()) {
+    if (wanted == "UuidCreateSequential" && state().rpc.has_sequential) {
+      return &fakenet::g_sequential_marker;
+    }
+    if (wanted == "UuidCreate" && state().rpc.has_create) return &fakenet::g_random_marker;
+  }
+  SetLastError(state().rpc.lookup_error);
+  return nullptr;
+}
+
+std::int32_t CallUuidCreate(void* procedure, std::uint8_t (&uuid)[16]) {
+  const fakenet::RpcBehaviour& rpc = state().rpc;
+  if (procedure == &fakenet::g_sequential_marker) {
+    state().procedures_called.push_back("UuidCreateSequential");
+    std::memcpy(uuid, rpc.sequential_uuid, sizeof uuid);
+    return rpc.sequential_status;
+  }
+  state().procedures_called.push_back("UuidCreate");
+  std::memcpy(uuid, rpc.random_uuid, sizeof uuid);
+  return rpc.random_status;
+}
+
+}  // namespace netos
+}  // namespace tavsn

@@ -1,0 +1,184 @@
+#pragma once
+// A stand-in for the adapter subsystem's Windows layer: a registry tree,
+// NDIS devices by path, a SetupAPI interface list whose devices can be
+// enabled and disabled and whose drivers start after a number of polls, a
+// virtual clock, IP Helper's adapter list and rpcrt4. Tests set it up
+// through state() and read back what was done to it.
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "netadapter/net_platform.h"
+
+namespace tavsn::fakenet {
+
+using netos::Status;
+
+// Registry ------------------------------------------------------------------
+
+struct FakeValue {
+  std::vector<std::uint8_t> bytes;  // exactly what the query returns
+  Status error = netos::kSuccess;   // a query failing for another reason
+  // Whether a buffer too small for the value is filled with its first bytes
+  // before ERROR_MORE_DATA, as Windows may do (Wine leaves it untouched).
+  bool fills_small_buffer = false;
+};
+
+struct FakeKey {
+  std::vector<std::u16string> subkeys;  // in enumeration order
+  std::map<std::string, FakeValue> values;
+  Status open_error = netos::kSuccess;
+  Status subkey_count_error = netos::kSuccess;
+  std::map<std::uint32_t, Status> enum_errors;  // by subkey index
+};
+
+// NDIS devices -----------------------------------------------------------------
+
+struct FakeDevice {
+  Status open_error = netos::kSuccess;
+  Status ioctl_error = netos::kSuccess;
+  std::uint8_t answer[8] = {};
+  // The device opens only while this SetupAPI interface's driver runs;
+  // before that the open fails with `error_while_down`.
+  int interface_index = -1;
+  Status error_while_down = netos::kErrorPathNotFound;
+};
+
+// SetupAPI ----------------------------------------------------------------------
+
+constexpr std::uint32_t kDnDriverLoaded = 0x2;
+constexpr std::uint32_t kDnStarted = 0x8;
+constexpr std::uint32_t kDnHasProblem = 0x400;
+constexpr std::uint32_t kDnDisableable = 0x2000;
+constexpr std::uint32_t kDnNoShowInDm = 0x40000000;
+constexpr std::uint32_t kCmProbDisabled = 22;
+constexpr std::uint32_t kCmProbFailedStart = 10;
+
+constexpr std::uint32_t kDisabledStatus = kDnHasProblem | kDnDisableable;
+constexpr std::uint32_t kRunningStatus = kDnDriverLoaded | kDnStarted | kDnDisableable;
+constexpr std::uint32_t kStartingStatus = kDnDisableable;
+
+struct StateChange {
+  std::uint32_t index;
+  std::uint32_t state_change;  // DICS_ENABLE 1, DICS_DISABLE 2
+  std::uint32_t scope;         // DICS_FLAG_GLOBAL 1, DICS_FLAG_CONFIGSPECIFIC 2
+  bool through_installer;      // SetupDiCallClassInstaller, else SetupDiChangeState
+  bool operator==(const StateChange&) const = default;
+};
+
+struct FakeInterface {
+  std::string path;  // the detail's device path
+  Status detail_error = netos::kSuccess;
+  // The device as found.
+  std::uint32_t status = kDisabledStatus;
+  std::uint32_t problem = kCmProbDisabled;
+  // SetupDiEnumDeviceInfo calls for this index that fail (1-based count).
+  std::set<int> failing_enum_info_calls;
+  Status enum_info_error = 259;  // ERROR_NO_MORE_ITEMS
+  // CM_Get_DevNode_Status reads that fail (1-based count).
+  std::set<int> failing_status_reads;
+  // Failures of the two state-change steps, by DICS_ENABLE / DICS_DISABLE.
+  std::map<std::uint32_t, Status> set_params_errors;
+  std::map<std::uint32_t, Status> apply_errors;
+  // After an enable the driver reports started at the n-th status read
+  // (1 = the first poll); -1 never. Until then it reports starting_*.
+  int polls_until_started = 1;
+  std::uint32_t starting_status = kStartingStatus;
+  std::uint32_t starting_problem = 0;
+
+  // Kept by the fake.
+  bool enabled_here = false;
+  int status_reads = 0;
+  int enum_info_calls = 0;
+  int polls_since_enable = 0;
+};
+
+struct RpcBehaviour {
+  Status load_error = netos::kSuccess;
+  bool has_sequential = true;
+  bool has_create = true;
+  Status lookup_error = 127;  // ERROR_PROC_NOT_FOUND
+  std::uint8_t sequential_uuid[16] = {};
+  std::int32_t sequential_status = 0;
+  std::uint8_t random_uuid[16] = {};
+  std::int32_t random_status = 0;
+};
+
+// The value that closing a handle leaves as the thread's last error: the
+// fake deliberately disturbs it, so tests see whether callers kept theirs.
+constexpr std::uint32_t kErrorLeftByClose = 6;  // ERROR_INVALID_HANDLE
+
+struct State {
+  // Registry, keyed by path without case distinction ("" is HKLM itself).
+  std::map<std::u16string, FakeKey> keys;
+  int keys_open = 0;
+  std::vector<std::string> value_queries;  // "W *IfType", "A DriverDesc", ...
+
+  // NDIS devices, keyed by path without case distinction.
+  std::map<std::string, FakeDevice> devices;
+  std::vector<std::string> opened_paths;  // every open attempt, as spelled
+  int devices_open = 0;
+  int device_closes = 0;
+
+  // SetupAPI.
+  std::vector<FakeInterface> interfaces;
+  Status set_open_error = netos::kSuccess;
+  int sets_opened = 0;
+  int sets_destroyed = 0;
+  std::vector<StateChange> state_changes;
+
+  // System facts and the virtual clock.
+  std::uint32_t major_version = 6;
+  bool version_fails = false;
+  bool is_admin = true;
+  int admin_checks = 0;
+  std::uint32_t tick_ms = 100000;
+  std::vector<std::uint32_t> sleeps;
+
+  // IP Helper.
+  bool ip_list_fails = false;
+  std::vector<netos::IpAdapterEntry> ip_adapters;
+
+  // rpcrt4.
+  RpcBehaviour rpc;
+  int libraries_loaded = 0;
+  int libraries_freed = 0;
+  std::vector<std::string> procedures_called;
+};
+
+State& state();
+void Reset();
+
+// Builds the key and its missing ancestors, each listed as a subkey of its
+// parent in the order of creation.
+FakeKey& AddKey(const std::string& path);
+FakeKey& AddKey(const std::u16string& path);
+void SetValue(const std::string& key_path, const std::string& name, std::vector<std::uint8_t> bytes);
+void SetNumber(const std::string& key_path, const std::string& name, std::uint32_t value);
+// The text with its terminating zero, as the registry normally stores it.
+void SetText(const std::string& key_path, const std::string& name, const std::string& text);
+// The text's bytes alone, without a terminating zero.
+void SetRawText(const std::string& key_path, const std::string& name, const std::string& text);
+
+extern const char kAdapterClassKey[];
+extern const char kNetworkClassKey[];
+std::string AdapterKeyPath(const std::string& subkey);
+std::string ConnectionKeyPath(const std::string& net_cfg_instance_id);
+
+// An adapter whose values are all present: *IfType 6, Characteristics 0x84
+// (physical), and a DriverDesc, NetCfgInstanceId and PnpInstanceID.
+void AddAdapter(const std::string& subkey, std::uint32_t if_type, std::uint32_t characteristics,
+                const std::string& driver_desc, const std::string& net_cfg_instance_id,
+                const std::string& pnp_instance_id);
+
+// The NDIS device path an adapter's registry entries lead to.
+std::string DevicePathOf(const std::string& net_cfg_instance_id, const std::string& pnp_instance_id);
+
+FakeDevice& AddDevice(const std::string& path, const std::vector<std::uint8_t>& address);
+
+// Whether the interface's driver runs (started and loaded, no problem).
+bool IsRunning(const FakeInterface& interface);
+
+}  // namespace tavsn::fakenet
