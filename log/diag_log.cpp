@@ -82,6 +82,9 @@ DiagLine& DiagLine::operator<<(unsigned long value) {
 }
 
 DiagLine& DiagLine::operator<<(DiagEndLine) {
+  // A line end with no piece before it still ends a line in the file: a
+  // bare newline, without a prefix.
+  if (!started_) log_.WriteLineEnd();
   End();
   return *this;
 }
@@ -128,6 +131,12 @@ void DiagLog::WriteLine(std::uint32_t stamp, const char* pieces, std::size_t len
   std::lock_guard<std::mutex> lock(mutex_);
   if (!file_.is_open()) return;
   PutPiece(stamp, pieces, length);
+  PutLineEnd();
+}
+
+void DiagLog::WriteLineEnd() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!file_.is_open()) return;
   PutLineEnd();
 }
 
@@ -178,16 +187,33 @@ std::size_t FormatPrefix(std::uint32_t stamp, char* out, std::size_t capacity) {
 
 // --- Opening ----------------------------------------------------------------
 
+namespace {
+
+// The log's path: the library's folder, up to and including its last
+// backslash (the whole module path when it has none), then "tavsn.log".
+// False when no such path fits in `path`: a module path cut to fit may name
+// a parent folder, and a log path cut to fit names some other file, and the
+// log must never write into either.
+bool LogPathBesideLibrary(char (&path)[kPathCapacity]) {
+  std::size_t reported = logos::LibraryModulePath(path, sizeof path);
+  if (reported == 0 || reported >= sizeof path) return false;
+  const char* last_backslash = std::strrchr(path, '\\');
+  std::size_t folder_length =
+      last_backslash != nullptr ? static_cast<std::size_t>(last_backslash - path) + 1
+                                : std::strlen(path);
+  if (folder_length + sizeof kLogFileName > sizeof path) return false;
+  std::memcpy(path + folder_length, kLogFileName, sizeof kLogFileName);
+  return true;
+}
+
+}  // namespace
+
 void OpenDiagLog() {
   std::lock_guard<std::mutex> lock(g_open_mutex);
   if (g_log_found) return;
 
   char path[kPathCapacity] = {};
-  if (!logos::LibraryModulePath(path, sizeof path)) return;
-  if (char* last_backslash = std::strrchr(path, '\\')) last_backslash[1] = '\0';
-  std::size_t used = std::strlen(path);
-  std::snprintf(path + used, sizeof path - used, "%s", kLogFileName);
-
+  if (!LogPathBesideLibrary(path)) return;
   if (!logos::PathExists(path)) return;
   g_log_found = true;
   // A file that is there but cannot be opened keeps the log silent for the

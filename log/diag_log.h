@@ -88,6 +88,8 @@ class DiagLog {
   // Writes one whole line: the prefix with `stamp`, the pieces, the line end.
   // Nothing at all happens while the log is not active.
   void WriteLine(std::uint32_t stamp, const char* pieces, std::size_t length);
+  // Writes a line end alone, as diag_endl does at the start of a line.
+  void WriteLineEnd();
 
  private:
   friend class DiagLine;

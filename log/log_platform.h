@@ -18,8 +18,10 @@ std::uint32_t TickMs();
 UtcTime UtcNow();
 
 // GetModuleFileNameA for this library's own module (not the host program's)
-// into `buffer` of `capacity` characters; false when it fails.
-bool LibraryModulePath(char* buffer, std::size_t capacity);
+// into `buffer` of `capacity` characters, always zero-terminated. Returns
+// what GetModuleFileNameA returned: 0 when it failed, `capacity` when the
+// path did not fit and was cut.
+std::size_t LibraryModulePath(char* buffer, std::size_t capacity);
 
 // True when anything at all exists under `path`: a file of any attributes
 // or a directory.

@@ -1,6 +1,7 @@
 #include "tests/fakes/fake_log_platform.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "log/diag_log.h"
 #include "log/diag_log_testing.h"
@@ -56,7 +57,12 @@ struct FakeFile {
   std::string path;
 };
 
+// Lines take their stamp outside the log's lock, so threads read the clock
+// at the same time.
 std::uint32_t TickMs() {
+  static std::mutex clock_mutex;
+  std::lock_guard<std::mutex> lock(clock_mutex);
+  ++state().tick_reads;
   std::uint32_t now = state().tick_ms;
   state().tick_ms += state().tick_step;
   return now;
@@ -64,15 +70,20 @@ std::uint32_t TickMs() {
 
 UtcTime UtcNow() { return state().now; }
 
-bool LibraryModulePath(char* buffer, std::size_t capacity) {
-  if (state().library_path_fails || capacity == 0) return false;
-  std::strncpy(buffer, state().library_path.c_str(), capacity - 1);
-  buffer[capacity - 1] = '\0';
-  return true;
+// Like GetModuleFileNameA since Windows Vista: a path that does not fit is
+// cut, zero-terminated, and reported as `capacity`.
+std::size_t LibraryModulePath(char* buffer, std::size_t capacity) {
+  if (state().library_path_fails || capacity == 0) return 0;
+  const std::string& path = state().library_path;
+  std::size_t copied = path.size() < capacity ? path.size() : capacity - 1;
+  std::memcpy(buffer, path.data(), copied);
+  buffer[copied] = '\0';
+  return path.size() < capacity ? path.size() : capacity;
 }
 
 bool PathExists(const char* path) {
   ++state().path_checks;
+  state().checked_paths.push_back(path);
   return state().files.count(path) || state().directories.count(path);
 }
 
@@ -85,6 +96,7 @@ LogFile OpenForAppend(const char* path) {
 }
 
 bool AppendBytes(const LogFile& file, const char* data, std::size_t size) {
+  ++state().writes;
   if (state().writes_fail) return false;
   auto* fake = static_cast<FakeFile*>(file.get());
   state().files[fake->path].append(data, size);

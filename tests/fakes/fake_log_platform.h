@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "log/log_platform.h"
 
@@ -27,6 +28,9 @@ struct State {
   int opens = 0;
   int open_handles = 0;
   int path_checks = 0;
+  std::vector<std::string> checked_paths;  // in the order they were tested
+  int writes = 0;                          // AppendBytes calls, failed ones too
+  int tick_reads = 0;
 };
 
 State& state();
