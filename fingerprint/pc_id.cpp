@@ -1,0 +1,79 @@
+#include "fingerprint/pc_id.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "fingerprint/probes.h"
+
+namespace tavsn::fingerprint {
+namespace {
+
+// mhz_text and memory_text stay out: the clock and the memory size do not
+// enter the fingerprint.
+constexpr ProbeArea kDigestedAreas[] = {ProbeArea::kCpuid, ProbeArea::kVendor, ProbeArea::kBrand,
+                                        ProbeArea::kDisk,  ProbeArea::kMac,    ProbeArea::kSpare};
+
+// Appends the zero-terminated text at `text` while room remains below
+// `capacity` (terminator included).
+void AppendBounded(char* buffer, std::size_t capacity, const char* text) {
+  std::size_t used = std::strlen(buffer);
+  while (*text != '\0' && used + 1 < capacity) buffer[used++] = *text++;
+  buffer[used] = '\0';
+}
+
+// A text read from the record ends at the record's end at the latest, since
+// the spare area is never written.
+const char* TextAt(const ProbeRecord& record, ProbeArea area) { return record.at(area); }
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+std::size_t build_digest_input(const ProbeRecord& record, char (&input)[kDigestInputCapacity + 1]) noexcept {
+  std::memset(input, 0, sizeof input);
+  for (ProbeArea area : kDigestedAreas) AppendBounded(input, kDigestInputCapacity, TextAt(record, area));
+  return std::strlen(input);
+}
+
+void digest_to_hex(const std::uint8_t (&digest)[kMd5DigestBytes], char (&hex)[32]) noexcept {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < kMd5DigestBytes; ++i) {
+    hex[2 * i] = kDigits[digest[i] >> 4];
+    hex[2 * i + 1] = kDigits[digest[i] & 0x0F];
+  }
+}
+
+void write_pc_id(const ProbeRecord& record, char* data) noexcept {
+  char input[kDigestInputCapacity + 1];
+  const std::size_t length = build_digest_input(record, input);
+  std::uint8_t digest[kMd5DigestBytes];
+  md5_digest(input, length, digest);
+  char hex[32];
+  digest_to_hex(digest, hex);
+  // Only 31 of the 32 digits are kept; the last byte carries the terminator.
+  hex[31] = '\0';
+  for (char& c : hex) c = AsciiUpper(c);
+  std::memcpy(data, hex, kPcIdBytes);
+}
+
+// malloc rather than operator new: the nothrow new of libstdc++ would bring
+// the whole exception machinery into the library.
+ProbeRecord* AllocateProbeRecord() noexcept { return static_cast<ProbeRecord*>(std::malloc(sizeof(ProbeRecord))); }
+
+void ReleaseProbeRecord(ProbeRecord* record) noexcept { std::free(record); }
+
+int get_pc_id(char* data, unsigned int len, ProbeRecordAllocator allocate) noexcept {
+  if (len < kPcIdBytes || data == nullptr) return -1;
+  std::unique_ptr<ProbeRecord, decltype(&ReleaseProbeRecord)> record(allocate(), ReleaseProbeRecord);
+  if (!record) return -2;
+  collect_pc_info(record.get());
+  write_pc_id(*record, data);
+  return static_cast<int>(kPcIdBytes);
+}
+
+}  // namespace tavsn::fingerprint
+
+extern "C" int TAVSN_CDECL tav_get_pc_id(char* data, unsigned int len) {
+  return tavsn::fingerprint::get_pc_id(data, len, tavsn::fingerprint::AllocateProbeRecord);
+}

@@ -1,0 +1,97 @@
+#pragma once
+// The Windows services behind the fingerprint probes, each turned into a
+// value or an error code: what to format and what an empty area means is
+// decided in probes.cpp. probe_platform_win32.cpp implements these; the
+// native tests link a fake.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tavsn::probeos {
+
+using Status = std::uint32_t;
+constexpr Status kSuccess = 0;
+
+struct CpuidRegisters {
+  std::uint32_t eax, ebx, ecx, edx;
+};
+
+// The cpuid instruction with `leaf` in EAX and sub-leaf 0 in ECX.
+CpuidRegisters Cpuid(std::uint32_t leaf) noexcept;
+
+// --- Registry -----------------------------------------------------------------
+
+// An open registry key, closed when it goes out of scope.
+class RegistryKey {
+ public:
+  constexpr RegistryKey() = default;
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  ~RegistryKey();
+
+  bool is_open() const { return handle_ != nullptr; }
+  void* get() const { return handle_; }
+  void reset(void* handle = nullptr) noexcept;
+
+ private:
+  void* handle_ = nullptr;
+};
+void CloseRegistryKey(void* handle) noexcept;
+
+// RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ).
+Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept;
+
+// RegQueryValueExW into a 4-byte number, data size 4, type not asked for.
+Status QueryNumberValue(const RegistryKey& key, const char16_t* name, std::uint32_t& value) noexcept;
+
+// --- Memory -------------------------------------------------------------------
+
+// GlobalMemoryStatusEx: ullTotalPhys; false when the call fails.
+bool TotalPhysicalMemory(std::uint64_t& bytes) noexcept;
+
+// --- Disk ---------------------------------------------------------------------
+
+// An open disk handle, closed when it goes out of scope.
+class DiskHandle {
+ public:
+  constexpr DiskHandle() = default;
+  DiskHandle(const DiskHandle&) = delete;
+  DiskHandle& operator=(const DiskHandle&) = delete;
+  ~DiskHandle();
+
+  bool is_open() const { return open_; }
+  void* get() const { return handle_; }
+  void reset(void* handle, bool open) noexcept;
+
+ private:
+  void* handle_ = nullptr;
+  bool open_ = false;
+};
+void CloseDisk(void* handle) noexcept;
+
+// CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ |
+// FILE_SHARE_WRITE, null, OPEN_EXISTING, 0, null); false on failure.
+bool OpenDiskForReadWrite(const char16_t* path, DiskHandle& disk) noexcept;
+
+// DeviceIoControl(IOCTL_DISK_GET_LENGTH_INFO): the length in bytes; false
+// on failure.
+bool QueryDiskLength(const DiskHandle& disk, std::int64_t& length) noexcept;
+
+// --- Adapter list -------------------------------------------------------------
+
+// The list buffer as a byte count: 16 entries of the 648-byte
+// IP_ADAPTER_INFO of Microsoft's headers, whatever size the toolchain's
+// headers give the structure.
+constexpr std::uint32_t kAdapterListBytes = 10368;
+
+// One GetAdaptersInfo call into a buffer of kAdapterListBytes on the stack;
+// on success `address` receives the first six hardware address bytes of the
+// first entry, whatever its type or recorded address length.
+Status FirstAdapterAddress(std::uint8_t (&address)[6]) noexcept;
+
+// --- Standard output ------------------------------------------------------------
+
+// Writes `text` to the C runtime's standard output and flushes it.
+void WriteStandardOutput(const char* text) noexcept;
+
+}  // namespace tavsn::probeos

@@ -1,0 +1,102 @@
+#include <windows.h>
+#include <iphlpapi.h>
+#include <winioctl.h>
+#include <cpuid.h>
+
+#include <cstdio>
+
+#include "fingerprint/probe_platform.h"
+
+namespace tavsn::probeos {
+namespace {
+
+const wchar_t* AsWide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+}  // namespace
+
+CpuidRegisters Cpuid(std::uint32_t leaf) noexcept {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  __cpuid_count(leaf, 0, eax, ebx, ecx, edx);
+  return {eax, ebx, ecx, edx};
+}
+
+RegistryKey::~RegistryKey() { reset(); }
+
+void RegistryKey::reset(void* handle) noexcept {
+  if (handle_ != nullptr) CloseRegistryKey(handle_);
+  handle_ = handle;
+}
+
+void CloseRegistryKey(void* handle) noexcept { RegCloseKey(static_cast<HKEY>(handle)); }
+
+Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept {
+  HKEY opened = nullptr;
+  const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(path), 0, KEY_READ, &opened);
+  if (status == ERROR_SUCCESS) key.reset(opened);
+  return static_cast<Status>(status);
+}
+
+Status QueryNumberValue(const RegistryKey& key, const char16_t* name, std::uint32_t& value) noexcept {
+  DWORD number = 0;
+  DWORD size = sizeof number;
+  const LONG status = RegQueryValueExW(static_cast<HKEY>(key.get()), AsWide(name), nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(&number), &size);
+  if (status == ERROR_SUCCESS) value = number;
+  return static_cast<Status>(status);
+}
+
+bool TotalPhysicalMemory(std::uint64_t& bytes) noexcept {
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return false;
+  bytes = status.ullTotalPhys;
+  return true;
+}
+
+DiskHandle::~DiskHandle() { reset(nullptr, false); }
+
+void DiskHandle::reset(void* handle, bool open) noexcept {
+  if (open_) CloseDisk(handle_);
+  handle_ = handle;
+  open_ = open;
+}
+
+void CloseDisk(void* handle) noexcept { CloseHandle(static_cast<HANDLE>(handle)); }
+
+bool OpenDiskForReadWrite(const char16_t* path, DiskHandle& disk) noexcept {
+  HANDLE handle = CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  disk.reset(handle, true);
+  return true;
+}
+
+bool QueryDiskLength(const DiskHandle& disk, std::int64_t& length) noexcept {
+  GET_LENGTH_INFORMATION info = {};
+  DWORD returned = 0;
+  if (!DeviceIoControl(static_cast<HANDLE>(disk.get()), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &info,
+                       sizeof info, &returned, nullptr))
+    return false;
+  length = info.Length.QuadPart;
+  return true;
+}
+
+Status FirstAdapterAddress(std::uint8_t (&address)[6]) noexcept {
+  static_assert(kAdapterListBytes >= sizeof(IP_ADAPTER_INFO));
+  static_assert(sizeof(IP_ADAPTER_INFO::Address) >= 6);
+  alignas(IP_ADAPTER_INFO) unsigned char list[kAdapterListBytes];
+  ULONG size = kAdapterListBytes;
+  auto* first = reinterpret_cast<IP_ADAPTER_INFO*>(list);
+  const DWORD status = GetAdaptersInfo(first, &size);
+  if (status == ERROR_SUCCESS) {
+    for (int i = 0; i < 6; ++i) address[i] = first->Address[i];
+  }
+  return static_cast<Status>(status);
+}
+
+void WriteStandardOutput(const char* text) noexcept {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace tavsn::probeos

@@ -1,0 +1,141 @@
+#include "tests/fakes/fake_probe_platform.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace tavsn {
+namespace fakeprobe {
+
+State& state() {
+  static State the_state;
+  return the_state;
+}
+
+namespace {
+
+std::uint32_t LoadLittleEndian32(const char* bytes) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
+  return value;
+}
+
+void Note(const char* what) { state().journal.emplace_back(what); }
+
+}  // namespace
+
+void SetVendor(std::uint32_t highest_leaf, const char (&vendor)[13]) {
+  state().cpuid[0] = {highest_leaf, LoadLittleEndian32(vendor), LoadLittleEndian32(vendor + 8),
+                      LoadLittleEndian32(vendor + 4)};
+}
+
+void SetBrand(const std::string& text) {
+  std::string brand = text.substr(0, 48);
+  brand.resize(48, '\0');
+  state().cpuid[0x80000000] = {0x80000008, 0, 0, 0};
+  for (std::uint32_t part = 0; part < 3; ++part) {
+    const char* bytes = brand.data() + 16 * part;
+    state().cpuid[0x80000002 + part] = {LoadLittleEndian32(bytes), LoadLittleEndian32(bytes + 4),
+                                        LoadLittleEndian32(bytes + 8), LoadLittleEndian32(bytes + 12)};
+  }
+}
+
+void Reset() {
+  state() = State{};
+  SetVendor(0x16, "GenuineIntel");
+  state().cpuid[0x80000000] = {0x80000001, 0, 0, 0};
+}
+
+}  // namespace fakeprobe
+
+namespace probeos {
+
+using fakeprobe::state;
+
+CpuidRegisters Cpuid(std::uint32_t leaf) noexcept {
+  char entry[32];
+  std::snprintf(entry, sizeof entry, "cpuid %X", static_cast<unsigned>(leaf));
+  state().journal.emplace_back(entry);
+  auto found = state().cpuid.find(leaf);
+  return found == state().cpuid.end() ? CpuidRegisters{0, 0, 0, 0} : found->second;
+}
+
+RegistryKey::~RegistryKey() { reset(); }
+
+void RegistryKey::reset(void* handle) noexcept {
+  if (handle_ != nullptr) CloseRegistryKey(handle_);
+  handle_ = handle;
+}
+
+void CloseRegistryKey(void*) noexcept {
+  fakeprobe::Note("close key");
+  --state().keys_open;
+}
+
+Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept {
+  fakeprobe::Note("open key");
+  state().opened_key_path = path;
+  if (state().clock_key_status != kSuccess) return state().clock_key_status;
+  ++state().keys_open;
+  static int key_token;
+  key.reset(&key_token);
+  return kSuccess;
+}
+
+Status QueryNumberValue(const RegistryKey& key, const char16_t* name, std::uint32_t& value) noexcept {
+  fakeprobe::Note(key.is_open() ? "query value" : "query value on a closed key");
+  state().queried_value_name = name;
+  if (state().clock_value_status != kSuccess) return state().clock_value_status;
+  value = state().clock_mhz;
+  return kSuccess;
+}
+
+bool TotalPhysicalMemory(std::uint64_t& bytes) noexcept {
+  fakeprobe::Note("memory status");
+  if (!state().memory_answers) return false;
+  bytes = state().total_physical_bytes;
+  return true;
+}
+
+DiskHandle::~DiskHandle() { reset(nullptr, false); }
+
+void DiskHandle::reset(void* handle, bool open) noexcept {
+  if (open_) CloseDisk(handle_);
+  handle_ = handle;
+  open_ = open;
+}
+
+void CloseDisk(void*) noexcept {
+  fakeprobe::Note("close disk");
+  --state().disks_open;
+}
+
+bool OpenDiskForReadWrite(const char16_t* path, DiskHandle& disk) noexcept {
+  fakeprobe::Note("open disk");
+  state().opened_disk_path = path;
+  if (!state().disk_opens) return false;
+  ++state().disks_open;
+  disk.reset(nullptr, true);  // a null handle may be valid; only `open` counts
+  return true;
+}
+
+bool QueryDiskLength(const DiskHandle& disk, std::int64_t& length) noexcept {
+  fakeprobe::Note(disk.is_open() ? "disk length" : "disk length on a closed disk");
+  if (!state().disk_answers) return false;
+  length = state().disk_length;
+  return true;
+}
+
+Status FirstAdapterAddress(std::uint8_t (&address)[6]) noexcept {
+  fakeprobe::Note("adapter list");
+  if (state().adapter_status != kSuccess) return state().adapter_status;
+  std::memcpy(address, state().adapter_address, sizeof address);
+  return kSuccess;
+}
+
+void WriteStandardOutput(const char* text) noexcept {
+  fakeprobe::Note("standard output");
+  state().standard_output += text;
+}
+
+}  // namespace probeos
+}  // namespace tavsn
