@@ -18,6 +18,8 @@
 //   regvalue PATH NAME SIZE
 //                     RegQueryValueExA into SIZE bytes prefilled with 0xAB
 //                     -> regvalue STATUS SIZE HEXBYTES
+//   hold              keep the links until standard input ends, so that
+//                     another process can open the paths -> hold ready
 //   physical | pci | uuidmac
 //                     CGetMac::GetPhysicalMac / GetMacFromPCI / GetUUIDMac
 //                     -> NAME count N, then NAME mac MAC per entry
@@ -213,6 +215,11 @@ int main(int argc, char** argv) {
     } else if (command == "regvalue" && arguments_left >= 3) {
       ProbeRegValue(argv[i + 1], argv[i + 2], argv[i + 3]);
       i += 3;
+    } else if (command == "hold") {
+      std::printf("hold ready\n");
+      std::fflush(stdout);
+      while (std::getchar() != EOF) {
+      }
     } else if (command == "physical") {
       MacList macs{"stale"};
       const int count = reader.GetPhysicalMac(macs);
