@@ -1,9 +1,11 @@
-# Cross-compiles the 32-bit Windows DLL with mingw-w64. The posix thread
-# model gives std::mutex; winpthread is linked statically with the rest.
+# Cross-compiles the 32-bit Windows DLL with mingw-w64. The win32 thread
+# model needs no threading runtime: the library's one lock is an SRW lock,
+# and libgcc and libstdc++ are linked statically, so the DLL imports only
+# Windows system DLLs.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

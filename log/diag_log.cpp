@@ -13,7 +13,7 @@ constexpr char kLogFileName[] = "tavsn.log";
 constexpr std::size_t kPathCapacity = 260;  // MAX_PATH
 
 DiagLog g_process_log;
-std::mutex g_open_mutex;
+logos::LogLock g_open_lock;
 bool g_log_found = false;
 
 template <typename Integer>
@@ -102,12 +102,12 @@ DiagLine DiagLog::operator<<(unsigned int value) { return DiagLine(*this, value)
 DiagLine DiagLog::operator<<(unsigned long value) { return DiagLine(*this, value); }
 
 bool DiagLog::at_line_start() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  logos::LogLockGuard lock(lock_);
   return at_line_start_;
 }
 
 void DiagLog::Attach(logos::LogFile file) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  logos::LogLockGuard lock(lock_);
   file_ = std::move(file);
   failed_ = false;
   active_.store(file_.is_open(), std::memory_order_release);
@@ -121,21 +121,21 @@ void DiagLog::Attach(logos::LogFile file) {
 }
 
 void DiagLog::Close() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  logos::LogLockGuard lock(lock_);
   active_.store(false, std::memory_order_release);
   file_.reset();
   pending_length_ = 0;
 }
 
 void DiagLog::WriteLine(std::uint32_t stamp, const char* pieces, std::size_t length) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  logos::LogLockGuard lock(lock_);
   if (!file_.is_open()) return;
   PutPiece(stamp, pieces, length);
   PutLineEnd();
 }
 
 void DiagLog::WriteLineEnd() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  logos::LogLockGuard lock(lock_);
   if (!file_.is_open()) return;
   PutLineEnd();
 }
@@ -209,7 +209,7 @@ bool LogPathBesideLibrary(char (&path)[kPathCapacity]) {
 }  // namespace
 
 void OpenDiagLog() {
-  std::lock_guard<std::mutex> lock(g_open_mutex);
+  logos::LogLockGuard lock(g_open_lock);
   if (g_log_found) return;
 
   char path[kPathCapacity] = {};
@@ -223,9 +223,9 @@ void OpenDiagLog() {
 }
 
 void ResetProcessLogForTesting() {
-  std::lock_guard<std::mutex> lock(g_open_mutex);
+  logos::LogLockGuard lock(g_open_lock);
   g_process_log.Close();
-  std::lock_guard<std::mutex> log_lock(g_process_log.mutex_);
+  logos::LogLockGuard log_lock(g_process_log.lock_);
   g_process_log.at_line_start_ = true;
   g_process_log.failed_ = false;
   g_log_found = false;

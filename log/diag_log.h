@@ -17,7 +17,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "log/log_platform.h"
 
@@ -96,14 +95,14 @@ class DiagLog {
   friend void OpenDiagLog();
   friend void ResetProcessLogForTesting();
 
-  // The two stream primitives; the caller holds mutex_.
+  // The two stream primitives; the caller holds lock_.
   void PutPiece(std::uint32_t stamp, const char* text, std::size_t length);
   void PutLineEnd();
   void PutBytes(const char* text, std::size_t length);
 
   void Flush();
 
-  mutable std::mutex mutex_;
+  mutable logos::LogLock lock_;
   std::atomic<bool> active_{false};
   bool at_line_start_ = true;
   // A failed write is never retried: the rest of the process's lines are

@@ -27,6 +27,32 @@ std::size_t LibraryModulePath(char* buffer, std::size_t capacity);
 // or a directory.
 bool PathExists(const char* path);
 
+// A lock for the log's state: an SRW lock on Windows, which needs no
+// threading runtime in the library. Zero-initialised means unlocked, so a
+// static one is ready before any constructor runs.
+class LogLock {
+ public:
+  constexpr LogLock() = default;
+  LogLock(const LogLock&) = delete;
+  LogLock& operator=(const LogLock&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  void* state_ = nullptr;
+};
+
+class LogLockGuard {
+ public:
+  explicit LogLockGuard(LogLock& lock) : lock_(lock) { lock_.lock(); }
+  ~LogLockGuard() { lock_.unlock(); }
+  LogLockGuard(const LogLockGuard&) = delete;
+  LogLockGuard& operator=(const LogLockGuard&) = delete;
+
+ private:
+  LogLock& lock_;
+};
+
 // An open log file, written at its end whatever other openers do.
 class LogFile {
  public:

@@ -1,7 +1,6 @@
 // The permanent (factory) address of one adapter, asked of its NDIS driver
 // through the adapter's LAN-class device interface, and the MAC text and
 // value forms of an address.
-#include <cstdio>
 
 #include "log/diag_log.h"
 #include "netadapter/bounded_text.h"
@@ -67,6 +66,17 @@ bool CGetMac::NdisCmd(const char* device_path, char* mac_text) {
   return true;
 }
 
+namespace {
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
 char* CGetMac::FormatMac(const std::uint8_t* address, char* destination) {
   for (int i = 0; i < kMacBytes; ++i) {
     destination[2 * i] = kHexDigits[address[i] >> 4];
@@ -76,13 +86,23 @@ char* CGetMac::FormatMac(const std::uint8_t* address, char* destination) {
   return destination;
 }
 
+// Six fields of one or two hex digits each, as the "%02X" scan reads them.
+// Written out by hand: the C library's scanner would add tens of kilobytes
+// to the library for this one call.
 std::uint64_t CGetMac::ParseMac(const char* mac_text) {
-  unsigned int fields[kMacBytes] = {};
-  const int converted = std::sscanf(mac_text, "%02X%02X%02X%02X%02X%02X", &fields[0], &fields[1],
-                                    &fields[2], &fields[3], &fields[4], &fields[5]);
-  if (converted != kMacBytes) return 0;
   std::uint64_t value = 0;
-  for (unsigned int field : fields) value = (value << 8) | (field & 0xFF);
+  const char* cursor = mac_text;
+  for (int field = 0; field < kMacBytes; ++field) {
+    int digits = 0;
+    unsigned int byte = 0;
+    for (; digits < 2; ++digits, ++cursor) {
+      const int digit = HexDigitValue(*cursor);
+      if (digit < 0) break;
+      byte = byte * 16 + static_cast<unsigned int>(digit);
+    }
+    if (digits == 0) return 0;
+    value = (value << 8) | byte;
+  }
   return value;
 }
 

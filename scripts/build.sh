@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Configures and builds one of the two builds: native or win32.
+# Configures and builds one of the two builds: native or win32; further
+# arguments name the targets to build (all when none).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 kind="$1"
+shift
+targets=()
+for target in "$@"; do targets+=(--target "$target"); done
 jobs="$(nproc)"
 case "$kind" in
   native) cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null ;;
   win32)  cmake -S "$root" -B "$root/build/win32" -DCMAKE_BUILD_TYPE=Release \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null ;;
-  *) echo "usage: build.sh native|win32" >&2; exit 2 ;;
+  *) echo "usage: build.sh native|win32 [target...]" >&2; exit 2 ;;
 esac
-cmake --build "$root/build/$kind" -j "$jobs"
+cmake --build "$root/build/$kind" -j "$jobs" "${targets[@]}"

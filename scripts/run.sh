@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh" win32
+bash "$root/scripts/build.sh" win32 tavsn tavsn_main
 
 export WINEPREFIX="$root/build/wine/main-prefix"
 export WINEDEBUG=-all

@@ -1,6 +1,8 @@
 #include "tests/fakes/fake_log_platform.h"
 
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <mutex>
 
 #include "log/diag_log.h"
@@ -52,6 +54,18 @@ std::string ProcessLogLines() {
 namespace logos {
 
 using fakelog::state;
+
+// Each LogLock gets a real mutex of its own, found by its address.
+std::mutex& MutexOf(const LogLock* lock) {
+  static std::mutex registry_guard;
+  static std::map<const LogLock*, std::mutex> mutexes;
+  std::lock_guard<std::mutex> guard(registry_guard);
+  return mutexes[lock];
+}
+
+void LogLock::lock() { MutexOf(this).lock(); }
+
+void LogLock::unlock() { MutexOf(this).unlock(); }
 
 struct FakeFile {
   std::string path;

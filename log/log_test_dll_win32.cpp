@@ -1,8 +1,8 @@
 // tavsn_logtest.dll: the diagnostic log alone in a library of its own, so
 // that the Wine tests can load it from any folder and drive it the way the
 // identifier exports do.
-#include <atomic>
-#include <thread>
+#include <windows.h>
+
 #include <vector>
 
 #include "log/diag_log.h"
@@ -34,29 +34,54 @@ void logtest_pieces(const char* text, int signed_value, unsigned unsigned_value)
   ProcessLog() << text << signed_value << " " << unsigned_value << diag_endl;
 }
 
+namespace {
+
+struct ThreadWork {
+  HANDLE start;  // a manual-reset event that lets every thread go at once
+  int thread;
+  int lines;
+};
+
+DWORD WINAPI WriteLines(void* parameter) {
+  const ThreadWork& work = *static_cast<const ThreadWork*>(parameter);
+  WaitForSingleObject(work.start, INFINITE);
+  OpenDiagLog();
+  for (int line = 0; line < work.lines; ++line) {
+    ProcessLog() << "thread " << work.thread << " line " << line << " of " << work.lines << " end"
+                 << diag_endl;
+  }
+  return 0;
+}
+
+}  // namespace
+
 // `threads` threads start together, each opens the log and writes `lines`
 // lines of several pieces. Returns the number of threads that ran, -1 when
-// they could not be started.
+// they could not all be started.
 int logtest_threads(int threads, int lines) noexcept {
-  std::atomic<bool> go{false};
-  std::vector<std::thread> workers;
+  HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (start == nullptr) return -1;
+  std::vector<ThreadWork> work;
+  std::vector<HANDLE> handles;
   try {
-    for (int t = 0; t < threads; ++t) {
-      workers.emplace_back([&go, t, lines] {
-        while (!go.load()) std::this_thread::yield();
-        OpenDiagLog();
-        for (int line = 0; line < lines; ++line) {
-          ProcessLog() << "thread " << t << " line " << line << " of " << lines << " end"
-                       << diag_endl;
-        }
-      });
-    }
+    work.reserve(threads);
+    handles.reserve(threads);
   } catch (...) {
-    // The threads already started still run and are joined below.
+    CloseHandle(start);
+    return -1;
   }
-  go.store(true);
-  for (auto& worker : workers) worker.join();
-  return static_cast<int>(workers.size()) == threads ? threads : -1;
+  for (int t = 0; t < threads; ++t) {
+    work.push_back(ThreadWork{start, t, lines});
+    HANDLE handle = CreateThread(nullptr, 0, WriteLines, &work.back(), 0, nullptr);
+    if (handle != nullptr) handles.push_back(handle);
+  }
+  SetEvent(start);
+  for (HANDLE handle : handles) {
+    WaitForSingleObject(handle, INFINITE);
+    CloseHandle(handle);
+  }
+  CloseHandle(start);
+  return static_cast<int>(handles.size()) == threads ? threads : -1;
 }
 
 }  // extern "C"
