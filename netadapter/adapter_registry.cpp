@@ -34,8 +34,10 @@ bool IsAdapterSubkeyName(const char16_t* name, std::uint32_t length) {
 
 // The value's registry type is not checked: drivers store these numbers
 // under varying types.
+// A value that reads with fewer than four bytes changes only those bytes of
+// the number, as a read straight into the field would.
 bool ReadNumberW(const netos::RegKey& key, const char16_t* name, std::uint32_t& value) {
-  std::uint32_t data = 0;
+  std::uint32_t data = value;
   std::uint32_t size = sizeof data;
   if (netos::QueryValueW(key, name, &data, size) != netos::kSuccess) return false;
   value = data;
@@ -43,7 +45,7 @@ bool ReadNumberW(const netos::RegKey& key, const char16_t* name, std::uint32_t& 
 }
 
 bool ReadNumberA(const netos::RegKey& key, const char* name, std::uint32_t& value) {
-  std::uint32_t data = 0;
+  std::uint32_t data = value;
   std::uint32_t size = sizeof data;
   if (netos::QueryValueA(key, name, &data, size) != netos::kSuccess) return false;
   value = data;

@@ -228,5 +228,15 @@ TEST_F(AdapterRegistry, NumbersAreTakenWhateverTheirRegistryType) {
   EXPECT_EQ(adapters[0].characteristics, 0x104u);
 }
 
+TEST_F(AdapterRegistry, EmptyNumberValuesKeepTheirDefaults) {
+  fakenet::AddAdapter("0000", 6, 0x84, "Desc", kGuidA, kPnpA);
+  fakenet::SetValue(AdapterKeyPath("0000"), "*IfType", {});
+  fakenet::SetValue(AdapterKeyPath("0000"), "Characteristics", {});
+  const auto adapters = Enumerate();
+  ASSERT_EQ(adapters.size(), 1u);
+  EXPECT_EQ(adapters[0].if_type, 1u);
+  EXPECT_EQ(adapters[0].characteristics, 0u);
+}
+
 }  // namespace
 }  // namespace tavsn

@@ -52,16 +52,21 @@ int CGetMac::GetUUIDMac(MacList& macs) {
 
   netos::LoadedLibrary rpc_runtime;
   if (!netos::LoadRpcRuntime(rpc_runtime)) {
-    DiagLine(ProcessLog()) << "Load rpcrt4.dll Fail Error Code [" << netos::LastError() << "].";
+    // Error codes are taken before a log line is started: writing it may
+    // change the thread's last error.
+    const std::uint32_t error = netos::LastError();
+    DiagLine(ProcessLog()) << "Load rpcrt4.dll Fail Error Code [" << error << "].";
     return 0;
   }
   void* create_uuid = netos::FindProcedure(rpc_runtime, "UuidCreateSequential");
   if (create_uuid == nullptr) {
-    DiagLine(ProcessLog()) << "Get UuidCreateSequential Fail Error Code [" << netos::LastError()
+    const std::uint32_t error = netos::LastError();
+    DiagLine(ProcessLog()) << "Get UuidCreateSequential Fail Error Code [" << error
                            << "].";
     create_uuid = netos::FindProcedure(rpc_runtime, "UuidCreate");
     if (create_uuid == nullptr) {
-      DiagLine(ProcessLog()) << "Get UuidCreate Fail Error Code [" << netos::LastError() << "].";
+      const std::uint32_t error = netos::LastError();
+      DiagLine(ProcessLog()) << "Get UuidCreate Fail Error Code [" << error << "].";
       return 0;
     }
   }

@@ -148,8 +148,11 @@ bool CGetMac::SetApiStaCha(std::uint32_t state_change, std::uint32_t member_inde
 bool CGetMac::SetApiGetAdrr(const char* device_path, char* mac_text) {
   netos::DevInfoSet set;
   if (!netos::OpenNdisInterfaceSet(set)) {
+    // Error codes are taken before a log line is started: writing it may
+    // change the thread's last error.
+    const std::uint32_t error = netos::LastError();
     DiagLine(ProcessLog()) << "SetApiGetAdrr SetupDiGetClassDevs Fail ErrorCode ["
-                           << netos::LastError() << "].";
+                           << error << "].";
     return false;
   }
   std::uint32_t member_index = 0;
@@ -169,14 +172,16 @@ bool CGetMac::ReadThroughInterface(const netos::DevInfoSet& set, std::uint32_t m
   std::uint32_t problem = 0;
   if (!netos::EnumDeviceInfo(set, member_index, device) ||
       !netos::GetDevNodeStatus(device, status, problem)) {
+    const std::uint32_t error = netos::LastError();
     DiagLine(ProcessLog()) << "SetApiGetAdrr SetupDiEnumDeviceInfo Fail Index [" << member_index
-                           << "] ErrorCode [" << netos::LastError() << "].";
+                           << "] ErrorCode [" << error << "].";
   } else if (!IsDisabledByUser(status, problem)) {
     DiagLine(ProcessLog()) << "SetApiGetAdrr Status.No.Support Status [" << status
                            << "] Problem [" << problem << "].";
   } else if (!SetApiStaCha(kDicsEnable, member_index, set)) {
+    const std::uint32_t error = netos::LastError();
     DiagLine(ProcessLog()) << "SetApiGetAdrr Enable Fail Index [" << member_index
-                           << "] ErrorCode [" << netos::LastError() << "].";
+                           << "] ErrorCode [" << error << "].";
   } else {
     WaitForDriver(device, status, problem);
     if (IsReady(status)) read = NdisCmd(interface_path.c_str(), mac_text);
