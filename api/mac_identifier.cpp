@@ -56,10 +56,13 @@ int MacIdentifier(char* buffer, int size) {
   ScanMacBytes(macs[0].c_str(), first);
   Log() << "GetMacSN First Mac [ " << macs[0].c_str() << " ]";
 
+  // With one address, that address stands in for the second as well.
   std::uint8_t second[6] = {};
   if (source.count > 1 && macs.size() > 1) {
     ScanMacBytes(macs[1].c_str(), second);
     Log() << "GetMacSN Second Mac [ " << macs[1].c_str() << " ]";
+  } else {
+    std::memcpy(second, first, sizeof second);
   }
 
   char text[kIdentifierBufferSize];

@@ -113,10 +113,9 @@ void DiagLog::Attach(logos::LogFile file) {
   active_.store(file_.is_open(), std::memory_order_release);
   if (!file_.is_open()) return;
 
-  std::uint32_t stamp = logos::TickMs();
   char banner[80];
   FormatBanner(logos::UtcNow(), banner, sizeof banner);
-  PutPiece(stamp, banner, std::strlen(banner));
+  PutPiece(logos::TickMs(), banner, std::strlen(banner));
   PutLineEnd();
 }
 
