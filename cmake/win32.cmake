@@ -10,6 +10,12 @@ set_target_properties(tavsn PROPERTIES PREFIX "" OUTPUT_NAME tavsn
 target_link_options(tavsn PRIVATE ${TAVSN_STATIC_RUNTIME} -s)
 target_link_libraries(tavsn PRIVATE ${TAVSN_SYSTEM_LIBS})
 
+# Hosts find the header and the module-definition file beside the DLL and
+# its import library.
+add_custom_command(TARGET tavsn POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/include/tavsn.h
+          ${PROJECT_SOURCE_DIR}/api/tavsn.def $<TARGET_FILE_DIR:tavsn>)
+
 # The same code as a static library, for Wine test programs of internals.
 add_library(tavsn_static STATIC $<TARGET_OBJECTS:tavsn_objects>)
 

@@ -1,5 +1,6 @@
-"""tavsn.dll imports only Windows system DLLs (the GCC runtime, libstdc++ and
-winpthread are linked in; rpcrt4 is loaded at run time, never imported) and
+"""tavsn.dll imports only Windows system DLLs (the GCC runtime and libstdc++
+are linked in, no threading runtime is needed; rpcrt4 is loaded at run time,
+never imported) and
 exports exactly the names that api/tavsn.def lists."""
 
 import argparse

@@ -228,6 +228,24 @@ def uuid_fallback_has_source_zero(prefix):
 
 
 @bed.case
+def import_library_host_gets_the_same_identifiers(prefix):
+    # A C program linked through libtavsn.dll.a and tavsn.h reaches the same
+    # exports as a run-time lookup by name.
+    adapters = with_adapters(prefix, lambda a: a.add("eth0", "0A1B2C3D4E5F"))
+    try:
+        linked = prefix.run([bed.program("import_host.exe")])
+        looked_up = call_export(bed, prefix, bed.program("tavsn.dll"), "tav_get_pc_id", "cdecl",
+                                buffer_len=32, size_arg=32)
+    finally:
+        adapters.stop()
+    bed.expect_equal(linked.returncode, 0, "import_host exit code")
+    lines = linked.stdout.decode("latin-1").splitlines()
+    bed.expect_equal(lines[0], "GetMacSN 32 TQ110101001126374455110037265544 #", "GetMacSN line")
+    pc_id = looked_up.calls[0].buffer[:31].decode()
+    bed.expect_equal(lines[1], "tav_get_pc_id 32 %s 0 #" % pc_id, "tav_get_pc_id line")
+
+
+@bed.case
 def no_log_file_means_no_file(prefix):
     dll = library_in_scratch(prefix, with_log=False)
     get_mac_sn(prefix, dll, buffer_len=32, size_arg=32)
