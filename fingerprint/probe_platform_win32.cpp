@@ -20,13 +20,6 @@ CpuidRegisters Cpuid(std::uint32_t leaf) noexcept {
   return {eax, ebx, ecx, edx};
 }
 
-RegistryKey::~RegistryKey() { reset(); }
-
-void RegistryKey::reset(void* handle) noexcept {
-  if (handle_ != nullptr) CloseRegistryKey(handle_);
-  handle_ = handle;
-}
-
 void CloseRegistryKey(void* handle) noexcept { RegCloseKey(static_cast<HKEY>(handle)); }
 
 Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept {
@@ -51,14 +44,6 @@ bool TotalPhysicalMemory(std::uint64_t& bytes) noexcept {
   if (!GlobalMemoryStatusEx(&status)) return false;
   bytes = status.ullTotalPhys;
   return true;
-}
-
-DiskHandle::~DiskHandle() { reset(nullptr, false); }
-
-void DiskHandle::reset(void* handle, bool open) noexcept {
-  if (open_) CloseDisk(handle_);
-  handle_ = handle;
-  open_ = open;
 }
 
 void CloseDisk(void* handle) noexcept { CloseHandle(static_cast<HANDLE>(handle)); }

@@ -59,13 +59,6 @@ CpuidRegisters Cpuid(std::uint32_t leaf) noexcept {
   return found == state().cpuid.end() ? CpuidRegisters{0, 0, 0, 0} : found->second;
 }
 
-RegistryKey::~RegistryKey() { reset(); }
-
-void RegistryKey::reset(void* handle) noexcept {
-  if (handle_ != nullptr) CloseRegistryKey(handle_);
-  handle_ = handle;
-}
-
 void CloseRegistryKey(void*) noexcept {
   fakeprobe::Note("close key");
   --state().keys_open;
@@ -94,14 +87,6 @@ bool TotalPhysicalMemory(std::uint64_t& bytes) noexcept {
   if (!state().memory_answers) return false;
   bytes = state().total_physical_bytes;
   return true;
-}
-
-DiskHandle::~DiskHandle() { reset(nullptr, false); }
-
-void DiskHandle::reset(void* handle, bool open) noexcept {
-  if (open_) CloseDisk(handle_);
-  handle_ = handle;
-  open_ = open;
 }
 
 void CloseDisk(void*) noexcept {
