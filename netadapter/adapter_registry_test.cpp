@@ -21,13 +21,8 @@ constexpr char kGuidB[] = "{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}";
 constexpr char kPnpA[] = "PCI\\VEN_8086&DEV_10D3&SUBSYS_8086A01F&REV_00\\3&11583659&0&C8";
 constexpr char kPnpB[] = "USB\\VID_0B95&PID_1790\\000000000002C3";
 
-class AdapterRegistry : public ::testing::Test {
+class AdapterRegistry : public AdapterFakesTest {
  protected:
-  void SetUp() override {
-    fakenet::Reset();
-    fakelog::Reset();
-    fakelog::EnableProcessLog();
-  }
   void TearDown() override {
     EXPECT_EQ(fakenet::state().keys_open, 0) << "a registry key was left open";
   }

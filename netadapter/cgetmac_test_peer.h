@@ -1,6 +1,11 @@
 #pragma once
-// For tests only: reaches CGetMac's private operations.
+// For tests only: reaches CGetMac's private operations, and the fixture
+// that gives each test fresh fakes with the log open.
+#include <gtest/gtest.h>
+
 #include "netadapter/cgetmac.h"
+#include "tests/fakes/fake_log_platform.h"
+#include "tests/fakes/fake_net_platform.h"
 
 namespace tavsn {
 
@@ -29,6 +34,15 @@ struct CGetMacTestPeer {
   }
   static void ReadAdapterAddress(NetAdapterRecord& record, int index, bool is_admin) {
     CGetMac().ReadAdapterAddress(record, index, is_admin);
+  }
+};
+
+class AdapterFakesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fakenet::Reset();
+    fakelog::Reset();
+    fakelog::EnableProcessLog();
   }
 };
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "netadapter/cgetmac.h"
+#include "netadapter/cgetmac_test_peer.h"
 #include "tests/fakes/fake_log_platform.h"
 #include "tests/fakes/fake_net_platform.h"
 
@@ -17,13 +17,8 @@ netos::IpAdapterEntry IpAdapter(const std::string& description, std::uint8_t las
   return entry;
 }
 
-class FallbackSources : public ::testing::Test {
+class FallbackSources : public AdapterFakesTest {
  protected:
-  void SetUp() override {
-    fakenet::Reset();
-    fakelog::Reset();
-    fakelog::EnableProcessLog();
-  }
   void TearDown() override {
     EXPECT_EQ(fakenet::state().libraries_freed, fakenet::state().libraries_loaded);
   }

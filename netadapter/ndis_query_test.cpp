@@ -99,13 +99,8 @@ TEST(MacText, NumericOrderIsTextOrder) {
   }
 }
 
-class NdisQuery : public ::testing::Test {
+class NdisQuery : public AdapterFakesTest {
  protected:
-  void SetUp() override {
-    fakenet::Reset();
-    fakelog::Reset();
-    fakelog::EnableProcessLog();
-  }
   void TearDown() override { EXPECT_EQ(fakenet::state().devices_open, 0); }
 
   char mac_[16] = {};

@@ -70,13 +70,8 @@ std::string ReadLine(int index, const TestAdapter& adapter, const std::string& m
          "].\n";
 }
 
-class PhysicalMac : public ::testing::Test {
+class PhysicalMac : public AdapterFakesTest {
  protected:
-  void SetUp() override {
-    fakenet::Reset();
-    fakelog::Reset();
-    fakelog::EnableProcessLog();
-  }
   void TearDown() override {
     EXPECT_EQ(fakenet::state().keys_open, 0);
     EXPECT_EQ(fakenet::state().devices_open, 0);

@@ -37,13 +37,8 @@ std::string CreateFailLine(const char* path, int code) {
          "].\n";
 }
 
-class SetupApiControl : public ::testing::Test {
+class SetupApiControl : public AdapterFakesTest {
  protected:
-  void SetUp() override {
-    fakenet::Reset();
-    fakelog::Reset();
-    fakelog::EnableProcessLog();
-  }
 
   // Every path releases the set and leaves no device enabled that it
   // enabled, unless disabling itself failed.
