@@ -46,7 +46,7 @@ int MacIdentifier(char* buffer, int size) {
 
   MacList macs;
   const MacSource source = CollectMacs(macs);
-  if (source.count == 0 || macs.empty()) {
+  if (source.count == 0) {
     Log() << "GetMacSN No MAC address.";
     return TAVSN_ERROR_NO_MAC;
   }
@@ -56,13 +56,11 @@ int MacIdentifier(char* buffer, int size) {
   ScanMacBytes(macs[0].c_str(), first);
   Log() << "GetMacSN First Mac [ " << macs[0].c_str() << " ]";
 
-  // With one address, that address stands in for the second as well.
+  // With one address the record takes it twice; see MacSnRecord::Build.
   std::uint8_t second[6] = {};
-  if (source.count > 1 && macs.size() > 1) {
+  if (source.count > 1) {
     ScanMacBytes(macs[1].c_str(), second);
     Log() << "GetMacSN Second Mac [ " << macs[1].c_str() << " ]";
-  } else {
-    std::memcpy(second, first, sizeof second);
   }
 
   char text[kIdentifierBufferSize];

@@ -64,12 +64,12 @@ ProbeRecord* AllocateProbeRecord() noexcept { return static_cast<ProbeRecord*>(s
 void ReleaseProbeRecord(ProbeRecord* record) noexcept { std::free(record); }
 
 int get_pc_id(char* data, unsigned int len, ProbeRecordAllocator allocate) noexcept {
-  if (len < kPcIdBytes || data == nullptr) return -1;
+  if (len < kPcIdBytes || data == nullptr) return TAVSN_PC_ID_BAD_BUFFER;
   std::unique_ptr<ProbeRecord, decltype(&ReleaseProbeRecord)> record(allocate(), ReleaseProbeRecord);
-  if (!record) return -2;
+  if (!record) return TAVSN_PC_ID_NO_MEMORY;
   collect_pc_info(record.get());
   write_pc_id(*record, data);
-  return static_cast<int>(kPcIdBytes);
+  return TAVSN_PC_ID_WRITTEN;
 }
 
 }  // namespace tavsn::fingerprint

@@ -65,9 +65,9 @@ int TAVSN_CDECL tav_get_pc_id(char* data, unsigned int len);
 
 /* Run-time lookup, for example:
  *
- *   typedef int (__stdcall *GetMacSNFn)(char*, int);
  *   HMODULE dll = LoadLibraryA("tavsn.dll");
- *   GetMacSNFn get_mac_sn = (GetMacSNFn)GetProcAddress(dll, "_GetMacSN@8");
+ *   TavsnIdentifierFn get_mac_sn =
+ *       (TavsnIdentifierFn)(void*)GetProcAddress(dll, "_GetMacSN@8");
  *   char id[32];
  *   if (get_mac_sn && get_mac_sn(id, sizeof id) == TAVSN_MAC_SN_WRITTEN) { ... }
  */

@@ -16,7 +16,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "log/log_platform.h"
 
@@ -95,7 +94,7 @@ class DiagLog {
   friend void OpenDiagLog();
   friend void ResetProcessLogForTesting();
 
-  // The two stream primitives; the caller holds lock_.
+  // The stream primitives; the caller holds lock_.
   void PutPiece(std::uint32_t stamp, const char* text, std::size_t length);
   void PutLineEnd();
   void PutBytes(const char* text, std::size_t length);

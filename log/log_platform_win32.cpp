@@ -54,10 +54,6 @@ bool AppendBytes(const LogFile& file, const char* data, std::size_t size) {
 
 void CloseLogFile(void* handle) { CloseHandle(handle); }
 
-}  // namespace tavsn::logos
-
-namespace tavsn::logos {
-
 static_assert(sizeof(SRWLOCK) == sizeof(void*), "LogLock keeps an SRWLOCK in one pointer");
 
 void LogLock::lock() { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state_)); }

@@ -28,7 +28,7 @@ constexpr std::size_t kDevicePathPrefixLength = 4;
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool HasPathPrefix(const char* path) {
+bool IsLongerThanPrefix(const char* path) {
   for (std::size_t i = 0; i < kDevicePathPrefixLength; ++i) {
     if (path[i] == '\0') return false;
   }
@@ -37,7 +37,7 @@ bool HasPathPrefix(const char* path) {
 
 // A path too short to have the prefix names no device interface at all.
 bool IsSameDevicePath(const char* a, const char* b) {
-  if (!HasPathPrefix(a) || !HasPathPrefix(b)) return false;
+  if (!IsLongerThanPrefix(a) || !IsLongerThanPrefix(b)) return false;
   a += kDevicePathPrefixLength;
   b += kDevicePathPrefixLength;
   for (; *a != '\0' && *b != '\0'; ++a, ++b) {

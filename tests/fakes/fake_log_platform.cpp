@@ -3,7 +3,6 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <mutex>
 
 #include "log/diag_log.h"
 #include "log/diag_log_testing.h"
