@@ -151,6 +151,15 @@ InterfaceLookup GetInterfacePath(const DevInfoSet& set, std::uint32_t index, std
 // zero; false on failure (see LastError).
 bool EnumDeviceInfo(const DevInfoSet& set, std::uint32_t index, DeviceInfoData& device);
 
+// Device-node status bits and the problem code of a device disabled by its
+// user, as CM_Get_DevNode_Status reports them.
+constexpr std::uint32_t kDnDriverLoaded = 0x2;
+constexpr std::uint32_t kDnStarted = 0x8;
+constexpr std::uint32_t kDnHasProblem = 0x400;
+constexpr std::uint32_t kDnDisableable = 0x2000;
+constexpr std::uint32_t kDnNoShowInDm = 0x40000000;
+constexpr std::uint32_t kCmProbDisabled = 22;
+
 // CM_Get_DevNode_Status with flags 0; false when it does not return
 // CR_SUCCESS (the configuration manager leaves LastError alone).
 bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::uint32_t& problem);

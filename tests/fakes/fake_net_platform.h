@@ -48,12 +48,12 @@ struct FakeDevice {
 
 // SetupAPI ----------------------------------------------------------------------
 
-constexpr std::uint32_t kDnDriverLoaded = 0x2;
-constexpr std::uint32_t kDnStarted = 0x8;
-constexpr std::uint32_t kDnHasProblem = 0x400;
-constexpr std::uint32_t kDnDisableable = 0x2000;
-constexpr std::uint32_t kDnNoShowInDm = 0x40000000;
-constexpr std::uint32_t kCmProbDisabled = 22;
+using netos::kCmProbDisabled;
+using netos::kDnDisableable;
+using netos::kDnDriverLoaded;
+using netos::kDnHasProblem;
+using netos::kDnNoShowInDm;
+using netos::kDnStarted;
 constexpr std::uint32_t kCmProbFailedStart = 10;
 
 constexpr std::uint32_t kDisabledStatus = kDnHasProblem | kDnDisableable;
