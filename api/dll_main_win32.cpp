@@ -1,10 +1,27 @@
-// The library's entry point. The process log is a static object: the C
-// runtime constructs it before this runs at load and destroys it, closing
-// the file, after this runs at unload.
+// The library's entry point. Hosts load and unload the library around
+// every licence check, so an unload gives back everything it holds: the log
+// file is the only thing that outlives a call.
 #include <windows.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved*/) {
-  // No thread ever needs the library's attention.
-  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(module);
+#include "log/diag_log.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      // The C runtime gives the module a TLS directory, and for such a
+      // module this call fails: thread notifications then still arrive, and
+      // the cases below ignore them.
+      DisableThreadLibraryCalls(module);
+      break;
+    case DLL_PROCESS_DETACH:
+      // When the process is ending, another thread may have died holding
+      // the log's lock; the system closes the file itself then.
+      if (reserved == nullptr) tavsn::CloseProcessLog();
+      break;
+    case DLL_THREAD_ATTACH:
+    case DLL_THREAD_DETACH:
+    default:
+      break;
+  }
   return TRUE;
 }

@@ -18,14 +18,16 @@ struct MacSource {
 };
 
 // The permanent addresses first; then the IP Helper list; then a UUID's node.
+// A list that ran out of memory ends the search: the call then fails like a
+// machine without addresses, before any byte of the buffer is written.
 MacSource CollectMacs(MacList& macs) {
   CGetMac reader;
   MacSource source;
   source.count = reader.GetPhysicalMac(macs);
-  if (source.count != 0) return source;
+  if (source.count != 0 || macs.failed()) return source;
   Log() << "GetMacSN  GetPhysicalMac MacCount is 0 .";
   source.count = reader.GetMacFromPCI(macs);
-  if (source.count != 0) return source;
+  if (source.count != 0 || macs.failed()) return source;
   Log() << "GetMacSN  GetMacFromPCI MacCount is 0 .";
   source.record_source = MacSnRecord::kSourceUuid;
   source.count = reader.GetUUIDMac(macs);
@@ -46,6 +48,7 @@ int MacIdentifier(char* buffer, int size) {
 
   MacList macs;
   const MacSource source = CollectMacs(macs);
+  if (macs.failed()) return TAVSN_ERROR_NO_MAC;
   if (source.count == 0) {
     Log() << "GetMacSN No MAC address.";
     return TAVSN_ERROR_NO_MAC;
@@ -53,14 +56,14 @@ int MacIdentifier(char* buffer, int size) {
   Log() << "GetMacSN Mac Count [ " << source.count << " ]";
 
   std::uint8_t first[6] = {};
-  ScanMacBytes(macs[0].c_str(), first);
-  Log() << "GetMacSN First Mac [ " << macs[0].c_str() << " ]";
+  ScanMacBytes(macs[0], first);
+  Log() << "GetMacSN First Mac [ " << macs[0] << " ]";
 
   // With one address the record takes it twice; see MacSnRecord::Build.
   std::uint8_t second[6] = {};
   if (source.count > 1) {
-    ScanMacBytes(macs[1].c_str(), second);
-    Log() << "GetMacSN Second Mac [ " << macs[1].c_str() << " ]";
+    ScanMacBytes(macs[1], second);
+    Log() << "GetMacSN Second Mac [ " << macs[1] << " ]";
   }
 
   char text[kIdentifierBufferSize];
@@ -73,13 +76,6 @@ int MacIdentifier(char* buffer, int size) {
 }  // namespace
 }  // namespace tavsn
 
-// Nothing may unwind into the host: an allocation failure while listing
-// addresses ends the call like a machine without addresses, before any byte
-// of the buffer is written.
 extern "C" int TAVSN_STDCALL GetMacSN(char* buffer, int size) {
-  try {
-    return tavsn::MacIdentifier(buffer, size);
-  } catch (...) {
-    return TAVSN_ERROR_NO_MAC;
-  }
+  return tavsn::MacIdentifier(buffer, size);
 }

@@ -1,13 +1,15 @@
 # win32 build: the real DLL, its console programs and the Wine tests.
 add_library(tavsn_objects OBJECT ${PORTABLE_SOURCES} ${WIN32_SOURCES})
 target_include_directories(tavsn_objects PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
-target_compile_options(tavsn_objects PUBLIC ${TAVSN_WIN32_FLAGS} -Os)
-target_compile_definitions(tavsn_objects PUBLIC ${TAVSN_WIN32_DEFINES})
+target_compile_options(tavsn_objects PRIVATE ${TAVSN_WIN32_FLAGS} ${TAVSN_DLL_FLAGS} -Os)
+target_compile_definitions(tavsn_objects PRIVATE ${TAVSN_DLL_DEFINES})
 
 add_library(tavsn SHARED $<TARGET_OBJECTS:tavsn_objects> ${PROJECT_SOURCE_DIR}/api/tavsn.def)
 set_target_properties(tavsn PROPERTIES PREFIX "" OUTPUT_NAME tavsn
   IMPORT_PREFIX lib IMPORT_SUFFIX .dll.a)
-target_link_options(tavsn PRIVATE ${TAVSN_STATIC_RUNTIME} -s)
+# The map names every object and symbol the linker kept: the link test reads
+# it to prove that no exception or unwinder code is in the DLL.
+target_link_options(tavsn PRIVATE ${TAVSN_STATIC_RUNTIME} -s -Wl,-Map=${CMAKE_BINARY_DIR}/tavsn.map)
 target_link_libraries(tavsn PRIVATE ${TAVSN_SYSTEM_LIBS})
 
 # Hosts find the header and the module-definition file beside the DLL and
@@ -33,7 +35,7 @@ foreach(script ${WINE_TEST_SCRIPTS})
   get_filename_component(test_name ${script} NAME_WE)
   add_test(NAME wine_${test_name}
            COMMAND ${Python3_EXECUTABLE} ${script} --build ${CMAKE_BINARY_DIR})
-  set_tests_properties(wine_${test_name} PROPERTIES TIMEOUT 900)
+  set_tests_properties(wine_${test_name} PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77)
 endforeach()
 
 install(TARGETS tavsn RUNTIME DESTINATION . ARCHIVE DESTINATION .)

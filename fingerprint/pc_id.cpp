@@ -1,9 +1,9 @@
 #include "fingerprint/pc_id.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
+#include "base/bounded_text.h"
+#include "base/process_heap.h"
 #include "fingerprint/probes.h"
 
 namespace tavsn::fingerprint {
@@ -13,14 +13,6 @@ namespace {
 // enter the fingerprint.
 constexpr ProbeArea kDigestedAreas[] = {ProbeArea::kCpuid, ProbeArea::kVendor, ProbeArea::kBrand,
                                         ProbeArea::kDisk,  ProbeArea::kMac,    ProbeArea::kSpare};
-
-// Appends the zero-terminated text at `text` while room remains below
-// `capacity` (terminator included).
-void AppendBounded(char* buffer, std::size_t capacity, const char* text) {
-  std::size_t used = std::strlen(buffer);
-  while (*text != '\0' && used + 1 < capacity) buffer[used++] = *text++;
-  buffer[used] = '\0';
-}
 
 // A text read from the record ends at the record's end at the latest, since
 // the spare area is never written.
@@ -57,18 +49,14 @@ void write_pc_id(const ProbeRecord& record, char* data) noexcept {
   std::memcpy(data, hex, kPcIdBytes);
 }
 
-// malloc rather than operator new: the nothrow new of libstdc++ would bring
-// the whole exception machinery into the library.
-ProbeRecord* AllocateProbeRecord() noexcept { return static_cast<ProbeRecord*>(std::malloc(sizeof(ProbeRecord))); }
-
-void ReleaseProbeRecord(ProbeRecord* record) noexcept { std::free(record); }
+ProbeRecord* AllocateProbeRecord() noexcept { return static_cast<ProbeRecord*>(HeapAllocate(sizeof(ProbeRecord))); }
 
 int get_pc_id(char* data, unsigned int len, ProbeRecordAllocator allocate) noexcept {
   if (len < kPcIdBytes || data == nullptr) return TAVSN_PC_ID_BAD_BUFFER;
-  std::unique_ptr<ProbeRecord, decltype(&ReleaseProbeRecord)> record(allocate(), ReleaseProbeRecord);
+  const HeapPointer<ProbeRecord> record(allocate());
   if (!record) return TAVSN_PC_ID_NO_MEMORY;
   collect_pc_info(record.get());
-  write_pc_id(*record, data);
+  write_pc_id(*record.get(), data);
   return TAVSN_PC_ID_WRITTEN;
 }
 

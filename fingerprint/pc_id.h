@@ -29,11 +29,10 @@ void digest_to_hex(const std::uint8_t (&digest)[kMd5DigestBytes], char (&hex)[32
 // record the probes have filled.
 void write_pc_id(const ProbeRecord& record, char* data) noexcept;
 
-// Gives a record from the heap, not yet zeroed, or null when there is no
-// storage. Released with ReleaseProbeRecord.
+// Gives a record from the process heap (HeapAllocate), not yet zeroed, or
+// null when there is no storage.
 using ProbeRecordAllocator = ProbeRecord* (*)() noexcept;
 ProbeRecord* AllocateProbeRecord() noexcept;
-void ReleaseProbeRecord(ProbeRecord* record) noexcept;
 
 // tav_get_pc_id with the record's storage obtained from `allocate`.
 int get_pc_id(char* data, unsigned int len, ProbeRecordAllocator allocate) noexcept;

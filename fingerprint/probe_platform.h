@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/resources.h"
+
 namespace tavsn::probeos {
 
 using Status = std::uint32_t;
@@ -21,23 +23,6 @@ CpuidRegisters Cpuid(std::uint32_t leaf) noexcept;
 
 // --- Registry -----------------------------------------------------------------
 
-// An open registry key, closed when it goes out of scope.
-class RegistryKey {
- public:
-  constexpr RegistryKey() = default;
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  ~RegistryKey();
-
-  bool is_open() const { return handle_ != nullptr; }
-  void* get() const { return handle_; }
-  void reset(void* handle = nullptr) noexcept;
-
- private:
-  void* handle_ = nullptr;
-};
-void CloseRegistryKey(void* handle) noexcept;
-
 // RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ).
 Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept;
 
@@ -51,31 +36,13 @@ bool TotalPhysicalMemory(std::uint64_t& bytes) noexcept;
 
 // --- Disk ---------------------------------------------------------------------
 
-// An open disk handle, closed when it goes out of scope.
-class DiskHandle {
- public:
-  constexpr DiskHandle() = default;
-  DiskHandle(const DiskHandle&) = delete;
-  DiskHandle& operator=(const DiskHandle&) = delete;
-  ~DiskHandle();
-
-  bool is_open() const { return open_; }
-  void* get() const { return handle_; }
-  void reset(void* handle, bool open) noexcept;
-
- private:
-  void* handle_ = nullptr;
-  bool open_ = false;
-};
-void CloseDisk(void* handle) noexcept;
-
 // CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ |
 // FILE_SHARE_WRITE, null, OPEN_EXISTING, 0, null); false on failure.
-bool OpenDiskForReadWrite(const char16_t* path, DiskHandle& disk) noexcept;
+bool OpenDiskForReadWrite(const char16_t* path, FileHandle& disk) noexcept;
 
 // DeviceIoControl(IOCTL_DISK_GET_LENGTH_INFO): the length in bytes; false
 // on failure.
-bool QueryDiskLength(const DiskHandle& disk, std::int64_t& length) noexcept;
+bool QueryDiskLength(const FileHandle& disk, std::int64_t& length) noexcept;
 
 // --- Adapter list -------------------------------------------------------------
 

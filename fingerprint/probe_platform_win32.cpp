@@ -20,7 +20,6 @@ CpuidRegisters Cpuid(std::uint32_t leaf) noexcept {
   return {eax, ebx, ecx, edx};
 }
 
-void CloseRegistryKey(void* handle) noexcept { RegCloseKey(static_cast<HKEY>(handle)); }
 
 Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept {
   HKEY opened = nullptr;
@@ -46,17 +45,14 @@ bool TotalPhysicalMemory(std::uint64_t& bytes) noexcept {
   return true;
 }
 
-void CloseDisk(void* handle) noexcept { CloseHandle(static_cast<HANDLE>(handle)); }
 
-bool OpenDiskForReadWrite(const char16_t* path, DiskHandle& disk) noexcept {
-  HANDLE handle = CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  disk.reset(handle, true);
-  return true;
+bool OpenDiskForReadWrite(const char16_t* path, FileHandle& disk) noexcept {
+  disk.reset(CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr));
+  return disk.is_valid();
 }
 
-bool QueryDiskLength(const DiskHandle& disk, std::int64_t& length) noexcept {
+bool QueryDiskLength(const FileHandle& disk, std::int64_t& length) noexcept {
   GET_LENGTH_INFORMATION info = {};
   DWORD returned = 0;
   if (!DeviceIoControl(static_cast<HANDLE>(disk.get()), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &info,

@@ -43,7 +43,7 @@ void WriteCpuidText(ProbeRecord& record) noexcept {
 }
 
 void WriteClockText(ProbeRecord& record) noexcept {
-  probeos::RegistryKey key;
+  RegistryKey key;
   if (probeos::OpenMachineKey(kProcessorKey, key) != probeos::kSuccess) return;
   std::uint32_t megahertz = 0;
   if (probeos::QueryNumberValue(key, kClockValue, megahertz) == probeos::kSuccess)
@@ -57,7 +57,7 @@ void WriteMemoryText(ProbeRecord& record) noexcept {
 }
 
 void WriteDiskText(ProbeRecord& record) noexcept {
-  probeos::DiskHandle disk;
+  FileHandle disk;
   if (!probeos::OpenDiskForReadWrite(kFirstDisk, disk)) return;
   std::int64_t length = 0;
   if (!probeos::QueryDiskLength(disk, length)) return;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/no_destructor.h"
 #include "log/diag_log_testing.h"
 
 namespace tavsn {
@@ -12,8 +13,8 @@ namespace {
 constexpr char kLogFileName[] = "tavsn.log";
 constexpr std::size_t kPathCapacity = 260;  // MAX_PATH
 
-DiagLog g_process_log;
-logos::LogLock g_open_lock;
+NoDestructor<DiagLog> g_process_log;
+SpinLock g_open_lock;
 bool g_log_found = false;
 
 template <typename Integer>
@@ -24,7 +25,9 @@ std::size_t FormatInteger(Integer value, char* out, std::size_t capacity) {
 
 }  // namespace
 
-DiagLog& ProcessLog() { return g_process_log; }
+DiagLog& ProcessLog() { return g_process_log.get(); }
+
+void CloseProcessLog() { ProcessLog().Close(); }
 
 // --- DiagLine -------------------------------------------------------------
 
@@ -102,16 +105,16 @@ DiagLine DiagLog::operator<<(unsigned int value) { return DiagLine(*this, value)
 DiagLine DiagLog::operator<<(unsigned long value) { return DiagLine(*this, value); }
 
 bool DiagLog::at_line_start() const {
-  logos::LogLockGuard lock(lock_);
+  SpinLockGuard lock(lock_);
   return at_line_start_;
 }
 
-void DiagLog::Attach(logos::LogFile file) {
-  logos::LogLockGuard lock(lock_);
+void DiagLog::Attach(FileHandle file) {
+  SpinLockGuard lock(lock_);
   file_ = std::move(file);
   failed_ = false;
-  active_.store(file_.is_open(), std::memory_order_release);
-  if (!file_.is_open()) return;
+  active_.store(file_.is_valid(), std::memory_order_release);
+  if (!file_.is_valid()) return;
 
   char banner[80];
   FormatBanner(logos::UtcNow(), banner, sizeof banner);
@@ -120,22 +123,22 @@ void DiagLog::Attach(logos::LogFile file) {
 }
 
 void DiagLog::Close() {
-  logos::LogLockGuard lock(lock_);
+  SpinLockGuard lock(lock_);
   active_.store(false, std::memory_order_release);
   file_.reset();
   pending_length_ = 0;
 }
 
 void DiagLog::WriteLine(std::uint32_t stamp, const char* pieces, std::size_t length) {
-  logos::LogLockGuard lock(lock_);
-  if (!file_.is_open()) return;
+  SpinLockGuard lock(lock_);
+  if (!file_.is_valid()) return;
   PutPiece(stamp, pieces, length);
   PutLineEnd();
 }
 
 void DiagLog::WriteLineEnd() {
-  logos::LogLockGuard lock(lock_);
-  if (!file_.is_open()) return;
+  SpinLockGuard lock(lock_);
+  if (!file_.is_valid()) return;
   PutLineEnd();
 }
 
@@ -208,7 +211,7 @@ bool LogPathBesideLibrary(char (&path)[kPathCapacity]) {
 }  // namespace
 
 void OpenDiagLog() {
-  logos::LogLockGuard lock(g_open_lock);
+  SpinLockGuard lock(g_open_lock);
   if (g_log_found) return;
 
   char path[kPathCapacity] = {};
@@ -217,16 +220,16 @@ void OpenDiagLog() {
   g_log_found = true;
   // A file that is there but cannot be opened keeps the log silent for the
   // rest of the process; the open is not tried again.
-  logos::LogFile file = logos::OpenForAppend(path);
-  if (file.is_open()) g_process_log.Attach(std::move(file));
+  FileHandle file = logos::OpenForAppend(path);
+  if (file.is_valid()) ProcessLog().Attach(std::move(file));
 }
 
 void ResetProcessLogForTesting() {
-  logos::LogLockGuard lock(g_open_lock);
-  g_process_log.Close();
-  logos::LogLockGuard log_lock(g_process_log.lock_);
-  g_process_log.at_line_start_ = true;
-  g_process_log.failed_ = false;
+  SpinLockGuard lock(g_open_lock);
+  ProcessLog().Close();
+  SpinLockGuard log_lock(ProcessLog().lock_);
+  ProcessLog().at_line_start_ = true;
+  ProcessLog().failed_ = false;
   g_log_found = false;
 }
 

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/resources.h"
+#include "base/spin_lock.h"
 #include "log/log_platform.h"
 
 namespace tavsn {
@@ -79,7 +81,7 @@ class DiagLog {
   bool at_line_start() const;
 
   // Adopts an open file and writes the banner. Used by OpenDiagLog.
-  void Attach(logos::LogFile file);
+  void Attach(FileHandle file);
   // Closes the file; the log is silent afterwards.
   void Close();
 
@@ -101,21 +103,24 @@ class DiagLog {
 
   void Flush();
 
-  mutable logos::LogLock lock_;
+  mutable SpinLock lock_;
   std::atomic<bool> active_{false};
   bool at_line_start_ = true;
   // A failed write is never retried: the rest of the process's lines are
   // dropped, as a failed stream would drop them.
   bool failed_ = false;
-  logos::LogFile file_;
+  FileHandle file_;
   // The line being assembled, newlines already written as CR LF, so that
   // each line costs one write to the operating system.
   std::size_t pending_length_ = 0;
   char pending_[2 * DiagLine::kCapacity + 64];
 };
 
-// The one log of the process, constructed when the library is loaded.
+// The one log of the process, constructed when the library is loaded and
+// never destroyed: CloseProcessLog closes its file when the library is
+// unloaded, and a process that is ending closes it itself.
 DiagLog& ProcessLog();
+void CloseProcessLog();
 
 // Looks for "tavsn.log" beside the library until it is found once, then
 // opens it for the rest of the process and writes the banner. Safe to call

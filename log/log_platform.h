@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/resources.h"
+
 namespace tavsn::logos {
 
 struct UtcTime {
@@ -27,65 +29,12 @@ std::size_t LibraryModulePath(char* buffer, std::size_t capacity);
 // or a directory.
 bool PathExists(const char* path);
 
-// A lock for the log's state: an SRW lock on Windows, which needs no
-// threading runtime in the library. Zero-initialised means unlocked, so a
-// static one is ready before any constructor runs.
-class LogLock {
- public:
-  constexpr LogLock() = default;
-  LogLock(const LogLock&) = delete;
-  LogLock& operator=(const LogLock&) = delete;
-  void lock();
-  void unlock();
-
- private:
-  void* state_ = nullptr;
-};
-
-class LogLockGuard {
- public:
-  explicit LogLockGuard(LogLock& lock) : lock_(lock) { lock_.lock(); }
-  ~LogLockGuard() { lock_.unlock(); }
-  LogLockGuard(const LogLockGuard&) = delete;
-  LogLockGuard& operator=(const LogLockGuard&) = delete;
-
- private:
-  LogLock& lock_;
-};
-
-// An open log file, written at its end whatever other openers do.
-class LogFile {
- public:
-  constexpr LogFile() = default;
-  explicit LogFile(void* handle) : handle_(handle) {}
-  LogFile(LogFile&& other) noexcept : handle_(other.release()) {}
-  LogFile& operator=(LogFile&& other) noexcept;
-  LogFile(const LogFile&) = delete;
-  LogFile& operator=(const LogFile&) = delete;
-  ~LogFile();
-
-  bool is_open() const { return handle_ != nullptr; }
-  void* get() const { return handle_; }
-  void* release() {
-    void* handle = handle_;
-    handle_ = nullptr;
-    return handle;
-  }
-  void reset();
-
- private:
-  void* handle_ = nullptr;
-};
-
 // Opens `path` for reading and appending, creating it if it vanished, with
-// no sharing restriction towards other openers. Not open on failure.
-LogFile OpenForAppend(const char* path);
+// no sharing restriction towards other openers. Not valid on failure.
+FileHandle OpenForAppend(const char* path);
 
 // Writes the bytes at the end of the file and pushes them to the operating
 // system; false when not all of them were written.
-bool AppendBytes(const LogFile& file, const char* data, std::size_t size);
-
-// Releases the handle; used by LogFile.
-void CloseLogFile(void* handle);
+bool AppendBytes(const FileHandle& file, const char* data, std::size_t size);
 
 }  // namespace tavsn::logos

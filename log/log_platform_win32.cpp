@@ -30,17 +30,16 @@ std::size_t LibraryModulePath(char* buffer, std::size_t capacity) {
 
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
-LogFile OpenForAppend(const char* path) {
+FileHandle OpenForAppend(const char* path) {
   // Append access without write access makes every write land at the end of
   // the file, whatever other openers have written in the meantime.
   HANDLE file = CreateFileA(path, GENERIC_READ | FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return LogFile();
-  return LogFile(file);
+  return FileHandle(file);
 }
 
-bool AppendBytes(const LogFile& file, const char* data, std::size_t size) {
+bool AppendBytes(const FileHandle& file, const char* data, std::size_t size) {
   while (size > 0) {
     DWORD written = 0;
     if (!WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
@@ -51,13 +50,5 @@ bool AppendBytes(const LogFile& file, const char* data, std::size_t size) {
   }
   return true;
 }
-
-void CloseLogFile(void* handle) { CloseHandle(handle); }
-
-static_assert(sizeof(SRWLOCK) == sizeof(void*), "LogLock keeps an SRWLOCK in one pointer");
-
-void LogLock::lock() { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state_)); }
-
-void LogLock::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state_)); }
 
 }  // namespace tavsn::logos

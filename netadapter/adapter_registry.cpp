@@ -1,9 +1,8 @@
 // The network adapters as the registry lists them under the adapter device
 // class, each with its network configuration and Plug and Play identifiers.
 #include <cstring>
-#include <exception>
 
-#include "netadapter/bounded_text.h"
+#include "base/bounded_text.h"
 #include "netadapter/cgetmac.h"
 
 namespace tavsn {
@@ -36,7 +35,7 @@ bool IsAdapterSubkeyName(const char16_t* name, std::uint32_t length) {
 // under varying types.
 // A value that reads with fewer than four bytes changes only those bytes of
 // the number, as a read straight into the field would.
-bool ReadNumberW(const netos::RegKey& key, const char16_t* name, std::uint32_t& value) {
+bool ReadNumberW(const RegistryKey& key, const char16_t* name, std::uint32_t& value) {
   std::uint32_t data = value;
   std::uint32_t size = sizeof data;
   if (netos::QueryValueW(key, name, &data, size) != netos::kSuccess) return false;
@@ -44,7 +43,7 @@ bool ReadNumberW(const netos::RegKey& key, const char16_t* name, std::uint32_t& 
   return true;
 }
 
-bool ReadNumberA(const netos::RegKey& key, const char* name, std::uint32_t& value) {
+bool ReadNumberA(const RegistryKey& key, const char* name, std::uint32_t& value) {
   std::uint32_t data = value;
   std::uint32_t size = sizeof data;
   if (netos::QueryValueA(key, name, &data, size) != netos::kSuccess) return false;
@@ -57,7 +56,7 @@ bool ReadNumberA(const netos::RegKey& key, const char* name, std::uint32_t& valu
 // reader ever runs past the buffer; a shorter one is terminated after the
 // bytes returned. On failure the destination is left empty, whatever the
 // query may have written into it.
-bool ReadTextValue(const netos::RegKey& key, const char* name, char* destination,
+bool ReadTextValue(const RegistryKey& key, const char* name, char* destination,
                    std::uint32_t capacity) {
   if (capacity == 0) return false;
   std::uint32_t size = capacity;
@@ -72,25 +71,16 @@ bool ReadTextValue(const netos::RegKey& key, const char* name, char* destination
   return true;
 }
 
-bool ReserveRecords(std::vector<NetAdapterRecord>& adapters, std::uint32_t count) {
-  try {
-    adapters.reserve(count);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 }  // namespace
 
-int CGetMac::EnumNetAdapters(std::vector<NetAdapterRecord>& adapters) {
+int CGetMac::EnumNetAdapters(HeapArray<NetAdapterRecord>& adapters) {
   adapters.clear();
-  netos::RegKey class_key;
+  RegistryKey class_key;
   if (netos::OpenKeyW(nullptr, kAdapterClassKeyPath, class_key) != netos::kSuccess) return 0;
   std::uint32_t subkey_count = 0;
   if (netos::QuerySubkeyCount(class_key, subkey_count) != netos::kSuccess) return 0;
   // Reserved up front, so that keeping a record never allocates.
-  if (!ReserveRecords(adapters, subkey_count)) return 0;
+  if (!adapters.reserve(subkey_count)) return 0;
 
   for (std::uint32_t index = 0; index < subkey_count; ++index) {
     char16_t name[kSubkeyNameCapacity] = {};
@@ -105,9 +95,9 @@ int CGetMac::EnumNetAdapters(std::vector<NetAdapterRecord>& adapters) {
   return static_cast<int>(adapters.size());
 }
 
-bool CGetMac::ReadAdapterValues(const netos::RegKey& class_key, const char16_t* subkey_name,
+bool CGetMac::ReadAdapterValues(const RegistryKey& class_key, const char16_t* subkey_name,
                                 NetAdapterRecord& record) {
-  netos::RegKey adapter_key;
+  RegistryKey adapter_key;
   if (netos::OpenKeyW(&class_key, subkey_name, adapter_key) != netos::kSuccess) return false;
   ReadNumberW(adapter_key, u"*IfType", record.if_type);
   ReadNumberA(adapter_key, "Characteristics", record.characteristics);
@@ -126,7 +116,7 @@ bool CGetMac::ReadPnpInstanceId(const char* net_cfg_instance_id, char* destinati
   AppendBounded(path, sizeof path, kNetworkClassKeyPath);
   AppendBounded(path, sizeof path, net_cfg_instance_id);
   AppendBounded(path, sizeof path, kConnectionSubkey);
-  netos::RegKey connection_key;
+  RegistryKey connection_key;
   if (netos::OpenKeyA(nullptr, path, connection_key) != netos::kSuccess) return false;
   return ReadTextValue(connection_key, "PnpInstanceID", destination, capacity);
 }

@@ -5,15 +5,44 @@
 // call reads the registry and the drivers afresh.
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
+#include "base/heap_array.h"
 #include "netadapter/net_platform.h"
 
 namespace tavsn {
 
-// MAC texts: each exactly 12 uppercase hexadecimal digits, address order.
-using MacList = std::vector<std::string>;
+// 12 uppercase hexadecimal digits, address order, and a terminating zero.
+struct MacText {
+  char digits[13];
+};
+
+// The MAC texts a CGetMac operation found, in its order. An entry that could
+// not be stored for want of memory marks the list as failed: the caller then
+// has no trustworthy list at all.
+class MacList {
+ public:
+  int size() const { return static_cast<int>(texts_.size()); }
+  const char* operator[](int index) const { return texts_[static_cast<std::size_t>(index)].digits; }
+  bool failed() const { return failed_; }
+
+  void clear() {
+    texts_.clear();
+    failed_ = false;
+  }
+  // Copies at most 12 characters of `text`.
+  void Append(const char* text) {
+    MacText entry{};
+    for (std::size_t i = 0; i + 1 < sizeof entry.digits && text[i] != '\0'; ++i) {
+      entry.digits[i] = text[i];
+    }
+    if (!texts_.push_back(entry)) failed_ = true;
+  }
+  void MarkFailed() { failed_ = true; }
+
+ private:
+  HeapArray<MacText> texts_;
+  bool failed_ = false;
+};
 
 // One adapter as the registry lists it.
 struct NetAdapterRecord {
@@ -46,8 +75,8 @@ class CGetMac {
   friend struct CGetMacTestPeer;
 
   // Registry enumeration.
-  int EnumNetAdapters(std::vector<NetAdapterRecord>& adapters);
-  bool ReadAdapterValues(const netos::RegKey& class_key, const char16_t* subkey_name,
+  int EnumNetAdapters(HeapArray<NetAdapterRecord>& adapters);
+  bool ReadAdapterValues(const RegistryKey& class_key, const char16_t* subkey_name,
                          NetAdapterRecord& record);
   bool ReadPnpInstanceId(const char* net_cfg_instance_id, char* destination,
                          std::uint32_t capacity);
@@ -61,12 +90,12 @@ class CGetMac {
   // SetupAPI device control.
   bool IsVista();
   bool SetApiStaCha(std::uint32_t state_change, std::uint32_t member_index,
-                    const netos::DevInfoSet& set);
+                    const DeviceInfoSet& set);
   bool SetApiGetAdrr(const char* device_path, char* mac_text);
   // The enable, read, disable sequence for the interface at `member_index`
   // whose path SetupAPI gave as `interface_path`.
-  bool ReadThroughInterface(const netos::DevInfoSet& set, std::uint32_t member_index,
-                            const std::string& interface_path, char* mac_text);
+  bool ReadThroughInterface(const DeviceInfoSet& set, std::uint32_t member_index,
+                            const char* interface_path, char* mac_text);
 
   // One adapter's turn in GetPhysicalMac: sets its outcome and MAC text.
   void ReadAdapterAddress(NetAdapterRecord& record, int index, bool is_admin);

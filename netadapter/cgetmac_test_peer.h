@@ -3,6 +3,10 @@
 // that gives each test fresh fakes with the log open.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <string>
+#include <vector>
+
 #include "netadapter/cgetmac.h"
 #include "tests/fakes/fake_log_platform.h"
 #include "tests/fakes/fake_net_platform.h"
@@ -10,8 +14,12 @@
 namespace tavsn {
 
 struct CGetMacTestPeer {
+  // The records are copied out, so that tests can compare them freely.
   static int EnumNetAdapters(std::vector<NetAdapterRecord>& adapters) {
-    return CGetMac().EnumNetAdapters(adapters);
+    HeapArray<NetAdapterRecord> records;
+    const int count = CGetMac().EnumNetAdapters(records);
+    adapters.assign(records.begin(), records.end());
+    return count;
   }
   static char* BuildDevicePath(const NetAdapterRecord& record, char* destination,
                                std::size_t capacity) {
@@ -26,7 +34,7 @@ struct CGetMacTestPeer {
   static std::uint64_t ParseMac(const char* mac_text) { return CGetMac().ParseMac(mac_text); }
   static bool IsVista() { return CGetMac().IsVista(); }
   static bool SetApiStaCha(std::uint32_t state_change, std::uint32_t member_index,
-                           const netos::DevInfoSet& set) {
+                           const DeviceInfoSet& set) {
     return CGetMac().SetApiStaCha(state_change, member_index, set);
   }
   static bool SetApiGetAdrr(const char* device_path, char* mac_text) {
@@ -36,6 +44,21 @@ struct CGetMacTestPeer {
     CGetMac().ReadAdapterAddress(record, index, is_admin);
   }
 };
+
+// A MacList's entries, for comparing with what a test expects.
+inline std::vector<std::string> Texts(const MacList& macs) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < macs.size(); ++i) texts.emplace_back(macs[i]);
+  return texts;
+}
+
+inline MacList MacListOf(std::initializer_list<const char*> texts) {
+  MacList macs;
+  for (const char* text : texts) macs.Append(text);
+  return macs;
+}
+
+using MacTexts = std::vector<std::string>;
 
 class AdapterFakesTest : public ::testing::Test {
  protected:

@@ -18,7 +18,7 @@ constexpr std::size_t kMacTextSize = 13;
 // An on-board or plug-in card describes itself as PCI; USB and virtual
 // adapters come second.
 bool IsPciAdapter(const netos::IpAdapterEntry& adapter) {
-  return std::strstr(adapter.description.c_str(), kPciMarker) != nullptr;
+  return std::strstr(adapter.description, kPciMarker) != nullptr;
 }
 
 // A UUID made only from local information is still a UUID; its node field
@@ -31,7 +31,7 @@ bool IsUsableUuidStatus(std::int32_t status) {
 
 int CGetMac::GetMacFromPCI(MacList& macs) {
   macs.clear();
-  std::vector<netos::IpAdapterEntry> adapters;
+  HeapArray<netos::IpAdapterEntry> adapters;
   if (!netos::ListIpAdapters(adapters)) return 0;
 
   char mac_text[kMacTextSize] = {};
@@ -42,15 +42,15 @@ int CGetMac::GetMacFromPCI(MacList& macs) {
     }
     if (mac_text[0] == '\0') FormatMac(adapter.address, mac_text);
   }
-  if (mac_text[0] != '\0') macs.emplace_back(mac_text);
-  return static_cast<int>(macs.size());
+  if (mac_text[0] != '\0') macs.Append(mac_text);
+  return macs.size();
 }
 
 int CGetMac::GetUUIDMac(MacList& macs) {
   DiagLine(ProcessLog()) << "CGetMac GetUUIDMac start ";
   macs.clear();
 
-  netos::LoadedLibrary rpc_runtime;
+  LoadedLibrary rpc_runtime;
   if (!netos::LoadRpcRuntime(rpc_runtime)) {
     // Error codes are taken before a log line is started: writing it may
     // change the thread's last error.
@@ -78,8 +78,8 @@ int CGetMac::GetUUIDMac(MacList& macs) {
     return 0;
   }
   char mac_text[kMacTextSize] = {};
-  macs.emplace_back(FormatMac(uuid + kUuidNodeOffset, mac_text));
-  return static_cast<int>(macs.size());
+  macs.Append(FormatMac(uuid + kUuidNodeOffset, mac_text));
+  return macs.size();
 }
 
 }  // namespace tavsn

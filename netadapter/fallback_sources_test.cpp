@@ -13,7 +13,8 @@ namespace tavsn {
 namespace {
 
 netos::IpAdapterEntry IpAdapter(const std::string& description, std::uint8_t last_byte) {
-  netos::IpAdapterEntry entry{description, {0x00, 0x50, 0x56, 0xC0, 0x00, last_byte}};
+  netos::IpAdapterEntry entry{{}, {0x00, 0x50, 0x56, 0xC0, 0x00, last_byte}};
+  description.copy(entry.description, sizeof entry.description - 1);
   return entry;
 }
 
@@ -23,7 +24,7 @@ class FallbackSources : public AdapterFakesTest {
     EXPECT_EQ(fakenet::state().libraries_freed, fakenet::state().libraries_loaded);
   }
 
-  MacList macs_ = {"stale entry", "another"};
+  MacList macs_ = MacListOf({"stale entry", "another"});
 };
 
 TEST_F(FallbackSources, PciAdapterIsPreferredOverEarlierOnes) {
@@ -31,7 +32,7 @@ TEST_F(FallbackSources, PciAdapterIsPreferredOverEarlierOnes) {
                                   IpAdapter("Realtek PCIe GbE Family Controller", 2),
                                   IpAdapter("Another PCI adapter", 3)};
   EXPECT_EQ(CGetMac().GetMacFromPCI(macs_), 1);
-  EXPECT_EQ(macs_, MacList{"005056C00002"});
+  EXPECT_EQ(Texts(macs_), (MacTexts{"005056C00002"}));
   EXPECT_EQ(fakelog::ProcessLogLines(), "");
 }
 
@@ -39,25 +40,25 @@ TEST_F(FallbackSources, WithoutPciTheFirstAdapterCounts) {
   fakenet::state().ip_adapters = {IpAdapter("eth0 pci lowercase", 0xAB),
                                   IpAdapter("Pci mixed case", 2)};
   EXPECT_EQ(CGetMac().GetMacFromPCI(macs_), 1);
-  EXPECT_EQ(macs_, MacList{"005056C000AB"});
+  EXPECT_EQ(Texts(macs_), (MacTexts{"005056C000AB"}));
 }
 
 TEST_F(FallbackSources, NoIpAdaptersLeaveTheListEmpty) {
   EXPECT_EQ(CGetMac().GetMacFromPCI(macs_), 0);
-  EXPECT_TRUE(macs_.empty());
+  EXPECT_EQ(macs_.size(), 0);
 
-  macs_ = {"stale"};
+  macs_ = MacListOf({"stale"});
   fakenet::state().ip_list_fails = true;
   fakenet::state().ip_adapters = {IpAdapter("PCI", 1)};
   EXPECT_EQ(CGetMac().GetMacFromPCI(macs_), 0);
-  EXPECT_TRUE(macs_.empty());
+  EXPECT_EQ(macs_.size(), 0);
 }
 
 TEST_F(FallbackSources, SequentialUuidNodeIsListed) {
   const std::uint8_t uuid[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0x00, 0x1B, 0x21, 0x0A, 0x4C, 0x7F};
   std::memcpy(fakenet::state().rpc.sequential_uuid, uuid, 16);
   EXPECT_EQ(CGetMac().GetUUIDMac(macs_), 1);
-  EXPECT_EQ(macs_, MacList{"001B210A4C7F"});
+  EXPECT_EQ(Texts(macs_), (MacTexts{"001B210A4C7F"}));
   EXPECT_EQ(fakenet::state().procedures_called, std::vector<std::string>{"UuidCreateSequential"});
   EXPECT_EQ(fakelog::ProcessLogLines(), "CGetMac GetUUIDMac start \n");
   EXPECT_EQ(fakenet::state().libraries_loaded, 1);
@@ -67,7 +68,7 @@ TEST_F(FallbackSources, LocalOnlyUuidIsAccepted) {
   fakenet::state().rpc.sequential_uuid[15] = 0x42;
   fakenet::state().rpc.sequential_status = 1824;
   EXPECT_EQ(CGetMac().GetUUIDMac(macs_), 1);
-  EXPECT_EQ(macs_, MacList{"000000000042"});
+  EXPECT_EQ(Texts(macs_), (MacTexts{"000000000042"}));
 }
 
 TEST_F(FallbackSources, MissingSequentialFunctionFallsBackToUuidCreate) {
@@ -75,7 +76,7 @@ TEST_F(FallbackSources, MissingSequentialFunctionFallsBackToUuidCreate) {
   fakenet::state().rpc.random_uuid[10] = 0xFE;
   fakenet::state().rpc.random_status = 1824;
   EXPECT_EQ(CGetMac().GetUUIDMac(macs_), 1);
-  EXPECT_EQ(macs_, MacList{"FE0000000000"});
+  EXPECT_EQ(Texts(macs_), (MacTexts{"FE0000000000"}));
   EXPECT_EQ(fakenet::state().procedures_called, std::vector<std::string>{"UuidCreate"});
   EXPECT_EQ(fakelog::ProcessLogLines(),
             "CGetMac GetUUIDMac start \nGet UuidCreateSequential Fail Error Code [127].\n");
@@ -85,7 +86,7 @@ TEST_F(FallbackSources, NeitherFunctionPresent) {
   fakenet::state().rpc.has_sequential = false;
   fakenet::state().rpc.has_create = false;
   EXPECT_EQ(CGetMac().GetUUIDMac(macs_), 0);
-  EXPECT_TRUE(macs_.empty());
+  EXPECT_EQ(macs_.size(), 0);
   EXPECT_EQ(fakelog::ProcessLogLines(),
             "CGetMac GetUUIDMac start \n"
             "Get UuidCreateSequential Fail Error Code [127].\n"
@@ -96,7 +97,7 @@ TEST_F(FallbackSources, NeitherFunctionPresent) {
 TEST_F(FallbackSources, LibraryThatCannotBeLoaded) {
   fakenet::state().rpc.load_error = 126;  // ERROR_MOD_NOT_FOUND
   EXPECT_EQ(CGetMac().GetUUIDMac(macs_), 0);
-  EXPECT_TRUE(macs_.empty());
+  EXPECT_EQ(macs_.size(), 0);
   EXPECT_EQ(fakelog::ProcessLogLines(),
             "CGetMac GetUUIDMac start \nLoad rpcrt4.dll Fail Error Code [126].\n");
   EXPECT_EQ(fakenet::state().libraries_loaded, 0);
@@ -106,7 +107,7 @@ TEST_F(FallbackSources, FailedGenerationIsLoggedWithItsStatus) {
   fakenet::state().rpc.sequential_status = 14;  // RPC_S_OUT_OF_MEMORY
   fakenet::state().rpc.sequential_uuid[12] = 0x99;
   EXPECT_EQ(CGetMac().GetUUIDMac(macs_), 0);
-  EXPECT_TRUE(macs_.empty());
+  EXPECT_EQ(macs_.size(), 0);
   EXPECT_EQ(fakelog::ProcessLogLines(),
             "CGetMac GetUUIDMac start \nCall UuidCreate Fail Error Code [14].\n");
   EXPECT_EQ(fakenet::state().libraries_freed, 1);
@@ -120,7 +121,7 @@ TEST_F(FallbackSources, EachSourceStartsFromAnEmptyList) {
   EXPECT_EQ(mac.GetPhysicalMac(macs_), 0);
   EXPECT_EQ(mac.GetMacFromPCI(macs_), 1);
   EXPECT_EQ(mac.GetUUIDMac(macs_), 1);
-  EXPECT_EQ(macs_, MacList{"000000000000"});
+  EXPECT_EQ(Texts(macs_), (MacTexts{"000000000000"}));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // value forms of an address.
 
 #include "log/diag_log.h"
-#include "netadapter/bounded_text.h"
+#include "base/bounded_text.h"
 #include "netadapter/cgetmac.h"
 
 namespace tavsn {
@@ -45,7 +45,7 @@ char* CGetMac::BuildDevicePath(const NetAdapterRecord& record, char* destination
 // The caller decides on the error code, so it must survive the log line and
 // the close: both are taken care of before the code is put back.
 bool CGetMac::NdisCmd(const char* device_path, char* mac_text) {
-  netos::DeviceHandle device;
+  FileHandle device;
   if (!netos::OpenDeviceForQuery(device_path, device)) {
     const std::uint32_t code = netos::LastError();
     DiagLine(ProcessLog()) << "NdisCmd CreatFile Fail [" << device_path << "] ErrorCode [" << code
@@ -58,7 +58,7 @@ bool CGetMac::NdisCmd(const char* device_path, char* mac_text) {
     const std::uint32_t code = netos::LastError();
     DiagLine(ProcessLog()) << "NdisCmd IoCtrl Fail [" << device_path << "] ErrorCode [" << code
                            << "].";
-    device.reset(nullptr, false);
+    device.reset();
     netos::SetLastError(code);
     return false;
   }

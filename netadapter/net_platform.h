@@ -10,8 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
+
+#include "base/heap_array.h"
+#include "base/resources.h"
 
 namespace tavsn::netos {
 
@@ -32,99 +33,36 @@ void SetLastError(std::uint32_t code);
 
 // --- Registry -------------------------------------------------------------
 
-// An open registry key, closed when it goes out of scope.
-class RegKey {
- public:
-  constexpr RegKey() = default;
-  RegKey(RegKey&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  RegKey& operator=(RegKey&& other) noexcept;
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  ~RegKey();
-
-  bool is_open() const { return handle_ != nullptr; }
-  void* get() const { return handle_; }
-  void reset(void* handle = nullptr);
-
- private:
-  void* handle_ = nullptr;
-};
-void CloseRegKey(void* handle);
-
 // RegOpenKeyExW / RegOpenKeyExA with options 0 and KEY_READ. A null parent
 // stands for HKEY_LOCAL_MACHINE.
-Status OpenKeyW(const RegKey* parent, const char16_t* path, RegKey& key);
-Status OpenKeyA(const RegKey* parent, const char* path, RegKey& key);
+Status OpenKeyW(const RegistryKey* parent, const char16_t* path, RegistryKey& key);
+Status OpenKeyA(const RegistryKey* parent, const char* path, RegistryKey& key);
 
 // RegQueryInfoKeyW: the number of subkeys.
-Status QuerySubkeyCount(const RegKey& key, std::uint32_t& count);
+Status QuerySubkeyCount(const RegistryKey& key, std::uint32_t& count);
 
 // RegEnumKeyExW at `index` into `name` (capacity in characters, terminator
 // included); `length` receives the name's length without the terminator.
-Status EnumSubkey(const RegKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
+Status EnumSubkey(const RegistryKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
                   std::uint32_t& length);
 
 // RegQueryValueExW / RegQueryValueExA into `data` of `size` bytes; on
 // success `size` holds the bytes stored. The value's type is not asked for.
-Status QueryValueW(const RegKey& key, const char16_t* name, void* data, std::uint32_t& size);
-Status QueryValueA(const RegKey& key, const char* name, void* data, std::uint32_t& size);
+Status QueryValueW(const RegistryKey& key, const char16_t* name, void* data, std::uint32_t& size);
+Status QueryValueA(const RegistryKey& key, const char* name, void* data, std::uint32_t& size);
 
 // --- Device control (NDIS query) ----------------------------------------
 
-// An open device handle, closed when it goes out of scope.
-class DeviceHandle {
- public:
-  constexpr DeviceHandle() = default;
-  DeviceHandle(DeviceHandle&& other) noexcept : handle_(other.handle_), open_(other.open_) {
-    other.open_ = false;
-  }
-  DeviceHandle& operator=(DeviceHandle&&) = delete;
-  DeviceHandle(const DeviceHandle&) = delete;
-  DeviceHandle& operator=(const DeviceHandle&) = delete;
-  ~DeviceHandle();
-
-  bool is_open() const { return open_; }
-  void* get() const { return handle_; }
-  void reset(void* handle, bool open);
-
- private:
-  void* handle_ = nullptr;
-  bool open_ = false;
-};
-void CloseDevice(void* handle);
-
 // CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, null,
 // OPEN_EXISTING, 0, null); false on failure (see LastError).
-bool OpenDeviceForQuery(const char* path, DeviceHandle& device);
+bool OpenDeviceForQuery(const char* path, FileHandle& device);
 
 // DeviceIoControl(IOCTL_NDIS_QUERY_GLOBAL_STATS) with the 4-byte
 // OID_802_3_PERMANENT_ADDRESS as input and the 8-byte `address` as output;
 // false on failure (see LastError).
-bool QueryPermanentAddress(const DeviceHandle& device, std::uint8_t (&address)[8]);
+bool QueryPermanentAddress(const FileHandle& device, std::uint8_t (&address)[8]);
 
 // --- SetupAPI and the configuration manager -------------------------------
-
-// A device information set, destroyed when it goes out of scope.
-class DevInfoSet {
- public:
-  constexpr DevInfoSet() = default;
-  DevInfoSet(DevInfoSet&& other) noexcept : handle_(other.handle_), open_(other.open_) {
-    other.open_ = false;
-  }
-  DevInfoSet& operator=(DevInfoSet&&) = delete;
-  DevInfoSet(const DevInfoSet&) = delete;
-  DevInfoSet& operator=(const DevInfoSet&) = delete;
-  ~DevInfoSet();
-
-  bool is_open() const { return open_; }
-  void* get() const { return handle_; }
-  void reset(void* handle, bool open);
-
- private:
-  void* handle_ = nullptr;
-  bool open_ = false;
-};
-void DestroyDevInfoSet(void* handle);
 
 // SP_DEVINFO_DATA, kept opaque here; the Win32 layer owns its layout.
 struct DeviceInfoData {
@@ -133,7 +71,7 @@ struct DeviceInfoData {
 
 // SetupDiGetClassDevsW(GUID_NDIS_LAN_CLASS, null, null,
 // DIGCF_DEVICEINTERFACE); false on failure (see LastError).
-bool OpenNdisInterfaceSet(DevInfoSet& set);
+bool OpenNdisInterfaceSet(DeviceInfoSet& set);
 
 enum class InterfaceLookup {
   kEnded,         // SetupDiEnumDeviceInterfaces failed: no interface at index
@@ -142,14 +80,15 @@ enum class InterfaceLookup {
 };
 
 // SetupDiEnumDeviceInterfaces at `index`, then the size-only and the real
-// SetupDiGetDeviceInterfaceDetailA. A detail buffer that cannot be
-// allocated is reported as kDetailFailed with ERROR_NOT_ENOUGH_MEMORY.
-InterfaceLookup GetInterfacePath(const DevInfoSet& set, std::uint32_t index, std::string& path,
-                                 std::uint32_t& error);
+// SetupDiGetDeviceInterfaceDetailA. `path` receives the device path and its
+// terminating zero. A buffer that cannot be allocated is reported as
+// kDetailFailed with ERROR_NOT_ENOUGH_MEMORY.
+InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
+                                 HeapArray<char>& path, std::uint32_t& error);
 
 // SetupDiEnumDeviceInfo at `index`, the data's size member set and all else
 // zero; false on failure (see LastError).
-bool EnumDeviceInfo(const DevInfoSet& set, std::uint32_t index, DeviceInfoData& device);
+bool EnumDeviceInfo(const DeviceInfoSet& set, std::uint32_t index, DeviceInfoData& device);
 
 // Device-node status bits and the problem code of a device disabled by its
 // user, as CM_Get_DevNode_Status reports them.
@@ -166,14 +105,14 @@ bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::
 
 // SetupDiSetClassInstallParamsW with SP_PROPCHANGE_PARAMS for
 // DIF_PROPERTYCHANGE, the state change and scope given, hardware profile 0.
-bool SetPropertyChangeParams(const DevInfoSet& set, DeviceInfoData& device,
+bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device,
                              std::uint32_t state_change, std::uint32_t scope);
 
 // SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, device).
-bool CallPropertyChangeInstaller(const DevInfoSet& set, DeviceInfoData& device);
+bool CallPropertyChangeInstaller(const DeviceInfoSet& set, DeviceInfoData& device);
 
 // SetupDiChangeState(set, device).
-bool ChangeDeviceState(const DevInfoSet& set, DeviceInfoData& device);
+bool ChangeDeviceState(const DeviceInfoSet& set, DeviceInfoData& device);
 
 // --- System facts -----------------------------------------------------------
 
@@ -190,7 +129,7 @@ void SleepMs(std::uint32_t milliseconds);
 // --- IP Helper --------------------------------------------------------------
 
 struct IpAdapterEntry {
-  std::string description;
+  char description[132];    // as IP Helper records it, always terminated
   std::uint8_t address[6];  // the first six bytes, whatever the recorded length
 };
 
@@ -198,28 +137,9 @@ struct IpAdapterEntry {
 // or ERROR_BUFFER_OVERFLOW, a GlobalAlloc(GMEM_ZEROINIT) buffer of that size,
 // GetAdaptersInfo again into it, and the records in list order. False when
 // any of these fails; the buffer is always freed.
-bool ListIpAdapters(std::vector<IpAdapterEntry>& adapters);
+bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters);
 
 // --- rpcrt4, loaded at run time ----------------------------------------------
-
-// A loaded library, freed when it goes out of scope.
-class LoadedLibrary {
- public:
-  constexpr LoadedLibrary() = default;
-  LoadedLibrary(LoadedLibrary&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  LoadedLibrary& operator=(LoadedLibrary&&) = delete;
-  LoadedLibrary(const LoadedLibrary&) = delete;
-  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-  ~LoadedLibrary();
-
-  bool is_loaded() const { return handle_ != nullptr; }
-  void* get() const { return handle_; }
-  void reset(void* handle = nullptr);
-
- private:
-  void* handle_ = nullptr;
-};
-void FreeLoadedLibrary(void* handle);
 
 // LoadLibraryW(L"rpcrt4.dll"); false on failure (see LastError).
 bool LoadRpcRuntime(LoadedLibrary& library);

@@ -11,8 +11,8 @@
 
 #include <cstddef>
 #include <cstring>
-#include <memory>
-#include <new>
+
+#include "base/bounded_text.h"
 
 #include "netadapter/net_platform.h"
 
@@ -41,13 +41,13 @@ constexpr DWORD kOid8023PermanentAddress = 0x01010101;
 constexpr GUID kNdisLanClass = {0xad498944, 0x762f, 0x11d0,
                                 {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
 
-HKEY ParentOrLocalMachine(const RegKey* parent) {
+HKEY ParentOrLocalMachine(const RegistryKey* parent) {
   return parent != nullptr ? static_cast<HKEY>(parent->get()) : HKEY_LOCAL_MACHINE;
 }
 
-HKEY KeyOf(const RegKey& key) { return static_cast<HKEY>(key.get()); }
+HKEY KeyOf(const RegistryKey& key) { return static_cast<HKEY>(key.get()); }
 
-HDEVINFO SetOf(const DevInfoSet& set) { return static_cast<HDEVINFO>(set.get()); }
+HDEVINFO SetOf(const DeviceInfoSet& set) { return static_cast<HDEVINFO>(set.get()); }
 
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
@@ -62,27 +62,6 @@ void StoreDevInfoData(const SP_DEVINFO_DATA& data, DeviceInfoData& device) {
   std::memcpy(device.bytes, &data, sizeof data);
 }
 
-// Releasing a resource must not disturb the error code that the failed call
-// before it left for the caller: the RAII owners release on the way out of
-// the very functions whose failure the caller then reads with LastError().
-class LastErrorKeeper {
- public:
-  LastErrorKeeper() : saved_(::GetLastError()) {}
-  ~LastErrorKeeper() { ::SetLastError(saved_); }
-  LastErrorKeeper(const LastErrorKeeper&) = delete;
-  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
- private:
-  DWORD saved_;
-};
-
-struct GlobalFreer {
-  void operator()(void* memory) const {
-    LastErrorKeeper keep;
-    ::GlobalFree(memory);
-  }
-};
-using GlobalBuffer = std::unique_ptr<void, GlobalFreer>;
 
 }  // namespace
 
@@ -92,26 +71,21 @@ void SetLastError(std::uint32_t code) { ::SetLastError(code); }
 
 // --- Registry -------------------------------------------------------------
 
-void CloseRegKey(void* handle) {
-  LastErrorKeeper keep;
-  ::RegCloseKey(static_cast<HKEY>(handle));
-}
-
-Status OpenKeyW(const RegKey* parent, const char16_t* path, RegKey& key) {
+Status OpenKeyW(const RegistryKey* parent, const char16_t* path, RegistryKey& key) {
   HKEY opened = nullptr;
   const LSTATUS status = ::RegOpenKeyExW(ParentOrLocalMachine(parent), Wide(path), 0, KEY_READ, &opened);
   key.reset(status == ERROR_SUCCESS ? opened : nullptr);
   return static_cast<Status>(status);
 }
 
-Status OpenKeyA(const RegKey* parent, const char* path, RegKey& key) {
+Status OpenKeyA(const RegistryKey* parent, const char* path, RegistryKey& key) {
   HKEY opened = nullptr;
   const LSTATUS status = ::RegOpenKeyExA(ParentOrLocalMachine(parent), path, 0, KEY_READ, &opened);
   key.reset(status == ERROR_SUCCESS ? opened : nullptr);
   return static_cast<Status>(status);
 }
 
-Status QuerySubkeyCount(const RegKey& key, std::uint32_t& count) {
+Status QuerySubkeyCount(const RegistryKey& key, std::uint32_t& count) {
   DWORD subkeys = 0;
   const LSTATUS status = ::RegQueryInfoKeyW(KeyOf(key), nullptr, nullptr, nullptr, &subkeys, nullptr,
                                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -119,7 +93,7 @@ Status QuerySubkeyCount(const RegKey& key, std::uint32_t& count) {
   return static_cast<Status>(status);
 }
 
-Status EnumSubkey(const RegKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
+Status EnumSubkey(const RegistryKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
                   std::uint32_t& length) {
   DWORD characters = capacity;
   const LSTATUS status = ::RegEnumKeyExW(KeyOf(key), index, reinterpret_cast<wchar_t*>(name), &characters,
@@ -128,7 +102,7 @@ Status EnumSubkey(const RegKey& key, std::uint32_t index, char16_t* name, std::u
   return static_cast<Status>(status);
 }
 
-Status QueryValueW(const RegKey& key, const char16_t* name, void* data, std::uint32_t& size) {
+Status QueryValueW(const RegistryKey& key, const char16_t* name, void* data, std::uint32_t& size) {
   DWORD bytes = size;
   const LSTATUS status =
       ::RegQueryValueExW(KeyOf(key), Wide(name), nullptr, nullptr, static_cast<BYTE*>(data), &bytes);
@@ -136,7 +110,7 @@ Status QueryValueW(const RegKey& key, const char16_t* name, void* data, std::uin
   return static_cast<Status>(status);
 }
 
-Status QueryValueA(const RegKey& key, const char* name, void* data, std::uint32_t& size) {
+Status QueryValueA(const RegistryKey& key, const char* name, void* data, std::uint32_t& size) {
   DWORD bytes = size;
   const LSTATUS status =
       ::RegQueryValueExA(KeyOf(key), name, nullptr, nullptr, static_cast<BYTE*>(data), &bytes);
@@ -146,20 +120,13 @@ Status QueryValueA(const RegKey& key, const char* name, void* data, std::uint32_
 
 // --- Device control (NDIS query) ----------------------------------------
 
-void CloseDevice(void* handle) {
-  LastErrorKeeper keep;
-  ::CloseHandle(static_cast<HANDLE>(handle));
+bool OpenDeviceForQuery(const char* path, FileHandle& device) {
+  device.reset(::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                             nullptr));
+  return device.is_valid();
 }
 
-bool OpenDeviceForQuery(const char* path, DeviceHandle& device) {
-  const HANDLE handle = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      0, nullptr);
-  const bool opened = handle != INVALID_HANDLE_VALUE;
-  device.reset(opened ? handle : nullptr, opened);
-  return opened;
-}
-
-bool QueryPermanentAddress(const DeviceHandle& device, std::uint8_t (&address)[8]) {
+bool QueryPermanentAddress(const FileHandle& device, std::uint8_t (&address)[8]) {
   DWORD oid = kOid8023PermanentAddress;
   DWORD returned = 0;
   return ::DeviceIoControl(static_cast<HANDLE>(device.get()), kIoctlNdisQueryGlobalStats, &oid, sizeof oid,
@@ -168,16 +135,9 @@ bool QueryPermanentAddress(const DeviceHandle& device, std::uint8_t (&address)[8
 
 // --- SetupAPI and the configuration manager -------------------------------
 
-void DestroyDevInfoSet(void* handle) {
-  LastErrorKeeper keep;
-  ::SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(handle));
-}
-
-bool OpenNdisInterfaceSet(DevInfoSet& set) {
-  const HDEVINFO handle = ::SetupDiGetClassDevsW(&kNdisLanClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE);
-  const bool opened = handle != INVALID_HANDLE_VALUE;
-  set.reset(opened ? handle : nullptr, opened);
-  return opened;
+bool OpenNdisInterfaceSet(DeviceInfoSet& set) {
+  set.reset(::SetupDiGetClassDevsW(&kNdisLanClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE));
+  return set.is_valid();
 }
 
 namespace {
@@ -186,12 +146,16 @@ namespace {
 // for; the path is read only within that buffer, even if the terminator
 // were missing.
 struct InterfaceDetail {
-  std::unique_ptr<unsigned char[]> buffer;
+  HeapArray<SP_DEVICE_INTERFACE_DETAIL_DATA_A> buffer;
   DWORD size = 0;
 
-  SP_DEVICE_INTERFACE_DETAIL_DATA_A* data() {
-    return reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.get());
+  // Enough whole elements for `size` bytes, so the buffer keeps the
+  // structure's alignment.
+  bool Allocate() {
+    const std::size_t unit = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    return buffer.resize((size + unit - 1) / unit);
   }
+  SP_DEVICE_INTERFACE_DETAIL_DATA_A* data() { return buffer.data(); }
   std::size_t path_capacity() const {
     return size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
   }
@@ -206,8 +170,8 @@ DWORD DetailSizeFailure() {
 
 }  // namespace
 
-InterfaceLookup GetInterfacePath(const DevInfoSet& set, std::uint32_t index, std::string& path,
-                                 std::uint32_t& error) {
+InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
+                                 HeapArray<char>& path, std::uint32_t& error) {
   path.clear();
   error = ERROR_SUCCESS;
   SP_DEVICE_INTERFACE_DATA interface_data{};
@@ -224,8 +188,7 @@ InterfaceLookup GetInterfacePath(const DevInfoSet& set, std::uint32_t index, std
     ::SetLastError(error);
     return InterfaceLookup::kDetailFailed;
   }
-  detail.buffer.reset(new (std::nothrow) unsigned char[detail.size]);
-  if (!detail.buffer) {
+  if (!detail.Allocate()) {
     error = ERROR_NOT_ENOUGH_MEMORY;
     ::SetLastError(error);
     return InterfaceLookup::kDetailFailed;
@@ -238,17 +201,18 @@ InterfaceLookup GetInterfacePath(const DevInfoSet& set, std::uint32_t index, std
   }
 
   const char* device_path = detail.data()->DevicePath;
-  try {
-    path.assign(device_path, strnlen(device_path, detail.path_capacity()));
-  } catch (const std::bad_alloc&) {
+  const std::size_t length = BoundedLength(device_path, detail.path_capacity());
+  if (!path.resize(length + 1)) {
     error = ERROR_NOT_ENOUGH_MEMORY;
     ::SetLastError(error);
     return InterfaceLookup::kDetailFailed;
   }
+  std::memcpy(path.data(), device_path, length);
+  path[length] = '\0';
   return InterfaceLookup::kFound;
 }
 
-bool EnumDeviceInfo(const DevInfoSet& set, std::uint32_t index, DeviceInfoData& device) {
+bool EnumDeviceInfo(const DeviceInfoSet& set, std::uint32_t index, DeviceInfoData& device) {
   SP_DEVINFO_DATA data{};
   data.cbSize = sizeof data;
   const bool found = ::SetupDiEnumDeviceInfo(SetOf(set), index, &data) != FALSE;
@@ -266,7 +230,7 @@ bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::
   return result == CR_SUCCESS;
 }
 
-bool SetPropertyChangeParams(const DevInfoSet& set, DeviceInfoData& device, std::uint32_t state_change,
+bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device, std::uint32_t state_change,
                              std::uint32_t scope) {
   SP_DEVINFO_DATA data = ToDevInfoData(device);
   SP_PROPCHANGE_PARAMS params{};
@@ -281,14 +245,14 @@ bool SetPropertyChangeParams(const DevInfoSet& set, DeviceInfoData& device, std:
   return installed;
 }
 
-bool CallPropertyChangeInstaller(const DevInfoSet& set, DeviceInfoData& device) {
+bool CallPropertyChangeInstaller(const DeviceInfoSet& set, DeviceInfoData& device) {
   SP_DEVINFO_DATA data = ToDevInfoData(device);
   const bool called = ::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, SetOf(set), &data) != FALSE;
   StoreDevInfoData(data, device);
   return called;
 }
 
-bool ChangeDeviceState(const DevInfoSet& set, DeviceInfoData& device) {
+bool ChangeDeviceState(const DeviceInfoSet& set, DeviceInfoData& device) {
   SP_DEVINFO_DATA data = ToDevInfoData(device);
   const bool changed = ::SetupDiChangeState(SetOf(set), &data) != FALSE;
   StoreDevInfoData(data, device);
@@ -329,8 +293,11 @@ bool RecordLiesInBuffer(const IP_ADAPTER_INFO* record, const void* buffer, std::
 }
 
 IpAdapterEntry ToEntry(const IP_ADAPTER_INFO& record) {
-  IpAdapterEntry entry;
-  entry.description.assign(record.Description, strnlen(record.Description, sizeof record.Description));
+  IpAdapterEntry entry{};
+  static_assert(sizeof entry.description == sizeof record.Description);
+  entry.description[0] = '\0';
+  AppendBounded(entry.description, sizeof entry.description, record.Description,
+                sizeof record.Description);
   static_assert(sizeof record.Address >= sizeof entry.address);
   std::memcpy(entry.address, record.Address, sizeof entry.address);
   return entry;
@@ -338,7 +305,7 @@ IpAdapterEntry ToEntry(const IP_ADAPTER_INFO& record) {
 
 }  // namespace
 
-bool ListIpAdapters(std::vector<IpAdapterEntry>& adapters) {
+bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
   adapters.clear();
   ULONG size = 0;
   const DWORD size_query = ::GetAdaptersInfo(nullptr, &size);
@@ -346,10 +313,8 @@ bool ListIpAdapters(std::vector<IpAdapterEntry>& adapters) {
     ::SetLastError(size_query);
     return false;
   }
-  GlobalBuffer buffer(::GlobalAlloc(GMEM_ZEROINIT, size));
-  if (!buffer) {
-    return false;
-  }
+  const GlobalMemory buffer(::GlobalAlloc(GMEM_ZEROINIT, size));
+  if (!buffer) return false;
   const DWORD listed = ::GetAdaptersInfo(static_cast<IP_ADAPTER_INFO*>(buffer.get()), &size);
   if (listed != ERROR_SUCCESS) {
     ::SetLastError(listed);
@@ -358,30 +323,23 @@ bool ListIpAdapters(std::vector<IpAdapterEntry>& adapters) {
   // The links come from the system; a record outside the buffer, or more
   // records than the buffer can hold, would mean a broken list.
   const std::size_t most_records = size / kReadableRecordPart;
-  try {
-    for (const IP_ADAPTER_INFO* record = static_cast<const IP_ADAPTER_INFO*>(buffer.get());
-         record != nullptr; record = record->Next) {
-      if (!RecordLiesInBuffer(record, buffer.get(), size) || adapters.size() >= most_records) {
-        adapters.clear();
-        ::SetLastError(ERROR_INVALID_DATA);
-        return false;
-      }
-      adapters.push_back(ToEntry(*record));
+  for (const IP_ADAPTER_INFO* record = static_cast<const IP_ADAPTER_INFO*>(buffer.get());
+       record != nullptr; record = record->Next) {
+    if (!RecordLiesInBuffer(record, buffer.get(), size) || adapters.size() >= most_records) {
+      adapters.clear();
+      ::SetLastError(ERROR_INVALID_DATA);
+      return false;
     }
-  } catch (const std::bad_alloc&) {
-    adapters.clear();
-    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
+    if (!adapters.push_back(ToEntry(*record))) {
+      adapters.clear();
+      ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
   }
   return true;
 }
 
 // --- rpcrt4, loaded at run time ----------------------------------------------
-
-void FreeLoadedLibrary(void* handle) {
-  LastErrorKeeper keep;
-  ::FreeLibrary(static_cast<HMODULE>(handle));
-}
 
 bool LoadRpcRuntime(LoadedLibrary& library) {
   const HMODULE module = ::LoadLibraryW(L"rpcrt4.dll");

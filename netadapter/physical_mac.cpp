@@ -1,8 +1,6 @@
 // The permanent addresses of the machine's physical adapters: each accepted
 // adapter's driver is asked for its factory address, and with administrator
 // rights a disabled adapter is enabled briefly to be asked as well.
-#include <map>
-
 #include "log/diag_log.h"
 #include "netadapter/cgetmac.h"
 
@@ -24,6 +22,20 @@ bool IsUnsupportedInterfaceType(std::uint32_t if_type) {
 // be disabled, which only the SetupAPI read can get round.
 bool MayBeDisabledAdapter(std::uint32_t error) {
   return error == netos::kErrorPathNotFound || error == netos::kErrorGenFailure;
+}
+
+struct FoundAddress {
+  std::uint64_t value;
+  const char* text;  // the adapter record's MAC text
+};
+
+// Keeps `found` ascending by value; an address two adapters report is
+// listed once, for the first of them. False when there was no memory.
+bool AddAddress(HeapArray<FoundAddress>& found, std::uint64_t value, const char* text) {
+  std::size_t position = 0;
+  while (position < found.size() && found[position].value < value) ++position;
+  if (position < found.size() && found[position].value == value) return true;
+  return found.insert(position, FoundAddress{value, text});
 }
 
 }  // namespace
@@ -70,16 +82,14 @@ int CGetMac::GetPhysicalMac(MacList& macs) {
   DiagLine(ProcessLog()) << "GetPhysicalMac";
   macs.clear();
 
-  std::vector<NetAdapterRecord> adapters;
+  HeapArray<NetAdapterRecord> adapters;
   if (EnumNetAdapters(adapters) == 0) {
     DiagLine(ProcessLog()) << "EnumNetAdapters Count = 0.";
     return 0;
   }
   const bool is_admin = netos::IsUserAdmin();
 
-  // Keyed by MAC value: ascending, and an address two adapters report is
-  // listed once, for the first of them.
-  std::map<std::uint64_t, std::string> addresses;
+  HeapArray<FoundAddress> addresses;
   for (std::size_t i = 0; i < adapters.size(); ++i) {
     NetAdapterRecord& record = adapters[i];
     const int index = static_cast<int>(i);
@@ -88,15 +98,18 @@ int CGetMac::GetPhysicalMac(MacList& macs) {
     const std::uint64_t value = ParseMac(record.mac_text);
     DiagLine(ProcessLog()) << "SetApi Index [" << index << "] Desc [" << record.driver_desc
                            << "] Mac [" << record.mac_text << "].";
-    if (value > 0) addresses.emplace(value, record.mac_text);
+    if (value > 0 && !AddAddress(addresses, value, record.mac_text)) {
+      macs.MarkFailed();
+      return 0;
+    }
   }
 
   if (addresses.empty()) {
     DiagLine(ProcessLog()) << "SetApi Mac Count = 0.";
   } else {
-    for (const auto& [value, text] : addresses) macs.push_back(text);
+    for (const FoundAddress& address : addresses) macs.Append(address.text);
   }
-  return static_cast<int>(macs.size());
+  return macs.size();
 }
 
 }  // namespace tavsn

@@ -81,12 +81,12 @@ class PhysicalMac : public AdapterFakesTest {
 
   int Run() { return CGetMac().GetPhysicalMac(macs_); }
 
-  MacList macs_ = {"stale entry"};
+  MacList macs_ = MacListOf({"stale entry"});
 };
 
 TEST_F(PhysicalMac, NoAdaptersClearsTheListAndSaysSo) {
   EXPECT_EQ(Run(), 0);
-  EXPECT_TRUE(macs_.empty());
+  EXPECT_EQ(macs_.size(), 0);
   EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\nEnumNetAdapters Count = 0.\n");
   EXPECT_EQ(fakenet::state().admin_checks, 0);
 }
@@ -96,7 +96,7 @@ TEST_F(PhysicalMac, ListsDistinctAddressesInAscendingOrder) {
   const auto b = InstallAnswering(1, "Intel(R) 82574L", {0x00, 0x1B, 0x21, 0, 0, 2});
   const auto c = InstallAnswering(2, "Teamed twin", {0x00, 0xE0, 0x4C, 0, 0, 1});
   EXPECT_EQ(Run(), 2);
-  EXPECT_EQ(macs_, (MacList{"001B21000002", "00E04C000001"}));
+  EXPECT_EQ(Texts(macs_), (MacTexts{"001B21000002", "00E04C000001"}));
   EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\n" + ReadLine(0, a, "00E04C000001") +
                                             ReadLine(1, b, "001B21000002") +
                                             ReadLine(2, c, "00E04C000001"));
@@ -111,7 +111,7 @@ TEST_F(PhysicalMac, SkippedAdaptersEndWithNoAddressCount) {
   Install(4, "No Characteristics value");
   fakenet::AddKey(fakenet::AdapterKeyPath("0004")).values.erase("CHARACTERISTICS");
   EXPECT_EQ(Run(), 0);
-  EXPECT_TRUE(macs_.empty());
+  EXPECT_EQ(macs_.size(), 0);
   EXPECT_EQ(fakelog::ProcessLogLines(),
             "GetPhysicalMac\n"
             "IF.TYPE No Support Index [0] Desc [WAN Miniport (PPP)] Type [23].\n"
@@ -134,7 +134,7 @@ TEST_F(PhysicalMac, IndexCountsKeptRecordsOnly) {
 TEST_F(PhysicalMac, AllZeroAddressIsLoggedButNotListed) {
   const auto a = InstallAnswering(0, "Blank EEPROM", {0, 0, 0, 0, 0, 0});
   EXPECT_EQ(Run(), 0);
-  EXPECT_TRUE(macs_.empty());
+  EXPECT_EQ(macs_.size(), 0);
   EXPECT_EQ(fakelog::ProcessLogLines(),
             "GetPhysicalMac\n" + ReadLine(0, a, "000000000000") + "SetApi Mac Count = 0.\n");
 }
@@ -149,7 +149,7 @@ TEST_F(PhysicalMac, WithoutAdministratorRightsADisabledAdapterIsNotEnabled) {
   const auto b = InstallAnswering(1, "Enabled", {0x00, 0x1B, 0x21, 0, 0, 2});
 
   EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(macs_, MacList{"001B21000002"});
+  EXPECT_EQ(Texts(macs_), (MacTexts{"001B21000002"}));
   EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\n" + CreateFailLine(a.Path(), 3) +
                                             FailLine(0, a, 3) + ReadLine(1, b, "001B21000002"));
   EXPECT_EQ(fakenet::state().sets_opened, 0);
@@ -163,7 +163,7 @@ TEST_F(PhysicalMac, DisabledAdapterIsReadThroughSetupApiWithAdministratorRights)
   fakenet::AddDevice(a.Path(), {0x00, 0xE0, 0x4C, 0, 0, 1}).interface_index = 0;
 
   EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(macs_, MacList{"00E04C000001"});
+  EXPECT_EQ(Texts(macs_), (MacTexts{"00E04C000001"}));
   EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\n" + CreateFailLine(a.Path(), 3) +
                                             FailLine(0, a, 3) + ReadLine(0, a, "00E04C000001"));
   EXPECT_EQ(fakenet::state().state_changes.size(), 2u);

@@ -60,8 +60,8 @@ bool IsDisabledByUser(std::uint32_t status, std::uint32_t problem) {
 // Finds the first interface whose path names `device_path`; `member_index`
 // and `interface_path` then describe it. Interfaces whose detail cannot be
 // had are passed over.
-bool FindInterface(const netos::DevInfoSet& set, const char* device_path,
-                   std::uint32_t& member_index, std::string& interface_path) {
+bool FindInterface(const DeviceInfoSet& set, const char* device_path,
+                   std::uint32_t& member_index, HeapArray<char>& interface_path) {
   for (std::uint32_t index = 0;; ++index) {
     std::uint32_t error = 0;
     switch (netos::GetInterfacePath(set, index, interface_path, error)) {
@@ -72,7 +72,7 @@ bool FindInterface(const netos::DevInfoSet& set, const char* device_path,
                                << index << "] ErrorCode [" << error << "].";
         break;
       case netos::InterfaceLookup::kFound:
-        if (IsSameDevicePath(interface_path.c_str(), device_path)) {
+        if (IsSameDevicePath(interface_path.data(), device_path)) {
           member_index = index;
           return true;
         }
@@ -115,7 +115,7 @@ bool CGetMac::IsVista() {
 
 // The failure's code is kept across the log line, for the caller's own line.
 bool CGetMac::SetApiStaCha(std::uint32_t state_change, std::uint32_t member_index,
-                           const netos::DevInfoSet& set) {
+                           const DeviceInfoSet& set) {
   const bool is_vista = IsVista();
   netos::DeviceInfoData device{};
   if (!netos::EnumDeviceInfo(set, member_index, device)) {
@@ -146,7 +146,7 @@ bool CGetMac::SetApiStaCha(std::uint32_t state_change, std::uint32_t member_inde
 }
 
 bool CGetMac::SetApiGetAdrr(const char* device_path, char* mac_text) {
-  netos::DevInfoSet set;
+  DeviceInfoSet set;
   if (!netos::OpenNdisInterfaceSet(set)) {
     // Error codes are taken before a log line is started: writing it may
     // change the thread's last error.
@@ -156,16 +156,16 @@ bool CGetMac::SetApiGetAdrr(const char* device_path, char* mac_text) {
     return false;
   }
   std::uint32_t member_index = 0;
-  std::string interface_path;
+  HeapArray<char> interface_path;
   if (!FindInterface(set, device_path, member_index, interface_path)) return false;
-  return ReadThroughInterface(set, member_index, interface_path, mac_text);
+  return ReadThroughInterface(set, member_index, interface_path.data(), mac_text);
 }
 
 // The device is queried with the path SetupAPI spelled, not the caller's.
 // Whatever happens on the way, one direct query is made if no address was
 // read, and a device enabled here is always disabled again.
-bool CGetMac::ReadThroughInterface(const netos::DevInfoSet& set, std::uint32_t member_index,
-                                   const std::string& interface_path, char* mac_text) {
+bool CGetMac::ReadThroughInterface(const DeviceInfoSet& set, std::uint32_t member_index,
+                                   const char* interface_path, char* mac_text) {
   bool read = false;
   netos::DeviceInfoData device{};
   std::uint32_t status = 0;
@@ -184,10 +184,10 @@ bool CGetMac::ReadThroughInterface(const netos::DevInfoSet& set, std::uint32_t m
                            << "] ErrorCode [" << error << "].";
   } else {
     WaitForDriver(device, status, problem);
-    if (IsReady(status)) read = NdisCmd(interface_path.c_str(), mac_text);
+    if (IsReady(status)) read = NdisCmd(interface_path, mac_text);
     SetApiStaCha(kDicsDisable, member_index, set);
   }
-  if (!read) read = NdisCmd(interface_path.c_str(), mac_text);
+  if (!read) read = NdisCmd(interface_path, mac_text);
   return read;
 }
 

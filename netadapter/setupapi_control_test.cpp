@@ -362,7 +362,7 @@ TEST_F(SetupApiControl, PathsShorterThanThePrefixMatchNothing) {
 
 TEST_F(SetupApiControl, StateChangeOnItsOwn) {
   AddDisabledAdapter(kInterfacePath, 1);
-  netos::DevInfoSet set;
+  DeviceInfoSet set;
   ASSERT_TRUE(netos::OpenNdisInterfaceSet(set));
   EXPECT_TRUE(CGetMacTestPeer::SetApiStaCha(kEnable, 0, set));
   EXPECT_TRUE(CGetMacTestPeer::SetApiStaCha(kDisable, 0, set));

@@ -6,6 +6,7 @@
 
 #include "log/diag_log.h"
 #include "log/diag_log_testing.h"
+#include "tests/fakes/fake_base.h"
 
 namespace tavsn {
 namespace fakelog {
@@ -54,19 +55,12 @@ namespace logos {
 
 using fakelog::state;
 
-// Each LogLock gets a real mutex of its own, found by its address.
-std::mutex& MutexOf(const LogLock* lock) {
-  static std::mutex registry_guard;
-  static std::map<const LogLock*, std::mutex> mutexes;
-  std::lock_guard<std::mutex> guard(registry_guard);
-  return mutexes[lock];
-}
-
-void LogLock::lock() { MutexOf(this).lock(); }
-
-void LogLock::unlock() { MutexOf(this).unlock(); }
-
-struct FakeFile {
+struct FakeFile : fakebase::FakeResource {
+  explicit FakeFile(std::string file_path) : path(std::move(file_path)) {}
+  void Release() override {
+    --state().open_handles;
+    delete this;
+  }
   std::string path;
 };
 
@@ -100,15 +94,15 @@ bool PathExists(const char* path) {
   return state().files.count(path) || state().directories.count(path);
 }
 
-LogFile OpenForAppend(const char* path) {
+FileHandle OpenForAppend(const char* path) {
   ++state().opens;
-  if (state().directories.count(path) || state().read_only.count(path)) return LogFile();
+  if (state().directories.count(path) || state().read_only.count(path)) return FileHandle();
   state().files[path];  // created when missing, like the real open
   ++state().open_handles;
-  return LogFile(new FakeFile{path});
+  return FileHandle(new FakeFile(path));
 }
 
-bool AppendBytes(const LogFile& file, const char* data, std::size_t size) {
+bool AppendBytes(const FileHandle& file, const char* data, std::size_t size) {
   ++state().writes;
   if (state().writes_fail) return false;
   auto* fake = static_cast<FakeFile*>(file.get());
@@ -116,10 +110,6 @@ bool AppendBytes(const LogFile& file, const char* data, std::size_t size) {
   return true;
 }
 
-void CloseLogFile(void* handle) {
-  --state().open_handles;
-  delete static_cast<FakeFile*>(handle);
-}
 
 }  // namespace logos
 }  // namespace tavsn

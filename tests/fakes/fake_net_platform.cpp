@@ -1,5 +1,7 @@
 #include "tests/fakes/fake_net_platform.h"
 
+#include "tests/fakes/fake_base.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -36,18 +38,23 @@ std::u16string JoinPath(const std::u16string& parent, const std::u16string& chil
   return parent.empty() ? child : parent + u"\\" + child;
 }
 
-struct OpenKey {
+struct OpenKey : fakebase::FakeResource {
+  explicit OpenKey(std::u16string path) : folded_path(std::move(path)) {}
+  void Release() override {
+    --state().keys_open;
+    delete this;
+  }
   std::u16string folded_path;
 };
 
-FakeKey* KeyOf(const netos::RegKey& key) {
+FakeKey* KeyOf(const RegistryKey& key) {
   auto* open = static_cast<OpenKey*>(key.get());
   if (open == nullptr) return nullptr;
   auto it = state().keys.find(open->folded_path);
   return it == state().keys.end() ? nullptr : &it->second;
 }
 
-Status OpenKeyAt(const netos::RegKey* parent, const std::u16string& path, netos::RegKey& key) {
+Status OpenKeyAt(const RegistryKey* parent, const std::u16string& path, RegistryKey& key) {
   std::u16string full = path;
   if (parent != nullptr) {
     auto* open = static_cast<OpenKey*>(parent->get());
@@ -58,12 +65,12 @@ Status OpenKeyAt(const netos::RegKey* parent, const std::u16string& path, netos:
   auto it = state().keys.find(folded);
   if (it == state().keys.end()) return netos::kErrorFileNotFound;
   if (it->second.open_error != netos::kSuccess) return it->second.open_error;
-  key.reset(new OpenKey{folded});
+  key.reset(new OpenKey(folded));
   ++state().keys_open;
   return netos::kSuccess;
 }
 
-Status QueryValue(const netos::RegKey& key, const std::string& name, void* data,
+Status QueryValue(const RegistryKey& key, const std::string& name, void* data,
                   std::uint32_t& size) {
   FakeKey* fake = KeyOf(key);
   if (fake == nullptr) return 6;
@@ -87,12 +94,33 @@ std::string Narrowed(const char16_t* text) {
   return narrow;
 }
 
-struct OpenDevice {
+struct OpenDevice : fakebase::FakeResource {
+  explicit OpenDevice(std::string path) : folded_path(std::move(path)) {}
+  // Closing disturbs the last error on purpose: see kErrorLeftByClose.
+  void Release() override {
+    --state().devices_open;
+    ++state().device_closes;
+    netos::SetLastError(kErrorLeftByClose);
+    delete this;
+  }
   std::string folded_path;
 };
 
-struct OpenSet {
+struct OpenSet : fakebase::FakeResource {
+  explicit OpenSet(int set_serial) : serial(set_serial) {}
+  void Release() override {
+    ++state().sets_destroyed;
+    netos::SetLastError(kErrorLeftByClose);
+    delete this;
+  }
   int serial;
+};
+
+struct OpenLibrary : fakebase::FakeResource {
+  void Release() override {
+    ++state().libraries_freed;
+    delete this;
+  }
 };
 
 int g_sequential_marker;
@@ -123,10 +151,10 @@ std::uint32_t IndexOf(const netos::DeviceInfoData& device) {
 std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> g_pending_changes;
 std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> g_found_states;
 
-bool ApplyStateChange(const netos::DevInfoSet& set, netos::DeviceInfoData& device,
+bool ApplyStateChange(const DeviceInfoSet& set, netos::DeviceInfoData& device,
                       bool through_installer) {
   FakeInterface* fake = InterfaceOf(device);
-  if (!set.is_open() || fake == nullptr) {
+  if (!set.is_valid() || fake == nullptr) {
     netos::SetLastError(13);  // ERROR_INVALID_DATA
     return false;
   }
@@ -265,20 +293,15 @@ void SetLastError(std::uint32_t code) { fakenet::t_last_error = code; }
 
 // Registry ------------------------------------------------------------------
 
-void CloseRegKey(void* handle) {
-  delete static_cast<fakenet::OpenKey*>(handle);
-  --state().keys_open;
-}
-
-Status OpenKeyW(const RegKey* parent, const char16_t* path, RegKey& key) {
+Status OpenKeyW(const RegistryKey* parent, const char16_t* path, RegistryKey& key) {
   return fakenet::OpenKeyAt(parent, path, key);
 }
 
-Status OpenKeyA(const RegKey* parent, const char* path, RegKey& key) {
+Status OpenKeyA(const RegistryKey* parent, const char* path, RegistryKey& key) {
   return fakenet::OpenKeyAt(parent, fakenet::Widened(path), key);
 }
 
-Status QuerySubkeyCount(const RegKey& key, std::uint32_t& count) {
+Status QuerySubkeyCount(const RegistryKey& key, std::uint32_t& count) {
   fakenet::FakeKey* fake = fakenet::KeyOf(key);
   if (fake == nullptr) return 6;
   if (fake->subkey_count_error != kSuccess) return fake->subkey_count_error;
@@ -286,7 +309,7 @@ Status QuerySubkeyCount(const RegKey& key, std::uint32_t& count) {
   return kSuccess;
 }
 
-Status EnumSubkey(const RegKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
+Status EnumSubkey(const RegistryKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
                   std::uint32_t& length) {
   fakenet::FakeKey* fake = fakenet::KeyOf(key);
   if (fake == nullptr) return 6;
@@ -301,27 +324,20 @@ Status EnumSubkey(const RegKey& key, std::uint32_t index, char16_t* name, std::u
   return kSuccess;
 }
 
-Status QueryValueW(const RegKey& key, const char16_t* name, void* data, std::uint32_t& size) {
+Status QueryValueW(const RegistryKey& key, const char16_t* name, void* data, std::uint32_t& size) {
   const std::string narrow = fakenet::Narrowed(name);
   state().value_queries.push_back("W " + narrow);
   return fakenet::QueryValue(key, narrow, data, size);
 }
 
-Status QueryValueA(const RegKey& key, const char* name, void* data, std::uint32_t& size) {
+Status QueryValueA(const RegistryKey& key, const char* name, void* data, std::uint32_t& size) {
   state().value_queries.push_back(std::string("A ") + name);
   return fakenet::QueryValue(key, name, data, size);
 }
 
 // NDIS devices -----------------------------------------------------------------
 
-void CloseDevice(void* handle) {
-  delete static_cast<fakenet::OpenDevice*>(handle);
-  --state().devices_open;
-  ++state().device_closes;
-  SetLastError(fakenet::kErrorLeftByClose);
-}
-
-bool OpenDeviceForQuery(const char* path, DeviceHandle& device) {
+bool OpenDeviceForQuery(const char* path, FileHandle& device) {
   state().opened_paths.push_back(path);
   const std::string folded = fakenet::Folded(path);
   auto it = state().devices.find(folded);
@@ -339,12 +355,12 @@ bool OpenDeviceForQuery(const char* path, DeviceHandle& device) {
     SetLastError(fake.open_error);
     return false;
   }
-  device.reset(new fakenet::OpenDevice{folded}, true);
+  device.reset(new fakenet::OpenDevice(folded));
   ++state().devices_open;
   return true;
 }
 
-bool QueryPermanentAddress(const DeviceHandle& device, std::uint8_t (&address)[8]) {
+bool QueryPermanentAddress(const FileHandle& device, std::uint8_t (&address)[8]) {
   auto* open = static_cast<fakenet::OpenDevice*>(device.get());
   const fakenet::FakeDevice& fake = state().devices.at(open->folded_path);
   if (fake.ioctl_error != kSuccess) {
@@ -357,25 +373,19 @@ bool QueryPermanentAddress(const DeviceHandle& device, std::uint8_t (&address)[8
 
 // SetupAPI ----------------------------------------------------------------------
 
-void DestroyDevInfoSet(void* handle) {
-  delete static_cast<fakenet::OpenSet*>(handle);
-  ++state().sets_destroyed;
-  SetLastError(fakenet::kErrorLeftByClose);
-}
-
-bool OpenNdisInterfaceSet(DevInfoSet& set) {
+bool OpenNdisInterfaceSet(DeviceInfoSet& set) {
   if (state().set_open_error != kSuccess) {
     SetLastError(state().set_open_error);
     return false;
   }
-  set.reset(new fakenet::OpenSet{++state().sets_opened}, true);
+  set.reset(new fakenet::OpenSet(++state().sets_opened));
   return true;
 }
 
-InterfaceLookup GetInterfacePath(const DevInfoSet& set, std::uint32_t index, std::string& path,
-                                 std::uint32_t& error) {
+InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
+                                 HeapArray<char>& path, std::uint32_t& error) {
   path.clear();
-  if (!set.is_open() || index >= state().interfaces.size()) {
+  if (!set.is_valid() || index >= state().interfaces.size()) {
     error = fakenet::kErrorNoMoreItems;
     SetLastError(error);
     return InterfaceLookup::kEnded;
@@ -387,12 +397,17 @@ InterfaceLookup GetInterfacePath(const DevInfoSet& set, std::uint32_t index, std
     return InterfaceLookup::kDetailFailed;
   }
   error = kSuccess;
-  path = fake.path;
+  if (!path.resize(fake.path.size() + 1)) {
+    error = kErrorNotEnoughMemory;
+    SetLastError(error);
+    return InterfaceLookup::kDetailFailed;
+  }
+  std::memcpy(path.data(), fake.path.c_str(), fake.path.size() + 1);
   return InterfaceLookup::kFound;
 }
 
-bool EnumDeviceInfo(const DevInfoSet& set, std::uint32_t index, DeviceInfoData& device) {
-  if (!set.is_open() || index >= state().interfaces.size()) {
+bool EnumDeviceInfo(const DeviceInfoSet& set, std::uint32_t index, DeviceInfoData& device) {
+  if (!set.is_valid() || index >= state().interfaces.size()) {
     SetLastError(fakenet::kErrorNoMoreItems);
     return false;
   }
@@ -425,10 +440,10 @@ bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::
   return true;
 }
 
-bool SetPropertyChangeParams(const DevInfoSet& set, DeviceInfoData& device,
+bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device,
                              std::uint32_t state_change, std::uint32_t scope) {
   fakenet::FakeInterface* fake = fakenet::InterfaceOf(device);
-  if (!set.is_open() || fake == nullptr) {
+  if (!set.is_valid() || fake == nullptr) {
     SetLastError(13);
     return false;
   }
@@ -441,11 +456,11 @@ bool SetPropertyChangeParams(const DevInfoSet& set, DeviceInfoData& device,
   return true;
 }
 
-bool CallPropertyChangeInstaller(const DevInfoSet& set, DeviceInfoData& device) {
+bool CallPropertyChangeInstaller(const DeviceInfoSet& set, DeviceInfoData& device) {
   return fakenet::ApplyStateChange(set, device, true);
 }
 
-bool ChangeDeviceState(const DevInfoSet& set, DeviceInfoData& device) {
+bool ChangeDeviceState(const DeviceInfoSet& set, DeviceInfoData& device) {
   return fakenet::ApplyStateChange(set, device, false);
 }
 
@@ -471,36 +486,37 @@ void SleepMs(std::uint32_t milliseconds) {
 
 // IP Helper ------------------------------------------------------------------------
 
-bool ListIpAdapters(std::vector<IpAdapterEntry>& adapters) {
+bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
   adapters.clear();
   if (state().ip_list_fails) {
     SetLastError(fakenet::kErrorNoData);
     return false;
   }
-  adapters = state().ip_adapters;
+  for (const IpAdapterEntry& entry : state().ip_adapters) {
+    if (!adapters.push_back(entry)) {
+      adapters.clear();
+      SetLastError(kErrorNotEnoughMemory);
+      return false;
+    }
+  }
   return true;
 }
 
 // rpcrt4 ---------------------------------------------------------------------------
-
-void FreeLoadedLibrary(void* handle) {
-  delete static_cast<int*>(handle);
-  ++state().libraries_freed;
-}
 
 bool LoadRpcRuntime(LoadedLibrary& library) {
   if (state().rpc.load_error != kSuccess) {
     SetLastError(state().rpc.load_error);
     return false;
   }
-  library.reset(new int(0));
+  library.reset(new fakenet::OpenLibrary);
   ++state().libraries_loaded;
   return true;
 }
 
 void* FindProcedure(const LoadedLibrary& library, const char* name) {
   const std::string wanted = name;
-  if (library.is_loaded()) {
+  if (library.is_valid()) {
     if (wanted == "UuidCreateSequential" && state().rpc.has_sequential) {
       return &fakenet::g_sequential_marker;
     }

@@ -1,5 +1,7 @@
 #include "tests/fakes/fake_probe_platform.h"
 
+#include "tests/fakes/fake_base.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -59,23 +61,33 @@ CpuidRegisters Cpuid(std::uint32_t leaf) noexcept {
   return found == state().cpuid.end() ? CpuidRegisters{0, 0, 0, 0} : found->second;
 }
 
-void CloseRegistryKey(void*) noexcept {
-  fakeprobe::Note("close key");
-  --state().keys_open;
-}
+struct FakeProbeKey : fakebase::FakeResource {
+  void Release() override {
+    fakeprobe::Note("close key");
+    --state().keys_open;
+    delete this;
+  }
+};
+
+struct FakeDisk : fakebase::FakeResource {
+  void Release() override {
+    fakeprobe::Note("close disk");
+    --state().disks_open;
+    delete this;
+  }
+};
 
 Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept {
   fakeprobe::Note("open key");
   state().opened_key_path = path;
   if (state().clock_key_status != kSuccess) return state().clock_key_status;
   ++state().keys_open;
-  static int key_token;
-  key.reset(&key_token);
+  key.reset(new FakeProbeKey);
   return kSuccess;
 }
 
 Status QueryNumberValue(const RegistryKey& key, const char16_t* name, std::uint32_t& value) noexcept {
-  fakeprobe::Note(key.is_open() ? "query value" : "query value on a closed key");
+  fakeprobe::Note(key.is_valid() ? "query value" : "query value on a closed key");
   state().queried_value_name = name;
   if (state().clock_value_status != kSuccess) return state().clock_value_status;
   value = state().clock_mhz;
@@ -89,22 +101,17 @@ bool TotalPhysicalMemory(std::uint64_t& bytes) noexcept {
   return true;
 }
 
-void CloseDisk(void*) noexcept {
-  fakeprobe::Note("close disk");
-  --state().disks_open;
-}
-
-bool OpenDiskForReadWrite(const char16_t* path, DiskHandle& disk) noexcept {
+bool OpenDiskForReadWrite(const char16_t* path, FileHandle& disk) noexcept {
   fakeprobe::Note("open disk");
   state().opened_disk_path = path;
   if (!state().disk_opens) return false;
   ++state().disks_open;
-  disk.reset(nullptr, true);  // a null handle may be valid; only `open` counts
+  disk.reset(new FakeDisk);
   return true;
 }
 
-bool QueryDiskLength(const DiskHandle& disk, std::int64_t& length) noexcept {
-  fakeprobe::Note(disk.is_open() ? "disk length" : "disk length on a closed disk");
+bool QueryDiskLength(const FileHandle& disk, std::int64_t& length) noexcept {
+  fakeprobe::Note(disk.is_valid() ? "disk length" : "disk length on a closed disk");
   if (!state().disk_answers) return false;
   length = state().disk_length;
   return true;

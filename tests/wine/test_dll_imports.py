@@ -1,7 +1,9 @@
-"""tavsn.dll imports only Windows system DLLs (the GCC runtime and libstdc++
-are linked in, no threading runtime is needed; rpcrt4 is loaded at run time,
-never imported) and
-exports exactly the names that api/tavsn.def lists."""
+"""tavsn.dll imports only Windows system DLLs and only functions that Windows
+XP already has (rpcrt4 is loaded at run time, never imported), exports
+exactly the names that api/tavsn.def lists, and has no C++ exception or
+unwinder code linked in: the linker's map of the DLL is read for that, since
+the startup code of every MinGW DLL names __register_frame_info as text
+whether the unwinder is there or not."""
 
 import argparse
 import os
@@ -17,6 +19,46 @@ SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "iphlpapi.dll", "setupapi.dll", "
                "cfgmgr32.dll", "ntdll.dll"}
 FORBIDDEN = re.compile(r"^(libgcc.*|libstdc\+\+.*|libwinpthread.*|rpcrt4\.dll)$", re.I)
 
+# Every function the DLL may import: each exists on Windows XP (5.1). A new
+# import fails this test until someone has checked that XP has it. The COM
+# and OLE Automation calls of the firmware reader are listed ahead of it.
+XP_FUNCTIONS = {
+    "advapi32.dll": {"RegCloseKey", "RegEnumKeyExW", "RegOpenKeyExA", "RegOpenKeyExW",
+                     "RegQueryInfoKeyW", "RegQueryValueExA", "RegQueryValueExW"},
+    "iphlpapi.dll": {"GetAdaptersInfo"},
+    "kernel32.dll": {"CloseHandle", "CreateFileA", "CreateFileW", "DeleteCriticalSection",
+                     "DeviceIoControl", "DisableThreadLibraryCalls", "EnterCriticalSection",
+                     "FreeLibrary", "GetFileAttributesA", "GetLastError", "GetModuleFileNameA",
+                     "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetProcessHeap",
+                     "GetSystemTime", "GetTickCount", "GetVersionExW", "GlobalAlloc",
+                     "GlobalFree", "GlobalMemoryStatusEx", "HeapAlloc", "HeapFree", "HeapReAlloc",
+                     "InitializeCriticalSection", "InterlockedCompareExchange",
+                     "InterlockedExchange", "IsDBCSLeadByteEx", "LeaveCriticalSection",
+                     "LoadLibraryA", "LoadLibraryW", "MultiByteToWideChar", "SetLastError",
+                     "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",
+                     "WideCharToMultiByte", "WriteFile"},
+    "msvcrt.dll": {"__mb_cur_max", "_amsg_exit", "_errno", "_initterm", "_iob", "_lock",
+                   "_unlock", "abort", "atoi", "calloc", "fflush", "fputc", "fputs", "free",
+                   "fwrite", "localeconv", "malloc", "memchr", "memcmp", "memcpy", "memmove",
+                   "memset", "realloc", "setlocale", "strchr", "strerror", "strlen", "strncmp",
+                   "strrchr", "strstr", "vfprintf", "wcslen"},
+    "ole32.dll": {"CoCreateInstance", "CoInitializeEx", "CoSetProxyBlanket", "CoUninitialize"},
+    "oleaut32.dll": {"SafeArrayAccessData", "SafeArrayGetLBound", "SafeArrayGetUBound",
+                     "SafeArrayGetDim", "SafeArrayUnaccessData", "VariantClear", "VariantInit"},
+    "setupapi.dll": {"CM_Get_DevNode_Status", "SetupDiCallClassInstaller", "SetupDiChangeState",
+                     "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
+                     "SetupDiEnumDeviceInterfaces", "SetupDiGetClassDevsW",
+                     "SetupDiGetDeviceInterfaceDetailA", "SetupDiSetClassInstallParamsW"},
+    "shell32.dll": {"IsUserAnAdmin"},
+    "winmm.dll": {"timeGetTime"},
+}
+
+# Archives and objects that belong to the C++ exception machinery.
+EXCEPTION_ARCHIVES = re.compile(r"lib(stdc\+\+|supc\+\+|gcc_eh)\.a\(|libgcc\.a\((unwind|.*eh_)", re.I)
+EXCEPTION_SYMBOLS = re.compile(
+    r"^\s+0x[0-9a-f]+\s+(__cxa_\w+|__gxx_personality\w*|_Unwind_\w+|__register_frame_info\w*|"
+    r"__deregister_frame_info\w*|__gcc_personality\w*)\s*$", re.M)
+
 
 def objdump(dll):
     return subprocess.run(["i686-w64-mingw32-objdump", "-p", dll], check=True,
@@ -25,6 +67,37 @@ def objdump(dll):
 
 def imported_dlls(dump):
     return [name.strip() for name in re.findall(r"^\s*DLL Name:\s*(\S+)", dump, re.M)]
+
+
+def imported_functions(dump):
+    """{dll: [function names]} from objdump's import tables."""
+    functions = {}
+    current = None
+    for line in dump.splitlines():
+        dll = re.match(r"^\s*DLL Name:\s*(\S+)", line)
+        if dll:
+            current = functions.setdefault(dll.group(1).lower(), [])
+            continue
+        entry = re.match(r"^\s+[0-9a-f]+\s+\d+\s+(\S+)\s*$", line)
+        if entry and current is not None:
+            current.append(entry.group(1))
+        elif not line.strip():
+            current = None if current is not None and current else current
+    return functions
+
+
+def exception_runtime_in_map(map_path):
+    """What of the exception machinery the linker put into the DLL: archive
+    members pulled in, and such symbols defined in the output."""
+    with open(map_path, errors="replace") as f:
+        text = f.read()
+    included = text.split("Archive member included", 1)[-1].split("Memory Configuration", 1)[0]
+    found = []
+    for line in included.splitlines():
+        if EXCEPTION_ARCHIVES.search(line):
+            found.append(line.strip())
+    found += sorted(set(EXCEPTION_SYMBOLS.findall(text.split("Linker script and memory map", 1)[-1])))
+    return found
 
 
 def exported_names(dump):
@@ -81,6 +154,19 @@ def main():
             failures.append("forbidden import %s" % name)
         elif name.lower() not in SYSTEM_DLLS:
             failures.append("import %s is not a Windows system DLL of the list" % name)
+
+    for dll, names in sorted(imported_functions(dump).items()):
+        allowed = XP_FUNCTIONS.get(dll, set())
+        for name in names:
+            if name not in allowed:
+                failures.append("import %s!%s is not known to exist on Windows XP" % (dll, name))
+
+    map_path = os.path.join(args.build, "tavsn.map")
+    if not os.path.exists(map_path):
+        failures.append("no linker map %s" % map_path)
+    else:
+        for item in exception_runtime_in_map(map_path):
+            failures.append("exception runtime linked in: %s" % item)
 
     expected = sorted(def_file_exports(DEF_FILE))
     actual = sorted(exported_names(dump))

@@ -1,6 +1,6 @@
 """tav_get_pc_id through the real tavsn.dll under Wine, called by
 tavsn_host.exe, against a fingerprint rebuilt here from platform facts that
-fingerprint_probe.exe reads without the library's code.
+fingerprint_facts.exe reads without the library's code.
 
 The script runs in a private network namespace, so the first adapter that
 IP Helper lists is one a case made itself, or there is none at all."""
@@ -43,8 +43,8 @@ def pc_id(prefix, **options):
 # --- the expected fingerprint, rebuilt from the probe's facts -----------------
 
 def probe_facts(prefix):
-    out = prefix.run([bed.program("fingerprint_probe.exe")])
-    bed.expect_equal(out.returncode, 0, "fingerprint_probe exit code")
+    out = prefix.run([bed.program("fingerprint_facts.exe")])
+    bed.expect_equal(out.returncode, 0, "fingerprint_facts exit code")
     text = out.stdout.decode("latin-1")
     facts = dict(re.findall(r"^(\w+)=(.*?)\r?$", text, re.M))
     facts["stdout"] = text

@@ -1,4 +1,4 @@
-"""The diagnostic log under Wine: tavsn_logtest.dll (the log alone in a
+"""The diagnostic log under Wine: log_only.dll (the log alone in a
 library) loaded by log_driver.exe from another folder.
 
 Every case puts the host program, the library and the working folder in three
@@ -37,9 +37,9 @@ class Setup:
         for folder in (self.host_dir, self.lib_dir, self.work_dir):
             os.makedirs(folder)
         self.driver = os.path.join(self.host_dir, "log_driver.exe")
-        self.dll = os.path.join(self.lib_dir, "tavsn_logtest.dll")
+        self.dll = os.path.join(self.lib_dir, "log_only.dll")
         shutil.copy(bed.program("log_driver.exe"), self.driver)
-        shutil.copy(bed.program("tavsn_logtest.dll"), self.dll)
+        shutil.copy(bed.program("log_only.dll"), self.dll)
         self.log = os.path.join(self.lib_dir, "tavsn.log")
 
     def args(self, *commands):

@@ -84,7 +84,7 @@ class Adapters:
     def start(self):
         if self.entries:
             self.prefix.reg_import(winebed.net_adapter_reg_text(self.entries))
-        args = ["wine", bed.program("netadapter_probe.exe")]
+        args = ["wine", bed.program("adapter_probe.exe")]
         for entry in self.entries:
             args += ["link", entry["pnp_instance_id"]]
         args.append("hold")

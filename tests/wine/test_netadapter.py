@@ -52,8 +52,8 @@ def run_probe(prefix, *commands):
     beside it, so the log module opens it; returns the printed lines and
     the text of each log line without its time stamp."""
     folder = bed.scratch_dir(prefix)
-    program = os.path.join(folder, "netadapter_probe.exe")
-    shutil.copy(bed.program("netadapter_probe.exe"), program)
+    program = os.path.join(folder, "adapter_probe.exe")
+    shutil.copy(bed.program("adapter_probe.exe"), program)
     log_path = os.path.join(folder, "tavsn.log")
     open(log_path, "wb").close()
     result = prefix.run([program] + list(commands))

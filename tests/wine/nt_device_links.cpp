@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "netadapter/netadapter_wine_links.h"
+#include "tests/wine/nt_device_links.h"
 
 extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access,
                                                      POBJECT_ATTRIBUTES attributes,

@@ -1,4 +1,4 @@
-// fingerprint_probe.exe: prints the platform facts behind the fingerprint,
+// fingerprint_facts.exe: prints the platform facts behind the fingerprint,
 // read here with the plain Win32 calls and without the library's code, then
 // the library's own probe record, so that the Wine tests can rebuild the
 // expected fingerprint on their own and compare.

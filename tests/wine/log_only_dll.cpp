@@ -1,4 +1,4 @@
-// tavsn_logtest.dll: the diagnostic log alone in a library of its own, so
+// log_only.dll: the diagnostic log alone in a library of its own, so
 // that the Wine tests can load it from any folder and drive it the way the
 // identifier exports do.
 #include <windows.h>
@@ -10,6 +10,12 @@
 using tavsn::diag_endl;
 using tavsn::OpenDiagLog;
 using tavsn::ProcessLog;
+
+// Unloading closes the log file, as tavsn.dll's own entry point does.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) tavsn::CloseProcessLog();
+  return TRUE;
+}
 
 extern "C" {
 

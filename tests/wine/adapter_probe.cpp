@@ -36,7 +36,7 @@
 #include "log/diag_log.h"
 #include "netadapter/cgetmac.h"
 #include "netadapter/net_platform.h"
-#include "netadapter/netadapter_wine_links.h"
+#include "tests/wine/nt_device_links.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ std::string AsciiFromUtf16(const char16_t* text, std::size_t length) {
 }
 
 void ProbeOpen(const char* path) {
-  netos::DeviceHandle device;
+  tavsn::FileHandle device;
   if (!netos::OpenDeviceForQuery(path, device)) {
     std::printf("open fail %u\n", static_cast<unsigned>(netos::LastError()));
     return;
@@ -79,14 +79,14 @@ void ProbeOpen(const char* path) {
 }
 
 void ProbeSetupApi() {
-  netos::DevInfoSet set;
+  tavsn::DeviceInfoSet set;
   if (!netos::OpenNdisInterfaceSet(set)) {
     std::printf("setupapi set fail %u\n", static_cast<unsigned>(netos::LastError()));
     return;
   }
   std::printf("setupapi set ok\n");
   for (std::uint32_t index = 0;; ++index) {
-    std::string path;
+    tavsn::HeapArray<char> path;
     std::uint32_t error = 0;
     switch (netos::GetInterfacePath(set, index, path, error)) {
       case netos::InterfaceLookup::kEnded:
@@ -96,26 +96,26 @@ void ProbeSetupApi() {
         std::printf("setupapi detail-fail %u %u\n", static_cast<unsigned>(index), static_cast<unsigned>(error));
         break;
       case netos::InterfaceLookup::kFound:
-        std::printf("setupapi interface %u %s\n", static_cast<unsigned>(index), path.c_str());
+        std::printf("setupapi interface %u %s\n", static_cast<unsigned>(index), path.data());
         break;
     }
   }
 }
 
 void ProbeIpAdapters() {
-  std::vector<netos::IpAdapterEntry> adapters;
+  tavsn::HeapArray<netos::IpAdapterEntry> adapters;
   if (!netos::ListIpAdapters(adapters)) {
     std::printf("ipadapters fail %u\n", static_cast<unsigned>(netos::LastError()));
     return;
   }
   for (const auto& adapter : adapters) {
-    std::printf("ipadapter %s %s\n", HexBytes(adapter.address, 6).c_str(), adapter.description.c_str());
+    std::printf("ipadapter %s %s\n", HexBytes(adapter.address, 6).c_str(), adapter.description);
   }
   std::printf("ipadapters ok %u\n", static_cast<unsigned>(adapters.size()));
 }
 
 void ProbeUuid() {
-  netos::LoadedLibrary rpc;
+  tavsn::LoadedLibrary rpc;
   if (!netos::LoadRpcRuntime(rpc)) {
     std::printf("uuid load-fail %u\n", static_cast<unsigned>(netos::LastError()));
     return;
@@ -141,7 +141,7 @@ void ProbeFacts() {
 }
 
 void ProbeRegEnum(const char* path) {
-  netos::RegKey key;
+  tavsn::RegistryKey key;
   const std::u16string wide_path = Utf16FromAscii(path);
   const netos::Status opened = netos::OpenKeyW(nullptr, wide_path.c_str(), key);
   if (opened != netos::kSuccess) {
@@ -164,7 +164,7 @@ void ProbeRegEnum(const char* path) {
 }
 
 void ProbeRegValue(const char* path, const char* name, const char* size_text) {
-  netos::RegKey key;
+  tavsn::RegistryKey key;
   const netos::Status opened = netos::OpenKeyA(nullptr, path, key);
   if (opened != netos::kSuccess) {
     std::printf("regvalue open-fail %u\n", static_cast<unsigned>(opened));
@@ -180,11 +180,11 @@ void ProbeRegValue(const char* path, const char* name, const char* size_text) {
 
 void PrintList(const char* what, int count, const MacList& macs) {
   std::printf("%s count %d\n", what, count);
-  for (const std::string& mac : macs) std::printf("%s mac %s\n", what, mac.c_str());
+  for (int i = 0; i < macs.size(); ++i) std::printf("%s mac %s\n", what, macs[i]);
 }
 
 int Usage() {
-  std::fprintf(stderr, "netadapter_probe: unknown command or missing argument\n");
+  std::fprintf(stderr, "adapter_probe: unknown command or missing argument\n");
   return 2;
 }
 
@@ -221,15 +221,18 @@ int main(int argc, char** argv) {
       while (std::getchar() != EOF) {
       }
     } else if (command == "physical") {
-      MacList macs{"stale"};
+      MacList macs;
+      macs.Append("stale");
       const int count = reader.GetPhysicalMac(macs);
       PrintList("physical", count, macs);
     } else if (command == "pci") {
-      MacList macs{"stale"};
+      MacList macs;
+      macs.Append("stale");
       const int count = reader.GetMacFromPCI(macs);
       PrintList("pci", count, macs);
     } else if (command == "uuidmac") {
-      MacList macs{"stale"};
+      MacList macs;
+      macs.Append("stale");
       const int count = reader.GetUUIDMac(macs);
       PrintList("uuidmac", count, macs);
     } else {
