@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tavsn.h"
+#include "tests/fakes/fake_base.h"
 #include "tests/fakes/fake_log_platform.h"
 #include "tests/fakes/fake_net_platform.h"
 
@@ -137,6 +138,17 @@ TEST_F(GetMacSnTest, NoAddressFromAnySourceWritesNothing) {
   EXPECT_NE(lines.find("Load rpcrt4.dll Fail Error Code [126].\nGetMacSN No MAC address.\n"),
             std::string::npos)
       << lines;
+}
+
+// The adapter list and the sorted addresses get their blocks; the list of MAC
+// texts does not. A list that lost an address must not become an identifier.
+TEST_F(GetMacSnTest, OutOfMemoryForTheAddressListWritesNothing) {
+  AddPhysicalAdapter(0, {0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F});
+  fakebase::heap().allocations_left = 2;
+  EXPECT_EQ(Call(32), TAVSN_ERROR_NO_MAC);
+  fakebase::ResetHeap();
+  EXPECT_TRUE(Untouched());
+  EXPECT_EQ(fakenet::state().ip_list_calls, 0) << "no fallback after running out of memory";
 }
 
 TEST_F(GetMacSnTest, WithoutTheLogFileNothingIsWritten) {

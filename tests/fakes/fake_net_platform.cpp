@@ -487,6 +487,7 @@ void SleepMs(std::uint32_t milliseconds) {
 // IP Helper ------------------------------------------------------------------------
 
 bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
+  ++state().ip_list_calls;
   adapters.clear();
   if (state().ip_list_fails) {
     SetLastError(fakenet::kErrorNoData);

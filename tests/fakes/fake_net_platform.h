@@ -139,6 +139,7 @@ struct State {
 
   // IP Helper.
   bool ip_list_fails = false;
+  int ip_list_calls = 0;
   std::vector<netos::IpAdapterEntry> ip_adapters;
 
   // rpcrt4.
