@@ -1,0 +1,156 @@
+// GetPCSN and GetPCSNEx: the machine identifier, from the first MAC address,
+// the processor and, for GetPCSN, the firmware's system serial number or
+// UUID. Both write their log lines as "GetPCSNEx" where a caller's log has
+// always shown that name, whichever of the two ran.
+#include <cstring>
+
+#include "api/identifier_records.h"
+#include "api/machine_identifier.h"
+#include "base/process_heap.h"
+#include "log/diag_log.h"
+#include "netadapter/cgetmac.h"
+#include "sysinfo/cpuid_info.h"
+#include "sysinfo/smbios_info.h"
+#include "tavsn.h"
+
+namespace tavsn {
+namespace {
+
+DiagLine Log() { return DiagLine(ProcessLog()); }
+
+}  // namespace
+
+int CheckPcSnArgs(const char* buffer, int size) {
+  OpenDiagLog();
+  Log() << "GetPCSNEx start.";
+  if (buffer == nullptr || size == 0) {
+    Log() << "GetPCSN Invalid Param.";
+    return TAVSN_ERROR_INVALID_PARAM;
+  }
+  if (size < static_cast<int>(kIdentifierLength)) {
+    Log() << "GetPCSN Buffer To Small.";
+    return TAVSN_ERROR_BUFFER_SMALL;
+  }
+  return 0;
+}
+
+int FillPcSnMac(PcSnRecord& record) {
+  CGetMac reader;
+  MacList macs;
+  int source = TAVSN_MAC_FROM_ADAPTER;
+  int count = reader.GetPhysicalMac(macs);
+  // Set whatever the physical read found: a MAC from the IP Helper list
+  // gives the same flags as one from a driver.
+  record.SetFlag(PcSnRecord::kFlagMacStep);
+  if (count == 0 && !macs.failed()) {
+    Log() << "GetMacSN  GetPhysicalMac MacCount is 0 .";
+    count = reader.GetMacFromPCI(macs);
+    source = TAVSN_MAC_FROM_IP_HELPER;
+    if (count == 0 && !macs.failed()) {
+      record.SetFlag(PcSnRecord::kFlagMacFromUuid);
+      Log() << "GetMacSN  GetMacFromPCI MacCount is 0 .";
+      count = reader.GetUUIDMac(macs);
+      source = TAVSN_MAC_FROM_UUID;
+    }
+  }
+  // A list that lost an address for want of memory makes no identifier.
+  if (macs.failed()) return TAVSN_ERROR_NO_MAC;
+  if (count == 0) {
+    Log() << "GetMacSN No MAC address.";
+    return TAVSN_ERROR_NO_MAC;
+  }
+  Log() << "GetPCSN Mac Count [ " << count << " ]";
+  std::uint8_t mac[6] = {};
+  ScanMacBytes(macs[0], mac);
+  Log() << "GetPCSN First Mac [ " << macs[0] << " ]";
+  record.SetMac(mac);
+  return source;
+}
+
+int FillPcSnProcessor(PcSnRecord& record) {
+  CpuidInfo cpuid;
+  cpuid.read_cpuid();
+  ProcessorDetailsText details;
+  const char* text = nullptr;
+  if (cpuid.has_serial_number_flag()) {
+    record.SetFlag(PcSnRecord::kFlagProcessorSerial);
+    text = cpuid.get_processor_serial_text();
+    Log() << "GetPCSNEx CPU SN [ " << text << " ]";
+  } else {
+    record.SetFlag(PcSnRecord::kFlagProcessorDetails);
+    text = FormatProcessorDetails(cpuid, details);
+    Log() << "GetPCSNEx CPU Details [ " << text << " ]";
+  }
+  record.SetTextFields(PcSnRecord::kProcessorLengthOffset, text);
+  return 0;
+}
+
+int FillPcSnSystem(PcSnRecord& record) {
+  // The firmware record and its work buffer take over 130 KB: far too much
+  // for the stack of a host thread.
+  const HeapPointer<SmbiosInfo> info(NewSmbiosInfo());
+  if (!info) return TAVSN_ERROR_NO_MAC;
+  if (!info.get()->init_system_information()) {
+    Log() << "GetPCSN init_system_information failed. ";
+    return 0;
+  }
+  const char* text = nullptr;
+  if (info.get()->serial_number_usable()) {
+    record.SetFlag(PcSnRecord::kFlagSystemSerial);
+    text = info.get()->get_serial_number();
+    Log() << "GetPCSN Motherboard SN [ " << text << " ]";
+  } else {
+    record.SetFlag(PcSnRecord::kFlagSystemUuid);
+    text = info.get()->get_uuid_text();
+    Log() << "GetPCSN Motherboard UUID [ " << text << " ]";
+  }
+  record.SetTextFields(PcSnRecord::kSystemLengthOffset, text);
+  return 0;
+}
+
+void WritePcSnText(const PcSnRecord& record, char* buffer) {
+  char text[kIdentifierBufferSize];
+  PcSnText(record, text);
+  std::memcpy(buffer, text, kIdentifierLength);
+  Log() << "GetPCSNEx  [ " << text << " ]";
+}
+
+int MachineIdentifier(char* buffer, int size) {
+  PcSnRecord record;
+  int result = CheckPcSnArgs(buffer, size);
+  if (result < 0) return result;
+  result = FillPcSnMac(record);
+  if (result < 0) return result;
+  FillPcSnProcessor(record);
+  if (FillPcSnSystem(record) < 0) return TAVSN_ERROR_NO_MAC;
+  WritePcSnText(record, buffer);
+  return result;
+}
+
+int MachineIdentifierWithSelfChecksum(char* buffer, int size) {
+  PcSnRecord record;
+  int result = CheckPcSnArgs(buffer, size);
+  if (result < 0) return result;
+  result = FillPcSnMac(record);
+  if (result < 0) return result;
+  FillPcSnProcessor(record);
+  record.SetSelfChecksum();
+  WritePcSnText(record, buffer);
+  return result;
+}
+
+}  // namespace tavsn
+
+extern "C" int TAVSN_STDCALL GetPCSN(char* buffer, int size) {
+  return tavsn::MachineIdentifier(buffer, size);
+}
+
+extern "C" int TAVSN_STDCALL GetPCSNEx(char* buffer, int size) {
+  return tavsn::MachineIdentifierWithSelfChecksum(buffer, size);
+}
+
+extern "C" int TAVSN_CDECL tav_get_pc_id_ex(char* buffer, int size) { return GetPCSN(buffer, size); }
+
+extern "C" int TAVSN_CDECL tav_get_pc_id_info(char* buffer, int size) {
+  return GetPCSNEx(buffer, size);
+}

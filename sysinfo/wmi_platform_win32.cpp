@@ -1,0 +1,132 @@
+// The COM and WMI calls behind the raw SMBIOS read.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wbemcli.h>
+
+#include <cstring>
+
+#include "sysinfo/wmi_platform.h"
+
+namespace tavsn::wmios {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "COM strings are UTF-16 on Windows");
+
+// {4590F811-1D3A-11D0-891F-00AA004B2E24} and {DC12A687-737F-11CF-884D-00AA004B2E24},
+// spelt out so that no import library of GUIDs is needed.
+constexpr CLSID kWbemLocatorClass = {0x4590F811, 0x1D3A, 0x11D0,
+                                     {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+constexpr IID kWbemLocatorInterface = {0xDC12A687, 0x737F, 0x11CF,
+                                       {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+
+// Passed as plain wide-string constants, not allocated strings: the
+// service copies what it keeps.
+BSTR Constant(const wchar_t* text) { return const_cast<BSTR>(text); }
+
+template <typename Interface>
+Interface* As(const ComInterface& held) {
+  return static_cast<Interface*>(held.get());
+}
+
+// The pointer an out parameter receives goes into its owner as it comes.
+template <typename Interface>
+HResult Receive(HRESULT result, Interface* received, ComInterface& owner) {
+  owner.reset(received);
+  return result;
+}
+
+// A VARIANT that is cleared whenever it goes out of scope.
+class ScopedVariant {
+ public:
+  ScopedVariant() { ::VariantInit(&value_); }
+  ~ScopedVariant() { ::VariantClear(&value_); }
+  ScopedVariant(const ScopedVariant&) = delete;
+  ScopedVariant& operator=(const ScopedVariant&) = delete;
+  VARIANT* get() { return &value_; }
+
+ private:
+  VARIANT value_;
+};
+
+HRESULT GetProperty(const ComInterface& object, const char16_t* name, VARIANT* value) {
+  CIMTYPE type = 0;
+  return As<IWbemClassObject>(object)->Get(reinterpret_cast<LPCWSTR>(name), 0, value, &type,
+                                           nullptr);
+}
+
+}  // namespace
+
+HResult InitializeMultithreadedCom() { return ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+
+void UninitializeCom() { ::CoUninitialize(); }
+
+HResult CreateWbemLocator(ComInterface& locator) {
+  void* created = nullptr;
+  const HRESULT result = ::CoCreateInstance(kWbemLocatorClass, nullptr, CLSCTX_INPROC_SERVER,
+                                            kWbemLocatorInterface, &created);
+  return Receive(result, static_cast<IWbemLocator*>(created), locator);
+}
+
+HResult ConnectToWmiNamespace(const ComInterface& locator, ComInterface& services) {
+  IWbemServices* connected = nullptr;
+  const HRESULT result = As<IWbemLocator>(locator)->ConnectServer(
+      Constant(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &connected);
+  return Receive(result, connected, services);
+}
+
+HResult SetCallLevelProxyBlanket(const ComInterface& services) {
+  return ::CoSetProxyBlanket(As<IUnknown>(services), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                             RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                             EOAC_NONE);
+}
+
+HResult EnumerateRawSmbiosTables(const ComInterface& services, ComInterface& enumerator) {
+  IEnumWbemClassObject* listed = nullptr;
+  const HRESULT result = As<IWbemServices>(services)->CreateInstanceEnum(
+      Constant(L"MSSMBios_RawSMBiosTables"), 0, nullptr, &listed);
+  return Receive(result, listed, enumerator);
+}
+
+HResult NextClassObject(const ComInterface& enumerator, ComInterface& object,
+                        std::uint32_t& returned) {
+  IWbemClassObject* next = nullptr;
+  ULONG count = 0;
+  const HRESULT result =
+      As<IEnumWbemClassObject>(enumerator)->Next(static_cast<LONG>(WBEM_INFINITE), 1, &next, &count);
+  returned = count;
+  return Receive(result, next, object);
+}
+
+HResult GetLowByteProperty(const ComInterface& object, const char16_t* name, std::uint8_t& value) {
+  ScopedVariant property;
+  const HRESULT result = GetProperty(object, name, property.get());
+  // The low byte of whatever integer the value holds: the variant's data
+  // starts with its lowest byte.
+  if (SUCCEEDED(result)) value = property.get()->bVal;
+  return result;
+}
+
+HResult GetByteArrayProperty(const ComInterface& object, const char16_t* name,
+                             std::uint8_t* destination, std::size_t capacity,
+                             ByteArrayProperty& property) {
+  property = ByteArrayProperty{};
+  ScopedVariant value;
+  HRESULT result = GetProperty(object, name, value.get());
+  if (FAILED(result)) return result;
+  SAFEARRAY* array = value.get()->parray;
+  property.is_byte_array = value.get()->vt == (VT_ARRAY | VT_UI1) && array != nullptr &&
+                           ::SafeArrayGetDim(array) == 1;
+  if (!property.is_byte_array) return result;
+  property.element_count = array->rgsabound[0].cElements;
+  if (property.element_count > capacity) return result;
+  void* elements = nullptr;
+  const HRESULT accessed = ::SafeArrayAccessData(array, &elements);
+  if (FAILED(accessed)) return accessed;
+  std::memcpy(destination, elements, property.element_count);
+  ::SafeArrayUnaccessData(array);
+  property.copied = true;
+  return result;
+}
+
+}  // namespace tavsn::wmios
