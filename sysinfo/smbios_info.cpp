@@ -53,6 +53,7 @@ bool SmbiosInfo::init_system_information() noexcept {
 
 bool SmbiosInfo::store_raw_table(const std::uint8_t* bytes, std::uint32_t length) noexcept {
   std::memset(table_data, 0, sizeof table_data);
+  scan_from_ = kNoDoubleZero;  // what the walk remembers was about the old table
   table_length = length;
   if (length >= kTableCapacity) return false;
   if (length != 0) std::memcpy(table_data, bytes, length);
