@@ -1,0 +1,18 @@
+#pragma once
+// The CPUID instruction behind a function of its own, so that the processor
+// reader can be tested with register values of any processor.
+// cpuid_platform_win32.cpp executes the instruction; the native tests link a
+// fake.
+
+#include <cstdint>
+
+namespace tavsn::cpuidos {
+
+struct CpuidRegisters {
+  std::uint32_t eax, ebx, ecx, edx;
+};
+
+// CPUID with `leaf` in EAX and `subleaf` in ECX.
+CpuidRegisters ExecuteCpuid(std::uint32_t leaf, std::uint32_t subleaf) noexcept;
+
+}  // namespace tavsn::cpuidos

@@ -1,0 +1,119 @@
+#pragma once
+// The firmware's system-information record: the raw SMBIOS structure table
+// and the fields of its first System Information structure (type 1).
+//
+// The record with its work buffer is about 134 KB, far too large for the
+// stack of a host's thread, so callers take it from the heap:
+//
+//   std::unique_ptr<SmbiosInfo, decltype(&ReleaseSmbiosInfo)> info(AllocateSmbiosInfo(), ReleaseSmbiosInfo);
+//   if (info && info->init_system_information()) {
+//     const char* text = info->serial_number_usable() ? info->get_serial_number() : info->get_uuid_text();
+//   }
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tavsn {
+
+class SmbiosInfo {
+ public:
+  static constexpr std::uint32_t kTableCapacity = 64000;
+  static constexpr std::size_t kTextCapacity = 1000;
+  static constexpr std::uint8_t kSystemInformationType = 1;
+
+  // Reads the raw table (init_raw_smbios_data) and then the System
+  // Information structure from it (parse_system_information).
+  bool init_system_information() noexcept;
+
+  // Fills smbios_*_version, table_length and table_data from the firmware.
+  // False after a failure it has logged.
+  bool init_raw_smbios_data() noexcept;
+
+  // Takes `length` bytes as the raw table, zero after them. A table of
+  // kTableCapacity bytes or more does not fit: table_length keeps its
+  // length, table_data stays all zero and the result is false.
+  bool store_raw_table(const std::uint8_t* bytes, std::uint32_t length) noexcept;
+
+  // The part of init_system_information after the raw read: finds the first
+  // type-1 structure in table_data and fills the fields from system_header to
+  // family. Without one, logs and returns false, leaving those fields alone.
+  bool parse_system_information() noexcept;
+
+  // Walks table_data from search_cursor (from 0 when `restart`) to the next
+  // structure of `type` and copies it, string set included, to
+  // `destination`. `size` is the destination's capacity on the way in and
+  // the copied size on the way out (0 when nothing was copied). A structure
+  // not smaller than the capacity, or one whose bytes would lie past the end
+  // of table_data, counts as not found. The walk does not stop at the
+  // end-of-table structure: it runs through the zero bytes after the table
+  // to the end of table_data.
+  bool find_structure(int type, std::uint8_t* destination, std::uint32_t& size, bool restart) noexcept;
+
+  // The length byte of the structure at `position`: header plus formatted
+  // area. 0 when the length byte would lie past table_data.
+  std::uint32_t structure_formatted_length(std::uint32_t position) const noexcept;
+
+  // The size of the string set of the structure at `position`, up to and
+  // including the first double zero byte after its formatted area; 0 when
+  // there is none in table_data (only pairs starting below its last byte
+  // count).
+  std::uint32_t structure_strings_length(std::uint32_t position) const noexcept;
+
+  // String `number` (1-based) of a copied structure of `structure_size`
+  // bytes into `destination` of `destination_size` bytes: at most
+  // kTextCapacity - 1 characters, zero-terminated. Number 0, or one past the
+  // last string, gives the empty text. The set ends where a string would
+  // begin with two zero bytes; bytes past the copy read as zero.
+  static void get_structure_string(std::uint8_t number, const std::uint8_t* structure,
+                                   std::uint32_t structure_size, char* destination,
+                                   std::size_t destination_size) noexcept;
+
+  // False when serial_number begins with a space or has fewer than 8
+  // characters; nothing else about its content is judged.
+  bool serial_number_usable() const noexcept;
+  const char* get_serial_number() const noexcept { return serial_number; }
+
+  // The uuid bytes as four little-endian 32-bit groups of hex digits, in the
+  // group order of the identifiers already stored: bytes 0-3, 6-7 then 4-5,
+  // 11..8, 15..12. Formatted anew on each call into uuid_text.
+  const char* get_uuid_text() noexcept;
+
+  std::uint8_t smbios_major_version = 0;
+  std::uint8_t smbios_minor_version = 0;
+  std::uint32_t table_length = 0;
+  std::uint8_t table_data[kTableCapacity] = {};
+  std::uint8_t system_header[4] = {};
+  char manufacturer[kTextCapacity] = {};
+  char product_name[kTextCapacity] = {};
+  char version[kTextCapacity] = {};
+  char serial_number[kTextCapacity] = {};
+  std::uint8_t uuid[16] = {};
+  std::uint8_t wakeup_type = 0;
+  char sku_number[kTextCapacity] = {};
+  char family[kTextCapacity] = {};
+  char uuid_text[64] = {};
+  std::uint32_t search_cursor = 0;
+
+ private:
+  // structure_strings_length for the walk of find_structure. A scan for the
+  // double zero that found none, or found it at `scan_found_`, answers every
+  // later scan starting between `scan_from_` and that point without looking
+  // again; so a table without double zeros costs one scan, not one per
+  // structure. Reset with the walk.
+  std::uint32_t walk_strings_length(std::uint32_t position) noexcept;
+
+  static constexpr std::uint32_t kNoDoubleZero = 0xFFFFFFFF;
+  std::uint32_t scan_from_ = kNoDoubleZero;  // no scan yet
+  std::uint32_t scan_found_ = kNoDoubleZero;
+
+  // Where parse_system_information copies the structure it found. It lives
+  // here, not on the stack, for the same reason as the record itself.
+  std::uint8_t work_buffer_[kTableCapacity] = {};
+};
+
+// A zeroed SmbiosInfo from the heap, or null when there is no memory.
+// Released with ReleaseSmbiosInfo.
+SmbiosInfo* AllocateSmbiosInfo() noexcept;
+void ReleaseSmbiosInfo(SmbiosInfo* info) noexcept;
+
+}  // namespace tavsn

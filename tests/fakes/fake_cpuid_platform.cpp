@@ -1,0 +1,59 @@
+#include "tests/fakes/fake_cpuid_platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace tavsn {
+namespace fakecpuid {
+
+State& state() {
+  static State the_state;
+  return the_state;
+}
+
+namespace {
+
+std::uint32_t LoadLittleEndian32(const char* bytes) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
+  return value;
+}
+
+}  // namespace
+
+void Reset(std::uint32_t signature, std::uint32_t max_basic, std::uint32_t max_extended) {
+  state() = State{};
+  state().leaves[0] = {max_basic, 0x756E6547, 0x6C65746E, 0x49656E69};  // GenuineIntel
+  state().leaves[1] = {signature, 0x00100800, 0x7FFAFBBF, 0xBFEBFBFF};
+  state().leaves[0x80000000] = {max_extended, 0, 0, 0};
+}
+
+void SetBrand(const std::string& text) {
+  std::string brand = text.substr(0, 48);
+  brand.resize(48, '\0');
+  for (std::uint32_t part = 0; part < 3; ++part) {
+    const char* bytes = brand.data() + 16 * part;
+    state().leaves[0x80000002 + part] = {LoadLittleEndian32(bytes), LoadLittleEndian32(bytes + 4),
+                                         LoadLittleEndian32(bytes + 8), LoadLittleEndian32(bytes + 12)};
+  }
+}
+
+}  // namespace fakecpuid
+
+namespace cpuidos {
+
+CpuidRegisters ExecuteCpuid(std::uint32_t leaf, std::uint32_t subleaf) noexcept {
+  auto& state = fakecpuid::state();
+  if (++state.total_executions > fakecpuid::kRunawayExecutions) {
+    std::fprintf(stderr, "CPUID executed more than %d times: the leaf loop does not end\n",
+                 fakecpuid::kRunawayExecutions);
+    std::abort();
+  }
+  ++state.executions[leaf];
+  if (subleaf != 0) state.nonzero_subleaf_seen = true;
+  auto found = state.leaves.find(leaf);
+  return found == state.leaves.end() ? CpuidRegisters{0, 0, 0, 0} : found->second;
+}
+
+}  // namespace cpuidos
+}  // namespace tavsn

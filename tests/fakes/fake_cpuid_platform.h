@@ -1,0 +1,34 @@
+#pragma once
+// A stand-in for the CPUID instruction of the processor reader: leaves
+// answer as tests set them, and every execution is counted.
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "sysinfo/cpuid_platform.h"
+
+namespace tavsn::fakecpuid {
+
+struct State {
+  // Leaves not in the map answer with four zero registers.
+  std::map<std::uint32_t, cpuidos::CpuidRegisters> leaves;
+  std::map<std::uint32_t, int> executions;  // leaf -> how often
+  int total_executions = 0;
+  bool nonzero_subleaf_seen = false;
+};
+
+State& state();
+
+// A processor with basic leaves up to `max_basic` whose leaf 1 EAX is
+// `signature`, and extended leaves up to `max_extended`.
+void Reset(std::uint32_t signature = 0x000506E3, std::uint32_t max_basic = 0x16,
+           std::uint32_t max_extended = 0x80000008);
+
+// The brand leaves 0x80000002..4 answer with these bytes, zero-filled to 48.
+void SetBrand(const std::string& brand);
+
+// Past this many executions the reader's leaf loop is taken to run away:
+// the fake stops the test program with a message instead of hanging it.
+constexpr int kRunawayExecutions = 100000;
+
+}  // namespace tavsn::fakecpuid
