@@ -25,14 +25,8 @@ class GetMacSnTest : public ::testing::Test {
   }
   void TearDown() override { fakelog::Reset(); }
 
-  // A physical Ethernet adapter whose driver answers `address`.
   void AddPhysicalAdapter(int index, const std::vector<std::uint8_t>& address) {
-    char subkey[8];
-    std::snprintf(subkey, sizeof subkey, "%04d", index);
-    const std::string guid = "{0000000" + std::to_string(index) + "-0000-0000-0000-4E6574446576}";
-    const std::string pnp = "PCI\\VEN_8086&DEV_100E\\3&" + std::to_string(index);
-    fakenet::AddAdapter(subkey, 6, 0x84, "Ethernet " + std::to_string(index), guid, pnp);
-    fakenet::AddDevice(fakenet::DevicePathOf(guid, pnp), address);
+    fakenet::AddPhysicalAdapter(index, address);
   }
 
   int Call(int size) { return GetMacSN(buffer_.data(), size); }

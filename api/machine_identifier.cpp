@@ -70,7 +70,7 @@ int FillPcSnMac(PcSnRecord& record) {
 int FillPcSnProcessor(PcSnRecord& record) {
   CpuidInfo cpuid;
   cpuid.read_cpuid();
-  ProcessorDetailsText details;
+  char details[kProcessorDetailsBufferSize];
   const char* text = nullptr;
   if (cpuid.has_serial_number_flag()) {
     record.SetFlag(PcSnRecord::kFlagProcessorSerial);
@@ -78,7 +78,8 @@ int FillPcSnProcessor(PcSnRecord& record) {
     Log() << "GetPCSNEx CPU SN [ " << text << " ]";
   } else {
     record.SetFlag(PcSnRecord::kFlagProcessorDetails);
-    text = FormatProcessorDetails(cpuid, details);
+    format_processor_details(cpuid, details);
+    text = details;
     Log() << "GetPCSNEx CPU Details [ " << text << " ]";
   }
   record.SetTextFields(PcSnRecord::kProcessorLengthOffset, text);
@@ -88,7 +89,7 @@ int FillPcSnProcessor(PcSnRecord& record) {
 int FillPcSnSystem(PcSnRecord& record) {
   // The firmware record and its work buffer take over 130 KB: far too much
   // for the stack of a host thread.
-  const HeapPointer<SmbiosInfo> info(NewSmbiosInfo());
+  const HeapPointer<SmbiosInfo> info(AllocateSmbiosInfo());
   if (!info) return TAVSN_ERROR_NO_MAC;
   if (!info.get()->init_system_information()) {
     Log() << "GetPCSN init_system_information failed. ";

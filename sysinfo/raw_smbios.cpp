@@ -34,12 +34,12 @@ WmiOutcome ReadTableProperties(const ComInterface& object, SmbiosInfo& info) {
   }
   wmios::ByteArrayProperty table;
   const HResult result = wmios::GetByteArrayProperty(object, u"SMBiosData", info.table_data,
-                                                     kSmbiosTableCapacity - 1, table);
+                                                     SmbiosInfo::kTableCapacity - 1, table);
   if (Failed(result) || !table.is_byte_array) return WmiOutcome{};
   info.table_length = table.element_count;
   // The walk relies on zero bytes after the table, so a table that fills
   // the whole buffer is refused.
-  if (table.element_count >= kSmbiosTableCapacity) return StepFailed(WmiStep::kTableTooLarge, result);
+  if (table.element_count >= SmbiosInfo::kTableCapacity) return StepFailed(WmiStep::kTableTooLarge, result);
   if (!table.copied) std::memset(info.table_data, 0, sizeof info.table_data);
   return WmiOutcome{};
 }
@@ -88,7 +88,7 @@ const char* LogTextOf(WmiStep step) {
 
 }  // namespace
 
-bool SmbiosInfo::init_raw_smbios_data() {
+bool SmbiosInfo::init_raw_smbios_data() noexcept {
   std::memset(table_data, 0, sizeof table_data);
   const HResult joined = wmios::InitializeMultithreadedCom();
   if (Failed(joined)) {

@@ -1,10 +1,11 @@
 #include "sysinfo/smbios_info.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
+#include "base/process_heap.h"
 #include "log/diag_log.h"
 
 namespace tavsn {
@@ -182,17 +183,12 @@ const char* SmbiosInfo::get_uuid_text() noexcept {
   return uuid_text;
 }
 
-// malloc rather than operator new: the nothrow new of libstdc++ would bring
-// the whole exception machinery into the library.
-SmbiosInfo* AllocateSmbiosInfo() noexcept {
-  void* memory = std::malloc(sizeof(SmbiosInfo));
-  return memory == nullptr ? nullptr : ::new (memory) SmbiosInfo();
-}
+// Given back with HeapRelease alone, so it must need no destructor.
+static_assert(std::is_trivially_destructible_v<SmbiosInfo>);
 
-void ReleaseSmbiosInfo(SmbiosInfo* info) noexcept {
-  if (info == nullptr) return;
-  info->~SmbiosInfo();
-  std::free(info);
+SmbiosInfo* AllocateSmbiosInfo() noexcept {
+  void* memory = HeapAllocate(sizeof(SmbiosInfo));
+  return memory == nullptr ? nullptr : ::new (memory) SmbiosInfo();
 }
 
 }  // namespace tavsn

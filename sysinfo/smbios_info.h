@@ -5,10 +5,8 @@
 // The record with its work buffer is about 134 KB, far too large for the
 // stack of a host's thread, so callers take it from the heap:
 //
-//   std::unique_ptr<SmbiosInfo, decltype(&ReleaseSmbiosInfo)> info(AllocateSmbiosInfo(), ReleaseSmbiosInfo);
-//   if (info && info->init_system_information()) {
-//     const char* text = info->serial_number_usable() ? info->get_serial_number() : info->get_uuid_text();
-//   }
+//   const HeapPointer<SmbiosInfo> info(AllocateSmbiosInfo());
+//   if (info && info.get()->init_system_information()) { ... }
 
 #include <cstddef>
 #include <cstdint>
@@ -111,9 +109,8 @@ class SmbiosInfo {
   std::uint8_t work_buffer_[kTableCapacity] = {};
 };
 
-// A zeroed SmbiosInfo from the heap, or null when there is no memory.
-// Released with ReleaseSmbiosInfo.
+// A zeroed SmbiosInfo from the process heap, or null when there is no
+// memory. Its owner is a HeapPointer<SmbiosInfo>.
 SmbiosInfo* AllocateSmbiosInfo() noexcept;
-void ReleaseSmbiosInfo(SmbiosInfo* info) noexcept;
 
 }  // namespace tavsn

@@ -9,18 +9,23 @@
 #include <utility>
 #include <vector>
 
+#include "base/process_heap.h"
 #include "tests/fakes/fake_log_platform.h"
 
 namespace tavsn {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using InfoPtr = std::unique_ptr<SmbiosInfo, decltype(&ReleaseSmbiosInfo)>;
+// The record is too large for a test's stack too.
+struct InfoDeleter {
+  void operator()(SmbiosInfo* info) const { HeapRelease(info); }
+};
+using InfoPtr = std::unique_ptr<SmbiosInfo, InfoDeleter>;
 
 constexpr char kNoInformationLine[] = "An error occurred retrieving this data from the bios. No information available.\n";
 constexpr std::uint32_t kCapacity = SmbiosInfo::kTableCapacity;
 
-InfoPtr NewInfo() { return InfoPtr(AllocateSmbiosInfo(), ReleaseSmbiosInfo); }
+InfoPtr NewInfo() { return InfoPtr(AllocateSmbiosInfo()); }
 
 // A structure: header, `formatted` bytes after it, then the string set.
 Bytes Structure(std::uint8_t type, const Bytes& formatted, const std::vector<std::string>& strings) {

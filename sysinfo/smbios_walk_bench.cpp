@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/process_heap.h"
 #include "sysinfo/smbios_info.h"
 
 namespace {
@@ -73,13 +74,13 @@ double MillisecondsPerWalk(SmbiosInfo& info, bool rescanning, int walks) {
 }
 
 void Report(const char* name, const std::vector<std::uint8_t>& table, int walks, int rescanning_walks) {
-  SmbiosInfo* info = tavsn::AllocateSmbiosInfo();
+  const tavsn::HeapPointer<SmbiosInfo> owner(tavsn::AllocateSmbiosInfo());
+  SmbiosInfo* info = owner.get();
   if (info == nullptr) std::abort();
   std::memcpy(info->table_data, table.data(), table.size());
   const double remembered = MillisecondsPerWalk(*info, false, walks);
   const double rescanning = MillisecondsPerWalk(*info, true, rescanning_walks);
   std::printf("%-44s %10.3f ms  (rescanning each structure: %10.3f ms)\n", name, remembered, rescanning);
-  tavsn::ReleaseSmbiosInfo(info);
 }
 
 }  // namespace

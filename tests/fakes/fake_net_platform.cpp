@@ -3,6 +3,7 @@
 #include "tests/fakes/fake_base.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace tavsn {
@@ -275,6 +276,15 @@ FakeDevice& AddDevice(const std::string& path, const std::vector<std::uint8_t>& 
   FakeDevice& device = state().devices[Folded(path)];
   std::copy_n(address.begin(), std::min<std::size_t>(address.size(), 8), device.answer);
   return device;
+}
+
+void AddPhysicalAdapter(int index, const std::vector<std::uint8_t>& address) {
+  char subkey[8];
+  std::snprintf(subkey, sizeof subkey, "%04d", index);
+  const std::string guid = "{0000000" + std::to_string(index) + "-0000-0000-0000-4E6574446576}";
+  const std::string pnp = "PCI\\VEN_8086&DEV_100E\\3&" + std::to_string(index);
+  AddAdapter(subkey, 6, 0x84, "Ethernet " + std::to_string(index), guid, pnp);
+  AddDevice(DevicePathOf(guid, pnp), address);
 }
 
 bool IsRunning(const FakeInterface& interface) {

@@ -179,6 +179,10 @@ std::string DevicePathOf(const std::string& net_cfg_instance_id, const std::stri
 
 FakeDevice& AddDevice(const std::string& path, const std::vector<std::uint8_t>& address);
 
+// A physical Ethernet adapter under subkey "000N" whose driver answers
+// `address`, described as "Ethernet N".
+void AddPhysicalAdapter(int index, const std::vector<std::uint8_t>& address);
+
 // Whether the interface's driver runs (started and loaded, no problem).
 bool IsRunning(const FakeInterface& interface);
 

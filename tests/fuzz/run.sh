@@ -11,8 +11,9 @@ mkdir -p "$build/corpus" "$build/findings"
 build="$(cd "$build" && pwd)"
 clang++ -std=c++20 -g -O2 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
   -I"$root" \
-  "$root/tests/fuzz/smbios_walk_fuzzer.cpp" "$root/sysinfo/smbios_info.cpp" "$root/sysinfo/raw_smbios_data.cpp" \
-  "$root/log/diag_log.cpp" "$root/log/log_file.cpp" "$root/tests/fakes/fake_log_platform.cpp" \
+  "$root/tests/fuzz/smbios_walk_fuzzer.cpp" "$root/sysinfo/smbios_info.cpp" "$root/sysinfo/raw_smbios.cpp" \
+  "$root/log/diag_log.cpp" "$root/tests/fakes/fake_log_platform.cpp" "$root/tests/fakes/fake_wmi_platform.cpp" \
+  "$root/tests/fakes/fake_base.cpp" \
   -o "$build/smbios_walk_fuzzer"
 cp -n "$root"/tests/fuzz/corpus/smbios_walk/* "$build/corpus/" 2>/dev/null || true
 cd "$build/findings"
