@@ -1,7 +1,7 @@
 # Cross-compiles the 32-bit Windows DLL with mingw-w64. The win32 thread
-# model needs no threading runtime: the library's one lock is an SRW lock,
-# and libgcc and libstdc++ are linked statically, so the DLL imports only
-# Windows system DLLs.
+# model needs no threading runtime (the library's one lock is an interlocked
+# one), and libgcc is linked statically, so the DLL imports only Windows
+# system DLLs.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)

@@ -4,7 +4,14 @@ target_include_directories(tavsn_objects PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_
 target_compile_options(tavsn_objects PRIVATE ${TAVSN_WIN32_FLAGS} ${TAVSN_DLL_FLAGS} -Os)
 target_compile_definitions(tavsn_objects PRIVATE ${TAVSN_DLL_DEFINES})
 
-add_library(tavsn SHARED $<TARGET_OBJECTS:tavsn_objects> ${PROJECT_SOURCE_DIR}/api/tavsn.def)
+# 32-bit exports carry the decorated stdcall names hosts look up; x64 has one
+# calling convention and plain names.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TAVSN_DEF_FILE ${PROJECT_SOURCE_DIR}/api/tavsn_x64.def)
+else()
+  set(TAVSN_DEF_FILE ${PROJECT_SOURCE_DIR}/api/tavsn.def)
+endif()
+add_library(tavsn SHARED $<TARGET_OBJECTS:tavsn_objects> ${TAVSN_DEF_FILE})
 set_target_properties(tavsn PROPERTIES PREFIX "" OUTPUT_NAME tavsn
   IMPORT_PREFIX lib IMPORT_SUFFIX .dll.a)
 # The map names every object and symbol the linker kept: the link test reads
@@ -16,7 +23,7 @@ target_link_libraries(tavsn PRIVATE ${TAVSN_SYSTEM_LIBS})
 # its import library.
 add_custom_command(TARGET tavsn POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/include/tavsn.h
-          ${PROJECT_SOURCE_DIR}/api/tavsn.def $<TARGET_FILE_DIR:tavsn>)
+          ${TAVSN_DEF_FILE} $<TARGET_FILE_DIR:tavsn>)
 
 # The same code as a static library, for Wine test programs of internals.
 add_library(tavsn_static STATIC $<TARGET_OBJECTS:tavsn_objects>)
@@ -39,4 +46,4 @@ foreach(script ${WINE_TEST_SCRIPTS})
 endforeach()
 
 install(TARGETS tavsn RUNTIME DESTINATION . ARCHIVE DESTINATION .)
-install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn.h ${PROJECT_SOURCE_DIR}/api/tavsn.def DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn.h ${TAVSN_DEF_FILE} DESTINATION .)

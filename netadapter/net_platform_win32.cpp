@@ -22,12 +22,19 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "registry names are UTF-16 on Windows");
 
-// The 32-bit sizes that the size members of these structures must carry.
+// The sizes that the size members of these structures must carry: SetupAPI
+// refuses any other. They differ between the 32-bit and the 64-bit system.
+#ifdef _WIN64
+static_assert(sizeof(SP_DEVINFO_DATA) == 32);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8);
+#else
 static_assert(sizeof(SP_DEVINFO_DATA) == 28);
-static_assert(sizeof(SP_DEVINFO_DATA) <= sizeof(DeviceInfoData::bytes));
-static_assert(alignof(SP_DEVINFO_DATA) <= alignof(DeviceInfoData));
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
+#endif
+static_assert(sizeof(SP_DEVINFO_DATA) <= sizeof(DeviceInfoData::bytes));
+static_assert(alignof(SP_DEVINFO_DATA) <= alignof(DeviceInfoData));
 static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) == 4);
 static_assert(sizeof(SP_CLASSINSTALL_HEADER) == 8);
 static_assert(sizeof(SP_PROPCHANGE_PARAMS) == 20);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures and builds one of the two builds: native or win32; further
+# Configures and builds one of the builds: native, win32 or win64; further
 # arguments name the targets to build (all when none).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,6 +12,8 @@ case "$kind" in
   native) cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null ;;
   win32)  cmake -S "$root" -B "$root/build/win32" -DCMAKE_BUILD_TYPE=Release \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null ;;
-  *) echo "usage: build.sh native|win32 [target...]" >&2; exit 2 ;;
+  win64)  cmake -S "$root" -B "$root/build/win64" -DCMAKE_BUILD_TYPE=Release \
+                -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null ;;
+  *) echo "usage: build.sh native|win32|win64 [target...]" >&2; exit 2 ;;
 esac
 cmake --build "$root/build/$kind" -j "$jobs" "${targets[@]}"

@@ -57,10 +57,17 @@ struct Export {
   long differing;
 };
 
+// 32-bit stdcall exports carry decorated names; x64 has only plain ones.
+#ifdef _WIN64
+#define STDCALL_EXPORT(name) #name
+#else
+#define STDCALL_EXPORT(name) "_" #name "@8"
+#endif
+
 Export exports[] = {
-    {"_GetMacSN@8", Convention::kStdcall, nullptr, 0, 0, {}, 0},
-    {"_GetPCSN@8", Convention::kStdcall, nullptr, 0, 0, {}, 0},
-    {"_GetPCSNEx@8", Convention::kStdcall, nullptr, 0, 0, {}, 0},
+    {STDCALL_EXPORT(GetMacSN), Convention::kStdcall, nullptr, 0, 0, {}, 0},
+    {STDCALL_EXPORT(GetPCSN), Convention::kStdcall, nullptr, 0, 0, {}, 0},
+    {STDCALL_EXPORT(GetPCSNEx), Convention::kStdcall, nullptr, 0, 0, {}, 0},
     {"tav_get_pc_id_ex", Convention::kCdecl, nullptr, 0, 0, {}, 0},
     {"tav_get_pc_id_info", Convention::kCdecl, nullptr, 0, 0, {}, 0},
     {"tav_get_pc_id", Convention::kCdeclUnsigned, nullptr, 0, 0, {}, 0},

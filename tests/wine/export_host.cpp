@@ -57,6 +57,7 @@ constexpr std::uint32_t kEbxMark = 0x1BADB002;
 constexpr std::uint32_t kEsiMark = 0x2BADB003;
 constexpr std::uint32_t kEdiMark = 0x3BADB004;
 
+#ifndef _WIN64
 asm(R"(
   .text
   .globl _host_call_export
@@ -88,6 +89,17 @@ _host_call_export:
   popl %ebp
   ret
 )");
+#else
+// x64 has one calling convention: there is no stack for a callee to leave
+// unbalanced, and the compiler keeps the callee-saved registers itself.
+int host_call_export(void* function, void* buffer, int size) {
+  host_ebx_after_call = kEbxMark;
+  host_esi_after_call = kEsiMark;
+  host_edi_after_call = kEdiMark;
+  host_ebp_after_call = host_saved_ebp;
+  return reinterpret_cast<int (*)(void*, int)>(function)(buffer, size);
+}
+#endif
 
 namespace {
 
@@ -202,7 +214,14 @@ std::string Hex(const std::uint8_t* bytes, std::size_t count) {
 
 // The stack pointer after the call, relative to before it: 0 when the
 // caller removes the arguments (cdecl), 8 when the callee pops them.
-bool StackBalanced(bool stdcall, std::int32_t delta) { return delta == (stdcall ? 8 : 0); }
+bool StackBalanced(bool stdcall, std::int32_t delta) {
+#ifdef _WIN64
+  (void)stdcall;
+  return delta == 0;
+#else
+  return delta == (stdcall ? 8 : 0);
+#endif
+}
 
 bool RegistersPreserved(std::uint32_t saved_ebp) {
   return host_ebx_after_call == kEbxMark && host_esi_after_call == kEsiMark &&

@@ -12,7 +12,8 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DEF_FILE = os.path.join(HERE, "..", "..", "api", "tavsn.def")
+DEF_FILES = {0x14C: os.path.join(HERE, "..", "..", "api", "tavsn.def"),
+             0x8664: os.path.join(HERE, "..", "..", "api", "tavsn_x64.def")}
 
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "iphlpapi.dll", "setupapi.dll", "shell32.dll",
                "winmm.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "user32.dll",
@@ -53,6 +54,10 @@ XP_FUNCTIONS = {
     "winmm.dll": {"timeGetTime"},
 }
 
+# The 64-bit runtime reaches the same C library state through functions that
+# the x64 msvcrt.dll of Windows XP x64 (5.2) exports.
+XP_X64_FUNCTIONS = {"msvcrt.dll": {"___lc_codepage_func", "___mb_cur_max_func", "__iob_func"}}
+
 # Archives and objects that belong to the C++ exception machinery.
 EXCEPTION_ARCHIVES = re.compile(r"lib(stdc\+\+|supc\+\+|gcc_eh)\.a\(|libgcc\.a\((unwind|.*eh_)", re.I)
 EXCEPTION_SYMBOLS = re.compile(
@@ -61,7 +66,8 @@ EXCEPTION_SYMBOLS = re.compile(
 
 
 def objdump(dll):
-    return subprocess.run(["i686-w64-mingw32-objdump", "-p", dll], check=True,
+    # The 64-bit binutils read both kinds of PE file.
+    return subprocess.run(["x86_64-w64-mingw32-objdump", "-p", dll], check=True,
                           capture_output=True, text=True).stdout
 
 
@@ -155,11 +161,16 @@ def main():
         elif name.lower() not in SYSTEM_DLLS:
             failures.append("import %s is not a Windows system DLL of the list" % name)
 
-    for dll, names in sorted(imported_functions(dump).items()):
-        allowed = XP_FUNCTIONS.get(dll, set())
+    with open(dll, "rb") as f:
+        header = f.read(4096)
+    machine = int.from_bytes(header[int.from_bytes(header[0x3C:0x40], "little") + 4:][:2], "little")
+    for system_dll, names in sorted(imported_functions(dump).items()):
+        allowed = XP_FUNCTIONS.get(system_dll, set())
+        if machine == 0x8664:
+            allowed = allowed | XP_X64_FUNCTIONS.get(system_dll, set())
         for name in names:
             if name not in allowed:
-                failures.append("import %s!%s is not known to exist on Windows XP" % (dll, name))
+                failures.append("import %s!%s is not known to exist on Windows XP" % (system_dll, name))
 
     map_path = os.path.join(args.build, "tavsn.map")
     if not os.path.exists(map_path):
@@ -168,10 +179,11 @@ def main():
         for item in exception_runtime_in_map(map_path):
             failures.append("exception runtime linked in: %s" % item)
 
-    expected = sorted(def_file_exports(DEF_FILE))
+    def_file = DEF_FILES[machine]
+    expected = sorted(def_file_exports(def_file))
     actual = sorted(exported_names(dump))
     if not expected:
-        failures.append("no exports read from %s" % DEF_FILE)
+        failures.append("no exports read from %s" % def_file)
     if actual != expected:
         failures.append("exports %r, expected exactly %r" % (actual, expected))
 

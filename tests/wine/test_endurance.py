@@ -22,9 +22,11 @@ CALLS = 1000
 MAC = "0A1B2C3D4E5F"
 # Success results of each export; the machine-identifier exports may take
 # their MAC from any of the three sources.
-SUCCESS = {"_GetMacSN@8": {32}, "tav_get_pc_id": {32},
-           "_GetPCSN@8": {0, 1, 2}, "_GetPCSNEx@8": {0, 1, 2},
+SUCCESS = {bed.export_name("GetMacSN"): {32}, "tav_get_pc_id": {32},
+           bed.export_name("GetPCSN"): {0, 1, 2}, bed.export_name("GetPCSNEx"): {0, 1, 2},
            "tav_get_pc_id_ex": {0, 1, 2}, "tav_get_pc_id_info": {0, 1, 2}}
+ALL_EXPORTS = tuple(SUCCESS)
+CONTROL_EXPORTS = (bed.export_name("GetMacSN"), "tav_get_pc_id")
 # Private memory Wine itself may leave per run however clean the DLL. None
 # is allowed: control_dll_leaves_nothing holds endurance_control.dll (same
 # toolchain, runtime and imports, no exception runtime) to the same bound,
@@ -87,7 +89,7 @@ def adapter_ready(prefix):
     prefix.reg_import(winebed.net_adapter_reg_text([{
         "subkey": "0000", "if_type": 6, "characteristics": 0x84, "driver_desc": "Adapter eth0",
         "net_cfg_instance_id": winebed.wine_adapter_guid(index), "pnp_instance_id": pnp}]))
-    holder = subprocess.Popen(["wine", bed.program("netadapter_probe.exe"), "link", pnp, "hold"],
+    holder = subprocess.Popen(winebed.WINE + [bed.program("adapter_probe.exe"), "link", pnp, "hold"],
                               env=prefix.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               cwd=bed.scratch_dir(prefix))
     for line in holder.stdout:
@@ -97,7 +99,7 @@ def adapter_ready(prefix):
     raise winebed.Failure("the link holder ended early")
 
 
-def endure(prefix, dll, mode, n, required=("_GetMacSN@8", "tav_get_pc_id")):
+def endure(prefix, dll, mode, n, required=ALL_EXPORTS):
     holder = adapter_ready(prefix)
     try:
         run = Run(prefix.run([bed.program("endurance_host.exe"), winebed.winpath(dll), mode, str(n)],
@@ -129,7 +131,7 @@ def control_dll_leaves_nothing(prefix):
     # The measurement's own check: a DLL without the exception runtime,
     # through the same host, cycles and imports.
     endure(prefix, library_in_scratch(prefix, "endurance_control.dll", with_log=False),
-           "cycles", CYCLES)
+           "cycles", CYCLES, required=CONTROL_EXPORTS)
 
 
 def cycles_case(with_log):

@@ -217,9 +217,11 @@ def disk_length_query_fails_under_wine_so_the_disk_is_left_out(prefix):
 @bed.case
 def host_shows_a_wrong_calling_convention_and_missing_exports(prefix):
     interfaces("02:11:22:33:44:55")
-    run = call_export(bed, prefix, dll(), "tav_get_pc_id", "stdcall", buffer_len=64)
-    bed.expect_equal(run.calls[0].esp_delta, 0, "esp_delta of a cdecl export")
-    bed.expect(not run.calls[0].stack_balanced, "a cdecl export called as stdcall is unbalanced")
+    # x64 has one calling convention, so only the 32-bit host can tell them apart.
+    if not bed.is_64_bit:
+        run = call_export(bed, prefix, dll(), "tav_get_pc_id", "stdcall", buffer_len=64)
+        bed.expect_equal(run.calls[0].esp_delta, 0, "esp_delta of a cdecl export")
+        bed.expect(not run.calls[0].stack_balanced, "a cdecl export called as stdcall is unbalanced")
     missing = call_export(bed, prefix, dll(), "_tav_get_pc_id", "cdecl")
     bed.expect_equal(missing.exit_code, 4, "exit code for a missing export")
     bed.expect_equal(missing.calls, [], "calls made")

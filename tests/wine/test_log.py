@@ -280,7 +280,7 @@ def process_writing_after_another_appends_at_the_new_end(prefix):
     ready = os.path.join(s.work_dir, "ready")
     go = os.path.join(s.work_dir, "go")
     first = subprocess.Popen(
-        ["wine"] + s.args("call:First:1", "create:" + winebed.winpath(ready),
+        winebed.WINE + s.args("call:First:1", "create:" + winebed.winpath(ready),
                           "wait:" + winebed.winpath(go), "line:First again"),
         cwd=s.work_dir, env=prefix.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:

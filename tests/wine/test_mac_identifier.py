@@ -16,7 +16,7 @@ winebed.in_private_network_namespace()
 bed = winebed.TestBed()
 
 CANARY = 0x5A
-EXPORT = "_GetMacSN@8"
+EXPORT = bed.export_name("GetMacSN")
 
 
 def library_in_scratch(prefix, with_log):
@@ -84,7 +84,7 @@ class Adapters:
     def start(self):
         if self.entries:
             self.prefix.reg_import(winebed.net_adapter_reg_text(self.entries))
-        args = ["wine", bed.program("adapter_probe.exe")]
+        args = winebed.WINE + [bed.program("adapter_probe.exe")]
         for entry in self.entries:
             args += ["link", entry["pnp_instance_id"]]
         args.append("hold")

@@ -35,6 +35,19 @@ NETNS_MARKER = "TAVSN_IN_PRIVATE_NETNS"
 # ctest reports a script that exits with this code as skipped, not passed.
 SKIP_EXIT_CODE = 77
 WINESERVER32 = "/usr/lib/wine/wineserver32"
+WINE64 = "/usr/lib/wine/wine64"
+
+# The command that starts a Windows program of the build under test: the
+# 32-bit and the 64-bit loader are separate programs. TestBed sets it.
+WINE = ["wine"]
+
+
+def pe_machine(path):
+    """The machine field of a PE file's header: 0x14C for x86, 0x8664 for x64."""
+    with open(path, "rb") as f:
+        header = f.read(4096)
+    offset = int.from_bytes(header[0x3C:0x40], "little")
+    return int.from_bytes(header[offset + 4:offset + 6], "little")
 
 
 def thirty_two_bit_programs_run():
@@ -85,7 +98,7 @@ class Prefix:
         env = dict(self.env)
         if extra_env:
             env.update(extra_env)
-        return subprocess.run(["wine"] + list(args), cwd=cwd, env=env, timeout=timeout,
+        return subprocess.run(WINE + list(args), cwd=cwd, env=env, timeout=timeout,
                               capture_output=True, input=input)
 
     def reg_import(self, text):
@@ -93,7 +106,7 @@ class Prefix:
         reg = os.path.join(self.dir, "import.reg")
         with open(reg, "w", encoding="latin-1", newline="\r\n") as f:
             f.write(text)
-        result = subprocess.run(["wine", "regedit", "/S", winpath(reg)], env=self.env,
+        result = subprocess.run(WINE + ["regedit", "/S", winpath(reg)], env=self.env,
                                 capture_output=True, timeout=120)
         if result.returncode != 0:
             raise RuntimeError("regedit failed: %r" % result.stderr)
@@ -118,15 +131,25 @@ class TestBed:
         parser.add_argument("--build", required=True, help="the win32 build folder")
         parser.add_argument("cases", nargs="*", help="run only these cases")
         self.args = parser.parse_args()
-        if not thirty_two_bit_programs_run():
+        self.build = os.path.abspath(self.args.build)
+        self.is_64_bit = pe_machine(os.path.join(self.build, "tavsn.dll")) == 0x8664
+        if self.is_64_bit:
+            WINE[:] = [WINE64]
+            os.environ["WINELOADER"] = WINE64
+        elif not thirty_two_bit_programs_run():
             print("SKIPPED: this kernel does not execute 32-bit programs (%s cannot start), "
                   "so 32-bit Wine cannot run here" % WINESERVER32, flush=True)
             sys.exit(SKIP_EXIT_CODE)
-        self.build = os.path.abspath(self.args.build)
         self.wine_root = os.path.join(self.build, "wine")
         os.makedirs(self.wine_root, exist_ok=True)
         self.cases = []
         self.errors = []
+
+    def export_name(self, function):
+        """The name a host looks up: 32-bit stdcall exports carry their
+        decorated names, x64 has only plain ones."""
+        stdcall = {"GetMacSN", "GetPCSN", "GetPCSNEx"}
+        return "_%s@8" % function if function in stdcall and not self.is_64_bit else function
 
     def program(self, name):
         """A program or DLL of the build, by file name."""
@@ -145,10 +168,10 @@ class TestBed:
                 env = dict(os.environ)
                 env.update(BASE_ENV)
                 env["WINEPREFIX"] = base
-                subprocess.run(["wineboot", "-i"], env=env, capture_output=True, timeout=600)
+                subprocess.run(WINE + ["wineboot", "-i"], env=env, capture_output=True, timeout=600)
                 # A crash ends the process with its exception code instead of
                 # starting the debugger.
-                subprocess.run(["wine", "reg", "delete",
+                subprocess.run(WINE + ["reg", "delete",
                                 r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug",
                                 "/v", "Debugger", "/f"], env=env, capture_output=True, timeout=120)
                 subprocess.run(["wineserver", "-w"], env=env, timeout=120)
