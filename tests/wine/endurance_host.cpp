@@ -188,6 +188,17 @@ HMODULE Load(const char* path) {
   return dll;
 }
 
+// The system DLLs the library imports stay loaded for the whole run, as they
+// do in any real host: otherwise every cycle loads and unloads them too, and
+// what Wine's own shell32 keeps of each load (a dozen registry keys under
+// wine64, the control DLL shows the same) would be counted against the
+// library.
+void PinSystemDlls() {
+  static const char* const kImported[] = {"advapi32.dll", "iphlpapi.dll", "ole32.dll", "oleaut32.dll",
+                                          "setupapi.dll", "shell32.dll",  "winmm.dll"};
+  for (const char* name : kImported) LoadLibraryA(name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,6 +211,7 @@ int main(int argc, char** argv) {
   const long n = std::strtol(argv[3], nullptr, 10);
   if (n < 1) return 2;
 
+  PinSystemDlls();
   LARGE_INTEGER start, end, frequency;
   QueryPerformanceCounter(&start);
   long still_loaded = 0, first_still_loaded = 0;

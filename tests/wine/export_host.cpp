@@ -6,12 +6,17 @@
 //   tavsn_host.exe --dll PATH --export NAME --conv cdecl|stdcall
 //                  [--buffer-len N] [--size-arg N] [--null-buffer]
 //                  [--calls N] [--canary BYTE] [--no-refill]
+//                  [--apartment sta] [--stack-peak]
 //
 // --buffer-len  bytes of the buffer (default 64); --size-arg the size passed
 // (default: the buffer length; may be negative or larger than the buffer);
 // --null-buffer passes a null pointer; --calls repeats the call (default 1);
 // the buffer is filled with the canary (default 0xCC) before each call
 // unless --no-refill. Behind the buffer lie 64 guard bytes of the canary.
+// --apartment sta makes the calling thread a single-threaded COM apartment
+// first and reports afterwards whether it still is one; --stack-peak makes
+// each call on a new thread whose unused stack was painted first, and
+// reports the deepest byte the call changed (stack_peak=BYTES).
 //
 // The export may write to standard output, so the host's own lines go to
 // standard error, each starting with "host:":
@@ -27,8 +32,10 @@
 // code; the tests read the lines.
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +124,8 @@ struct Options {
   long calls = 1;
   unsigned canary = 0xCC;
   bool refill = true;
+  bool single_threaded_apartment = false;
+  bool stack_peak = false;
 };
 
 void Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -145,6 +154,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.null_buffer = true;
     } else if (name == "--no-refill") {
       options.refill = false;
+    } else if (name == "--stack-peak") {
+      options.stack_peak = true;
     } else if (!has_value) {
       Report("usage_error=%s needs a value", name.c_str());
       return false;
@@ -152,6 +163,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.dll = argv[++i];
     } else if (name == "--export") {
       options.export_name = argv[++i];
+    } else if (name == "--apartment") {
+      if (std::string(argv[++i]) != "sta") {
+        Report("usage_error=only --apartment sta is known");
+        return false;
+      }
+      options.single_threaded_apartment = true;
     } else if (name == "--conv") {
       const std::string convention = argv[++i];
       if (convention != "cdecl" && convention != "stdcall") {
@@ -228,6 +245,50 @@ bool RegistersPreserved(std::uint32_t saved_ebp) {
          host_edi_after_call == kEdiMark && host_ebp_after_call == saved_ebp;
 }
 
+// The stack a call used, measured on a thread of its own: everything below
+// this function's frame is painted, the call is made, and the deepest byte
+// that no longer holds the paint marks its peak. The margin left for this
+// frame is counted in, so the figure errs on the high side.
+constexpr std::size_t kPaintedBytes = 192 * 1024;
+constexpr std::size_t kFrameMargin = 1024;
+constexpr unsigned char kPaint = 0xA5;
+
+struct PaintedCall {
+  void* function;
+  void* buffer;
+  int size;
+  int result;
+  std::size_t peak;
+};
+
+__attribute__((noinline)) DWORD WINAPI CallOnPaintedStack(void* parameter) {
+  PaintedCall& call = *static_cast<PaintedCall*>(parameter);
+  volatile unsigned char* top = static_cast<unsigned char*>(__builtin_frame_address(0)) - kFrameMargin;
+  for (std::size_t depth = 1; depth <= kPaintedBytes; ++depth) top[-static_cast<std::ptrdiff_t>(depth)] = kPaint;
+  call.result = host_call_export(call.function, call.buffer, call.size);
+  call.peak = 0;
+  for (std::size_t depth = kPaintedBytes; depth >= 1; --depth) {
+    if (top[-static_cast<std::ptrdiff_t>(depth)] != kPaint) {
+      call.peak = depth + kFrameMargin;
+      break;
+    }
+  }
+  return 0;
+}
+
+int CallMeasuringStack(void* function, void* buffer, int size, std::size_t& peak) {
+  PaintedCall call{function, buffer, size, 0, 0};
+  HANDLE thread = CreateThread(nullptr, 1024 * 1024, CallOnPaintedStack, &call, 0, nullptr);
+  if (thread == nullptr) {
+    Report("stack_thread_error=%lu", GetLastError());
+    std::exit(5);
+  }
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  peak = call.peak;
+  return call.result;
+}
+
 void RunCalls(const Options& options, void* function) {
   std::vector<std::uint8_t> storage(static_cast<std::size_t>(options.buffer_len) + kGuardBytes,
                                     static_cast<std::uint8_t>(options.canary));
@@ -237,8 +298,11 @@ void RunCalls(const Options& options, void* function) {
   for (long call = 1; call <= options.calls; ++call) {
     if (options.refill) std::memset(storage.data(), static_cast<int>(options.canary), storage.size());
     std::fflush(stdout);  // keep the export's own output in call order
-    const int result = host_call_export(function, buffer, size);
+    std::size_t peak = 0;
+    const int result = options.stack_peak ? CallMeasuringStack(function, buffer, size, peak)
+                                          : host_call_export(function, buffer, size);
     std::fflush(stdout);
+    if (options.stack_peak) Report("stack_peak=%lu", static_cast<unsigned long>(peak));
     const std::int32_t delta = static_cast<std::int32_t>(host_esp_after_call - host_esp_before_call);
     Report("call=%ld result=%d esp_delta=%ld stack=%s registers=%s", call, result,
            static_cast<long>(delta), StackBalanced(options.stdcall, delta) ? "balanced" : "unbalanced",
@@ -269,6 +333,16 @@ int main(int argc, char** argv) {
   }
   Report("loaded dll=%s export=%s conv=%s", options.dll.c_str(), options.export_name.c_str(),
          options.stdcall ? "stdcall" : "cdecl");
+  if (options.single_threaded_apartment) {
+    Report("apartment_joined=%ld", static_cast<long>(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  }
   RunCalls(options, function);
+  if (options.single_threaded_apartment) {
+    // S_FALSE: the thread is still the single-threaded apartment it was.
+    const HRESULT again = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Report("apartment_after=%s", again == S_FALSE ? "sta" : "changed");
+    if (SUCCEEDED(again)) CoUninitialize();
+    CoUninitialize();
+  }
   return 0;
 }

@@ -21,6 +21,7 @@ class Call:
         self.registers_preserved = fields["registers"] == "preserved"
         self.buffer = b""
         self.guard_intact = None
+        self.stack_peak = None
 
     def __repr__(self):
         return "Call(%d, result=%d, esp_delta=%d, buffer=%s, guard_intact=%r)" % (
@@ -44,6 +45,8 @@ class HostRun:
                 self.calls[-1].buffer = bytes.fromhex(fields["buffer"])
             elif "guard" in fields and self.calls:
                 self.calls[-1].guard_intact = fields["guard"] == "intact"
+            elif "stack_peak" in fields and self.calls:
+                self.calls[-1].stack_peak = int(fields["stack_peak"])
             else:
                 self.facts.update(fields)
 
@@ -52,7 +55,8 @@ class HostRun:
 
 
 def call_export(bed, prefix, dll, export, convention, buffer_len=None, size_arg=None,
-                null_buffer=False, calls=None, canary=None, refill=True, timeout=300):
+                null_buffer=False, calls=None, canary=None, refill=True, timeout=300,
+                apartment=None, stack_peak=False, extra_env=None):
     """Runs the host once in `prefix` on `dll` (a Linux path)."""
     args = [bed.program("tavsn_host.exe"), "--dll", winebed.winpath(dll), "--export", export,
             "--conv", convention]
@@ -64,4 +68,8 @@ def call_export(bed, prefix, dll, export, convention, buffer_len=None, size_arg=
         args.append("--null-buffer")
     if not refill:
         args.append("--no-refill")
-    return HostRun(prefix.run(args, timeout=timeout))
+    if apartment:
+        args += ["--apartment", apartment]
+    if stack_peak:
+        args.append("--stack-peak")
+    return HostRun(prefix.run(args, timeout=timeout, extra_env=extra_env))

@@ -54,16 +54,20 @@ def signed(hresult):
     return hresult - 0x100000000 if hresult & 0x80000000 else hresult
 
 
-def system32(prefix):
-    """The Linux path of the folder a 32-bit process sees as C:\\windows\\system32."""
+def system32(bed, prefix):
+    """The Linux path of the folder the build's processes see as
+    C:\\windows\\system32: a 32-bit process in a 64-bit prefix is sent to
+    syswow64, a 64-bit process always sees system32."""
     windows = os.path.join(prefix.path, "drive_c", "windows")
     wow64 = os.path.join(windows, "syswow64")
-    return wow64 if os.path.isdir(wow64) else os.path.join(windows, "system32")
+    if not bed.is_64_bit and os.path.isdir(wow64):
+        return wow64
+    return os.path.join(windows, "system32")
 
 
 def install(bed, prefix):
     """Replaces wbemprox.dll in the prefix with the stand-in; returns the path."""
-    target = os.path.join(system32(prefix), "wbem", "wbemprox.dll")
+    target = os.path.join(system32(bed, prefix), "wbem", "wbemprox.dll")
     os.makedirs(os.path.dirname(target), exist_ok=True)
     if os.path.lexists(target):
         os.remove(target)
