@@ -10,6 +10,10 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" native
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)")
 
+# A short fuzzing run of the firmware table walk on its seed corpus; longer
+# runs are made by hand with the same script.
+bash "$root/tests/fuzz/run.sh" "$root/build/fuzz" 30
+
 bash "$root/scripts/build.sh" win32
 (cd "$root/build/win32" && ctest --output-on-failure)
 

@@ -302,11 +302,11 @@ void RunCalls(const Options& options, void* function) {
     const int result = options.stack_peak ? CallMeasuringStack(function, buffer, size, peak)
                                           : host_call_export(function, buffer, size);
     std::fflush(stdout);
-    if (options.stack_peak) Report("stack_peak=%lu", static_cast<unsigned long>(peak));
     const std::int32_t delta = static_cast<std::int32_t>(host_esp_after_call - host_esp_before_call);
     Report("call=%ld result=%d esp_delta=%ld stack=%s registers=%s", call, result,
            static_cast<long>(delta), StackBalanced(options.stdcall, delta) ? "balanced" : "unbalanced",
            RegistersPreserved(host_saved_ebp) ? "preserved" : "clobbered");
+    if (options.stack_peak) Report("stack_peak=%lu", static_cast<unsigned long>(peak));
     Report("buffer=%s", Hex(storage.data(), static_cast<std::size_t>(options.buffer_len)).c_str());
     bool guard_intact = true;
     for (std::size_t i = static_cast<std::size_t>(options.buffer_len); i < storage.size(); ++i)

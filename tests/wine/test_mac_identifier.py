@@ -4,12 +4,11 @@ network namespace and registry."""
 
 import os
 import re
-import shutil
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winebed  # noqa: E402
+from library_bed import Adapters, library_in_scratch, log_lines, with_adapters  # noqa: E402,F401
 from export_host import call_export  # noqa: E402
 
 winebed.in_private_network_namespace()
@@ -17,28 +16,6 @@ bed = winebed.TestBed()
 
 CANARY = 0x5A
 EXPORT = bed.export_name("GetMacSN")
-
-
-def library_in_scratch(prefix, with_log):
-    """A copy of tavsn.dll in a folder of its own, so that its log file is
-    the case's alone."""
-    folder = bed.scratch_dir(prefix)
-    dll = os.path.join(folder, "tavsn.dll")
-    shutil.copy(bed.program("tavsn.dll"), dll)
-    if with_log:
-        open(os.path.join(folder, "tavsn.log"), "wb").close()
-    return dll
-
-
-def log_lines(dll):
-    """The log's lines after the banner, without their time stamps."""
-    with open(os.path.join(os.path.dirname(dll), "tavsn.log"), "rb") as f:
-        text = f.read().decode("latin-1")
-    bed.expect(text.endswith("\r\n"), "log ends with CR LF")
-    lines = text.split("\r\n")[:-1]
-    bed.expect(re.fullmatch(r" *\d+: ", lines[0]) is not None, "prefix-only line %r" % lines[0])
-    bed.expect(lines[1].startswith("------------------ TavSN "), "banner %r" % lines[1])
-    return [re.sub(r"^ *\d+: ", "", line) for line in lines[2:]]
 
 
 def get_mac_sn(prefix, dll, **options):
@@ -60,60 +37,9 @@ def mac_identifier(source, macs):
     return "TQ11" + record.hex().upper()
 
 
-class Adapters:
-    """veth interfaces with chosen addresses, their registry entries, and a
-    probe process that keeps their interface paths open for the host."""
-
-    def __init__(self, prefix):
-        self.prefix = prefix
-        self.entries = []
-        self.holder = None
-
-    def add(self, name, mac, physical=True, registered=True):
-        index = winebed.add_veth(name, ":".join(mac[i:i + 2] for i in range(0, 12, 2)))
-        if registered:
-            self.entries.append({
-                "subkey": "%04d" % len(self.entries),
-                "if_type": 6,
-                "characteristics": 0x84 if physical else 0x80,
-                "driver_desc": "Adapter %s" % name,
-                "net_cfg_instance_id": winebed.wine_adapter_guid(index),
-                "pnp_instance_id": "PCI\\VEN_8086&DEV_100E\\3&%d" % index,
-            })
-
-    def start(self):
-        if self.entries:
-            self.prefix.reg_import(winebed.net_adapter_reg_text(self.entries))
-        args = winebed.WINE + [bed.program("adapter_probe.exe")]
-        for entry in self.entries:
-            args += ["link", entry["pnp_instance_id"]]
-        args.append("hold")
-        env = dict(self.prefix.env)
-        self.holder = subprocess.Popen(args, env=env, stdin=subprocess.PIPE,
-                                       stdout=subprocess.PIPE, cwd=bed.scratch_dir(self.prefix))
-        for line in self.holder.stdout:
-            if line.strip() == b"hold ready":
-                return
-            bed.expect(line.startswith(b"link 00000000"), "link made: %r" % line)
-        raise winebed.Failure("the link holder ended early")
-
-    def stop(self):
-        if self.holder:
-            self.holder.stdin.close()
-            self.holder.wait(timeout=60)
-
-
-def with_adapters(prefix, make):
-    winebed.remove_interfaces()  # a case sees only its own adapters
-    adapters = Adapters(prefix)
-    make(adapters)
-    adapters.start()
-    return adapters
-
-
 @bed.case
 def bad_arguments_write_nothing(prefix):
-    dll = library_in_scratch(prefix, with_log=True)
+    dll = library_in_scratch(bed, prefix, with_log=True)
     for options, expected in (({"null_buffer": True, "size_arg": 100}, -2),
                               ({"size_arg": 0}, -2),
                               ({"size_arg": 31}, -3),
@@ -134,9 +60,9 @@ def bad_arguments_write_nothing(prefix):
 
 @bed.case
 def one_physical_adapter_fills_exactly_32_bytes(prefix):
-    adapters = with_adapters(prefix, lambda a: a.add("eth0", "0A1B2C3D4E5F"))
+    adapters = with_adapters(bed, prefix, lambda a: a.add("eth0", "0A1B2C3D4E5F"))
     try:
-        dll = library_in_scratch(prefix, with_log=True)
+        dll = library_in_scratch(bed, prefix, with_log=True)
         run = get_mac_sn(prefix, dll, buffer_len=33, size_arg=32, calls=2)
     finally:
         adapters.stop()
@@ -145,7 +71,7 @@ def one_physical_adapter_fills_exactly_32_bytes(prefix):
         bed.expect_equal(call.result, 32, "result")
         bed.expect_equal(call.buffer[:32].decode("latin-1"), expected, "identifier")
         bed.expect_equal(call.buffer[32], CANARY, "33rd byte")
-    lines = log_lines(dll)
+    lines = log_lines(bed, dll)
     one_call = ["GetMacSN start.",
                 "GetPhysicalMac",
                 "SetApi Index [0] Desc [Adapter eth0] Mac [0A1B2C3D4E5F].",
@@ -162,9 +88,9 @@ def two_and_three_physical_adapters(prefix):
     def make(a):
         for i, mac in enumerate(macs):
             a.add("eth%d" % i, mac)
-    adapters = with_adapters(prefix, make)
+    adapters = with_adapters(bed, prefix, make)
     try:
-        dll = library_in_scratch(prefix, with_log=True)
+        dll = library_in_scratch(bed, prefix, with_log=True)
         run = get_mac_sn(prefix, dll, buffer_len=40, size_arg=40)
     finally:
         adapters.stop()
@@ -173,7 +99,7 @@ def two_and_three_physical_adapters(prefix):
     bed.expect_equal(run.calls[0].result, 32, "result")
     bed.expect_equal(run.calls[0].buffer[:32].decode(), expected, "identifier with count 3")
     bed.expect_equal(run.calls[0].buffer[32:], bytes([CANARY]) * 8, "bytes after the identifier")
-    lines = log_lines(dll)
+    lines = log_lines(bed, dll)
     bed.expect("GetMacSN Mac Count [ 3 ]" in lines, "count line")
     bed.expect("GetMacSN First Mac [ %s ]" % ascending[0] in lines, "first line")
     bed.expect("GetMacSN Second Mac [ %s ]" % ascending[1] in lines, "second line")
@@ -186,15 +112,15 @@ def ip_helper_fallback(prefix):
     def make(a):
         a.add("wlan0", "02AABBCCDDEE", registered=False)
         a.add("ethPCI", "0A1B2C3D4E5F", registered=False)
-    adapters = with_adapters(prefix, make)
+    adapters = with_adapters(bed, prefix, make)
     try:
-        dll = library_in_scratch(prefix, with_log=True)
+        dll = library_in_scratch(bed, prefix, with_log=True)
         run = get_mac_sn(prefix, dll, buffer_len=32, size_arg=32)
     finally:
         adapters.stop()
     bed.expect_equal(run.calls[0].result, 32, "result")
     bed.expect_equal(run.calls[0].buffer.decode(), "TQ110101001126374455110037265544", "identifier")
-    bed.expect_equal(log_lines(dll), ["GetMacSN start.",
+    bed.expect_equal(log_lines(bed, dll), ["GetMacSN start.",
                                       "GetPhysicalMac",
                                       "EnumNetAdapters Count = 0.",
                                       "GetMacSN  GetPhysicalMac MacCount is 0 .",
@@ -209,12 +135,12 @@ def uuid_fallback_has_source_zero(prefix):
     # No interface at all: IP Helper has nothing, and the UUID's node is
     # random (local only), which is still accepted.
     winebed.remove_interfaces()
-    dll = library_in_scratch(prefix, with_log=True)
+    dll = library_in_scratch(bed, prefix, with_log=True)
     run = get_mac_sn(prefix, dll, buffer_len=32, size_arg=32)
     bed.expect_equal(run.calls[0].result, 32, "result")
     text = run.calls[0].buffer.decode()
     bed.expect(re.fullmatch(r"TQ110001[0-9A-F]{24}", text) is not None, "identifier %r" % text)
-    lines = log_lines(dll)
+    lines = log_lines(bed, dll)
     node = re.fullmatch(r"GetMacSN First Mac \[ ([0-9A-F]{12}) \]", lines[-2])
     bed.expect(node is not None, "first mac line %r" % lines[-2])
     bed.expect_equal(text, mac_identifier(0, [node.group(1)]), "identifier from the node")
@@ -231,7 +157,7 @@ def uuid_fallback_has_source_zero(prefix):
 def import_library_host_gets_the_same_identifiers(prefix):
     # A C program linked through libtavsn.dll.a and tavsn.h reaches the same
     # exports as a run-time lookup by name.
-    adapters = with_adapters(prefix, lambda a: a.add("eth0", "0A1B2C3D4E5F"))
+    adapters = with_adapters(bed, prefix, lambda a: a.add("eth0", "0A1B2C3D4E5F"))
     try:
         linked = prefix.run([bed.program("import_host.exe")])
         looked_up = call_export(bed, prefix, bed.program("tavsn.dll"), "tav_get_pc_id", "cdecl",
@@ -247,7 +173,7 @@ def import_library_host_gets_the_same_identifiers(prefix):
 
 @bed.case
 def no_log_file_means_no_file(prefix):
-    dll = library_in_scratch(prefix, with_log=False)
+    dll = library_in_scratch(bed, prefix, with_log=False)
     get_mac_sn(prefix, dll, buffer_len=32, size_arg=32)
     bed.expect_equal(os.listdir(os.path.dirname(dll)), ["tavsn.dll"], "folder contents")
 
