@@ -116,28 +116,37 @@ void WritePcSnText(const PcSnRecord& record, char* buffer) {
   Log() << "GetPCSNEx  [ " << text << " ]";
 }
 
+namespace {
+
+// What both exports do first: the arguments, the MAC and the processor.
+// Returns the MAC source index or a negative result.
+int StartPcSnRecord(char* buffer, int size, PcSnRecord& record) {
+  const int checked = CheckPcSnArgs(buffer, size);
+  if (checked < 0) return checked;
+  const int source = FillPcSnMac(record);
+  if (source < 0) return source;
+  FillPcSnProcessor(record);
+  return source;
+}
+
+}  // namespace
+
 int MachineIdentifier(char* buffer, int size) {
   PcSnRecord record;
-  int result = CheckPcSnArgs(buffer, size);
-  if (result < 0) return result;
-  result = FillPcSnMac(record);
-  if (result < 0) return result;
-  FillPcSnProcessor(record);
+  const int source = StartPcSnRecord(buffer, size, record);
+  if (source < 0) return source;
   if (FillPcSnSystem(record) < 0) return TAVSN_ERROR_NO_MAC;
   WritePcSnText(record, buffer);
-  return result;
+  return source;
 }
 
 int MachineIdentifierWithSelfChecksum(char* buffer, int size) {
   PcSnRecord record;
-  int result = CheckPcSnArgs(buffer, size);
-  if (result < 0) return result;
-  result = FillPcSnMac(record);
-  if (result < 0) return result;
-  FillPcSnProcessor(record);
+  const int source = StartPcSnRecord(buffer, size, record);
+  if (source < 0) return source;
   record.SetSelfChecksum();
   WritePcSnText(record, buffer);
-  return result;
+  return source;
 }
 
 }  // namespace tavsn
