@@ -126,10 +126,14 @@ class Failure(Exception):
 
 
 class TestBed:
-    def __init__(self):
+    def __init__(self, add_arguments=None):
+        """add_arguments(parser), when given, adds a script's own options;
+        they are in self.args with --build."""
         parser = argparse.ArgumentParser()
         parser.add_argument("--build", required=True, help="the win32 build folder")
         parser.add_argument("cases", nargs="*", help="run only these cases")
+        if add_arguments:
+            add_arguments(parser)
         self.args = parser.parse_args()
         self.build = os.path.abspath(self.args.build)
         self.is_64_bit = pe_machine(os.path.join(self.build, "tavsn.dll")) == 0x8664
