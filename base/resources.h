@@ -19,6 +19,7 @@ inline void* AllOnesHandle() noexcept { return reinterpret_cast<void*>(~std::uin
 
 void CloseRegistryKey(void* key) noexcept;
 void CloseKernelHandle(void* handle) noexcept;
+void ReleaseHeldMutex(void* mutex) noexcept;
 void DestroyDeviceInfoSet(void* set) noexcept;
 void FreeLoadedLibrary(void* module) noexcept;
 void ReleaseComInterface(void* unknown) noexcept;
@@ -35,6 +36,22 @@ struct FileHandleTraits {
   using Handle = void*;
   static Handle Invalid() noexcept { return AllOnesHandle(); }
   static void Release(Handle handle) noexcept { CloseKernelHandle(handle); }
+};
+
+// Kernel objects whose creation reports failure as a null handle: events,
+// mutexes, threads.
+struct KernelHandleTraits {
+  using Handle = void*;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Release(Handle handle) noexcept { CloseKernelHandle(handle); }
+};
+
+// The ownership of a mutex that a wait acquired: given back with
+// ReleaseMutex, before the mutex's own handle is closed.
+struct HeldMutexTraits {
+  using Handle = void*;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Release(Handle mutex) noexcept { ReleaseHeldMutex(mutex); }
 };
 
 struct DeviceInfoSetTraits {
@@ -65,6 +82,8 @@ struct GlobalMemoryTraits {
 
 using RegistryKey = UniqueResource<RegistryKeyTraits>;
 using FileHandle = UniqueResource<FileHandleTraits>;
+using KernelHandle = UniqueResource<KernelHandleTraits>;
+using HeldMutex = UniqueResource<HeldMutexTraits>;
 using DeviceInfoSet = UniqueResource<DeviceInfoSetTraits>;
 using LoadedLibrary = UniqueResource<LibraryTraits>;
 using ComInterface = UniqueResource<ComInterfaceTraits>;

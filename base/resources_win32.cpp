@@ -33,6 +33,11 @@ void CloseKernelHandle(void* handle) noexcept {
   ::CloseHandle(static_cast<HANDLE>(handle));
 }
 
+void ReleaseHeldMutex(void* mutex) noexcept {
+  LastErrorKeeper keep;
+  ::ReleaseMutex(static_cast<HANDLE>(mutex));
+}
+
 void DestroyDeviceInfoSet(void* set) noexcept {
   LastErrorKeeper keep;
   ::SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(set));

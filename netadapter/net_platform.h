@@ -114,6 +114,21 @@ bool CallPropertyChangeInstaller(const DeviceInfoSet& set, DeviceInfoData& devic
 // SetupDiChangeState(set, device).
 bool ChangeDeviceState(const DeviceInfoSet& set, DeviceInfoData& device);
 
+// --- Serialising device state changes ---------------------------------------
+
+// CreateMutexW(NULL, FALSE, name); false on failure (see LastError).
+bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex);
+
+enum class MutexWait {
+  kAcquired,  // also when its last holder ended without releasing it
+  kTimedOut,
+  kFailed,    // see LastError
+};
+
+// WaitForSingleObject on the mutex for at most `timeout_ms`; `held` owns
+// the mutex when it was acquired.
+MutexWait WaitForMutex(const KernelHandle& mutex, std::uint32_t timeout_ms, HeldMutex& held);
+
 // --- System facts -----------------------------------------------------------
 
 // GetVersionExW with OSVERSIONINFOW: false on failure.

@@ -266,6 +266,26 @@ bool ChangeDeviceState(const DeviceInfoSet& set, DeviceInfoData& device) {
   return changed;
 }
 
+// --- Serialising device state changes ---------------------------------------
+
+bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex) {
+  mutex.reset(::CreateMutexW(nullptr, FALSE, Wide(name)));
+  return mutex.is_valid();
+}
+
+MutexWait WaitForMutex(const KernelHandle& mutex, std::uint32_t timeout_ms, HeldMutex& held) {
+  switch (::WaitForSingleObject(static_cast<HANDLE>(mutex.get()), timeout_ms)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+      held.reset(mutex.get());
+      return MutexWait::kAcquired;
+    case WAIT_TIMEOUT:
+      return MutexWait::kTimedOut;
+    default:
+      return MutexWait::kFailed;
+  }
+}
+
 // --- System facts -----------------------------------------------------------
 
 bool GetMajorVersion(std::uint32_t& major) {

@@ -1,6 +1,7 @@
 // Reading the permanent address of a disabled adapter: its driver is not
 // loaded, so the adapter is found among the NDIS LAN-class interfaces,
 // enabled for as long as the read takes and then disabled again.
+#include "base/spin_lock.h"
 #include "log/diag_log.h"
 #include "netadapter/cgetmac.h"
 
@@ -20,6 +21,10 @@ using netos::kDnNoShowInDm;
 using netos::kDnStarted;
 
 constexpr std::uint32_t kFirstVistaMajorVersion = 6;
+// Every process of the session that reads adapters this way takes this
+// mutex; a holder that never lets go is waited for this long at most.
+constexpr char16_t kAdapterStateMutexName[] = u"Local\\tavsn-adapter-state";
+constexpr std::uint32_t kAdapterStateWaitMs = 10000;
 constexpr std::uint32_t kPollIntervalMs = 1000;
 constexpr std::uint32_t kDriverWaitMs = 5000;
 // Interface paths are compared without their "\\?\" prefix, which SetupAPI
@@ -105,6 +110,46 @@ void WaitForDriver(const netos::DeviceInfoData& device, std::uint32_t& status,
   }
 }
 
+// Threads of this process take their turn here before the mutex, so the
+// mutex is asked for by one thread of the process at a time.
+SpinLock g_adapter_state_lock;
+
+// While it lives, no other thread or process of the session enables,
+// reads or disables an adapter: one caller's disable would otherwise cut
+// another caller's read short, and that caller's identifier would silently
+// lose an address. If the mutex cannot be had, the read goes on unguarded,
+// as it always could, and says so.
+class AdapterStateGuard {
+ public:
+  AdapterStateGuard() : lock_(g_adapter_state_lock) {
+    if (!netos::OpenNamedMutex(kAdapterStateMutexName, mutex_)) {
+      const std::uint32_t error = netos::LastError();
+      DiagLine(ProcessLog()) << "SetApiGetAdrr CreateMutex Fail ErrorCode [" << error << "].";
+      return;
+    }
+    switch (netos::WaitForMutex(mutex_, kAdapterStateWaitMs, held_)) {
+      case netos::MutexWait::kAcquired:
+        break;
+      case netos::MutexWait::kTimedOut:
+        DiagLine(ProcessLog()) << "SetApiGetAdrr Wait Adapter State TimeOut [" << kAdapterStateWaitMs
+                               << "].";
+        break;
+      case netos::MutexWait::kFailed: {
+        const std::uint32_t error = netos::LastError();
+        DiagLine(ProcessLog()) << "SetApiGetAdrr Wait Adapter State Fail ErrorCode [" << error << "].";
+        break;
+      }
+    }
+  }
+  AdapterStateGuard(const AdapterStateGuard&) = delete;
+  AdapterStateGuard& operator=(const AdapterStateGuard&) = delete;
+
+ private:
+  SpinLockGuard lock_;
+  KernelHandle mutex_;
+  HeldMutex held_;  // given back before the mutex's handle is closed
+};
+
 }  // namespace
 
 bool CGetMac::IsVista() {
@@ -166,6 +211,9 @@ bool CGetMac::SetApiGetAdrr(const char* device_path, char* mac_text) {
 // read, and a device enabled here is always disabled again.
 bool CGetMac::ReadThroughInterface(const DeviceInfoSet& set, std::uint32_t member_index,
                                    const char* interface_path, char* mac_text) {
+  // From the status read to the last query: another caller's enable or
+  // disable in between would change what each of them sees.
+  const AdapterStateGuard guard;
   bool read = false;
   netos::DeviceInfoData device{};
   std::uint32_t status = 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "netadapter/cgetmac_test_peer.h"
@@ -370,6 +371,64 @@ TEST_F(SetupApiControl, StateChangeOnItsOwn) {
   EXPECT_EQ(fakelog::ProcessLogLines(), "SetApiStaCha SetupDiEnumDeviceInfo Error Code [259].\n");
   EXPECT_EQ(netos::LastError(), 259u) << "the failure's code survives the log line";
   EXPECT_EQ(fakenet::state().state_changes.size(), 2u);
+}
+
+}  // namespace
+}  // namespace tavsn
+
+namespace tavsn {
+namespace {
+
+// Two callers that read the same disabled adapter at once take turns: the
+// first one's disable never cuts the second one's read short, and each
+// enable is followed by its own disable before the next enable.
+TEST_F(SetupApiControl, ConcurrentCallersTakeTurnsAndBothReadTheAddress) {
+  AddDisabledAdapter(kInterfacePath, 2);
+  fakenet::state().real_ms_per_sleep = 30;
+  char first[16] = {};
+  char second[16] = {};
+  bool first_read = false;
+  bool second_read = false;
+  std::thread other([&] { second_read = CGetMacTestPeer::SetApiGetAdrr(kCallerPath, second); });
+  first_read = CGetMacTestPeer::SetApiGetAdrr(kCallerPath, first);
+  other.join();
+  EXPECT_TRUE(first_read);
+  EXPECT_TRUE(second_read);
+  EXPECT_STREQ(first, "001B210A4C7F");
+  EXPECT_STREQ(second, "001B210A4C7F");
+  std::vector<std::uint32_t> order;
+  for (const StateChange& change : fakenet::state().state_changes) order.push_back(change.state_change);
+  EXPECT_EQ(order, (std::vector<std::uint32_t>{kEnable, kDisable, kEnable, kDisable}));
+  EXPECT_EQ(fakenet::state().mutexes_held, 0);
+  EXPECT_EQ(fakenet::state().mutex_handles_open, 0);
+  EXPECT_EQ(fakenet::state().mutex_names,
+            (std::vector<std::u16string>{u"Local\\tavsn-adapter-state", u"Local\\tavsn-adapter-state"}));
+}
+
+// A mutex that cannot be had leaves the read as it always was, with one line
+// that says why.
+TEST_F(SetupApiControl, UnavailableMutexStillReadsAndSaysWhy) {
+  struct Row {
+    netos::Status open_error;
+    netos::MutexWait wait;
+    const char* line;
+  };
+  for (const Row& row : {Row{5, netos::MutexWait::kAcquired, "SetApiGetAdrr CreateMutex Fail ErrorCode [5].\n"},
+                         Row{0, netos::MutexWait::kTimedOut, "SetApiGetAdrr Wait Adapter State TimeOut [10000].\n"},
+                         Row{0, netos::MutexWait::kFailed,
+                             "SetApiGetAdrr Wait Adapter State Fail ErrorCode [6].\n"}}) {
+    fakenet::Reset();
+    fakelog::Reset();
+    fakelog::EnableProcessLog();
+    AddDisabledAdapter(kInterfacePath, 1);
+    fakenet::state().mutex_open_error = row.open_error;
+    fakenet::state().mutex_wait = row.wait;
+    fakenet::state().mutex_wait_error = 6;
+    EXPECT_TRUE(Read()) << row.line;
+    EXPECT_EQ(fakelog::ProcessLogLines().rfind(row.line, 0), 0u) << fakelog::ProcessLogLines();
+    EXPECT_EQ(fakenet::state().mutexes_held, 0);
+    EXPECT_EQ(fakenet::state().mutex_handles_open, 0);
+  }
 }
 
 }  // namespace

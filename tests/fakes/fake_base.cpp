@@ -42,6 +42,7 @@ void ReleaseFake(void* handle) { static_cast<FakeResource*>(handle)->Release(); 
 void CloseRegistryKey(void* key) noexcept { fakebase::ReleaseFake(key); }
 void CloseKernelHandle(void* handle) noexcept { fakebase::ReleaseFake(handle); }
 void DestroyDeviceInfoSet(void* set) noexcept { fakebase::ReleaseFake(set); }
+void ReleaseHeldMutex(void* mutex) noexcept { fakebase::ReleaseFake(mutex); }
 void FreeLoadedLibrary(void* module) noexcept { fakebase::ReleaseFake(module); }
 void ReleaseComInterface(void* unknown) noexcept { fakebase::ReleaseFake(unknown); }
 void FreeGlobalMemory(void* memory) noexcept { fakebase::ReleaseFake(memory); }

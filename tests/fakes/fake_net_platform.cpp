@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace tavsn {
 namespace fakenet {
@@ -42,6 +45,7 @@ std::u16string JoinPath(const std::u16string& parent, const std::u16string& chil
 struct OpenKey : fakebase::FakeResource {
   explicit OpenKey(std::u16string path) : folded_path(std::move(path)) {}
   void Release() override {
+    const FakeCall call;
     --state().keys_open;
     delete this;
   }
@@ -99,6 +103,7 @@ struct OpenDevice : fakebase::FakeResource {
   explicit OpenDevice(std::string path) : folded_path(std::move(path)) {}
   // Closing disturbs the last error on purpose: see kErrorLeftByClose.
   void Release() override {
+    const FakeCall call;
     --state().devices_open;
     ++state().device_closes;
     netos::SetLastError(kErrorLeftByClose);
@@ -110,6 +115,7 @@ struct OpenDevice : fakebase::FakeResource {
 struct OpenSet : fakebase::FakeResource {
   explicit OpenSet(int set_serial) : serial(set_serial) {}
   void Release() override {
+    const FakeCall call;
     ++state().sets_destroyed;
     netos::SetLastError(kErrorLeftByClose);
     delete this;
@@ -117,8 +123,25 @@ struct OpenSet : fakebase::FakeResource {
   int serial;
 };
 
+struct OpenMutex : fakebase::FakeResource {
+  void Release() override {
+    const FakeCall call;
+    --state().mutex_handles_open;
+    delete this;
+  }
+};
+
+struct HeldFakeMutex : fakebase::FakeResource {
+  void Release() override {
+    const FakeCall call;
+    --state().mutexes_held;
+    delete this;
+  }
+};
+
 struct OpenLibrary : fakebase::FakeResource {
   void Release() override {
+    const FakeCall call;
     ++state().libraries_freed;
     delete this;
   }
@@ -192,6 +215,16 @@ State& state() {
   static State the_state;
   return the_state;
 }
+
+namespace {
+std::recursive_mutex& FakeLayerLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+}  // namespace
+
+FakeCall::FakeCall() { FakeLayerLock().lock(); }
+FakeCall::~FakeCall() { FakeLayerLock().unlock(); }
 
 void Reset() {
   state() = State{};
@@ -304,14 +337,17 @@ void SetLastError(std::uint32_t code) { fakenet::t_last_error = code; }
 // Registry ------------------------------------------------------------------
 
 Status OpenKeyW(const RegistryKey* parent, const char16_t* path, RegistryKey& key) {
+  const fakenet::FakeCall call;
   return fakenet::OpenKeyAt(parent, path, key);
 }
 
 Status OpenKeyA(const RegistryKey* parent, const char* path, RegistryKey& key) {
+  const fakenet::FakeCall call;
   return fakenet::OpenKeyAt(parent, fakenet::Widened(path), key);
 }
 
 Status QuerySubkeyCount(const RegistryKey& key, std::uint32_t& count) {
+  const fakenet::FakeCall call;
   fakenet::FakeKey* fake = fakenet::KeyOf(key);
   if (fake == nullptr) return 6;
   if (fake->subkey_count_error != kSuccess) return fake->subkey_count_error;
@@ -321,6 +357,7 @@ Status QuerySubkeyCount(const RegistryKey& key, std::uint32_t& count) {
 
 Status EnumSubkey(const RegistryKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
                   std::uint32_t& length) {
+  const fakenet::FakeCall call;
   fakenet::FakeKey* fake = fakenet::KeyOf(key);
   if (fake == nullptr) return 6;
   auto error = fake->enum_errors.find(index);
@@ -335,12 +372,14 @@ Status EnumSubkey(const RegistryKey& key, std::uint32_t index, char16_t* name, s
 }
 
 Status QueryValueW(const RegistryKey& key, const char16_t* name, void* data, std::uint32_t& size) {
+  const fakenet::FakeCall call;
   const std::string narrow = fakenet::Narrowed(name);
   state().value_queries.push_back("W " + narrow);
   return fakenet::QueryValue(key, narrow, data, size);
 }
 
 Status QueryValueA(const RegistryKey& key, const char* name, void* data, std::uint32_t& size) {
+  const fakenet::FakeCall call;
   state().value_queries.push_back(std::string("A ") + name);
   return fakenet::QueryValue(key, name, data, size);
 }
@@ -348,6 +387,7 @@ Status QueryValueA(const RegistryKey& key, const char* name, void* data, std::ui
 // NDIS devices -----------------------------------------------------------------
 
 bool OpenDeviceForQuery(const char* path, FileHandle& device) {
+  const fakenet::FakeCall call;
   state().opened_paths.push_back(path);
   const std::string folded = fakenet::Folded(path);
   auto it = state().devices.find(folded);
@@ -371,6 +411,7 @@ bool OpenDeviceForQuery(const char* path, FileHandle& device) {
 }
 
 bool QueryPermanentAddress(const FileHandle& device, std::uint8_t (&address)[8]) {
+  const fakenet::FakeCall call;
   auto* open = static_cast<fakenet::OpenDevice*>(device.get());
   const fakenet::FakeDevice& fake = state().devices.at(open->folded_path);
   if (fake.ioctl_error != kSuccess) {
@@ -384,6 +425,7 @@ bool QueryPermanentAddress(const FileHandle& device, std::uint8_t (&address)[8])
 // SetupAPI ----------------------------------------------------------------------
 
 bool OpenNdisInterfaceSet(DeviceInfoSet& set) {
+  const fakenet::FakeCall call;
   if (state().set_open_error != kSuccess) {
     SetLastError(state().set_open_error);
     return false;
@@ -394,6 +436,7 @@ bool OpenNdisInterfaceSet(DeviceInfoSet& set) {
 
 InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
                                  HeapArray<char>& path, std::uint32_t& error) {
+  const fakenet::FakeCall call;
   path.clear();
   if (!set.is_valid() || index >= state().interfaces.size()) {
     error = fakenet::kErrorNoMoreItems;
@@ -417,6 +460,7 @@ InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
 }
 
 bool EnumDeviceInfo(const DeviceInfoSet& set, std::uint32_t index, DeviceInfoData& device) {
+  const fakenet::FakeCall call;
   if (!set.is_valid() || index >= state().interfaces.size()) {
     SetLastError(fakenet::kErrorNoMoreItems);
     return false;
@@ -433,6 +477,7 @@ bool EnumDeviceInfo(const DeviceInfoSet& set, std::uint32_t index, DeviceInfoDat
 // Like the configuration manager, a failed read leaves the last error alone
 // and its outputs zero.
 bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::uint32_t& problem) {
+  const fakenet::FakeCall call;
   fakenet::FakeInterface* fake = fakenet::InterfaceOf(device);
   status = 0;
   problem = 0;
@@ -452,6 +497,7 @@ bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::
 
 bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device,
                              std::uint32_t state_change, std::uint32_t scope) {
+  const fakenet::FakeCall call;
   fakenet::FakeInterface* fake = fakenet::InterfaceOf(device);
   if (!set.is_valid() || fake == nullptr) {
     SetLastError(13);
@@ -467,36 +513,74 @@ bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device,
 }
 
 bool CallPropertyChangeInstaller(const DeviceInfoSet& set, DeviceInfoData& device) {
+  const fakenet::FakeCall call;
   return fakenet::ApplyStateChange(set, device, true);
 }
 
 bool ChangeDeviceState(const DeviceInfoSet& set, DeviceInfoData& device) {
+  const fakenet::FakeCall call;
   return fakenet::ApplyStateChange(set, device, false);
 }
 
 // System facts ------------------------------------------------------------------
 
 bool GetMajorVersion(std::uint32_t& major) {
+  const fakenet::FakeCall call;
   if (state().version_fails) return false;
   major = state().major_version;
   return true;
 }
 
 bool IsUserAdmin() {
+  const fakenet::FakeCall call;
   ++state().admin_checks;
   return state().is_admin;
 }
 
-std::uint32_t TickCount() { return state().tick_ms; }
+std::uint32_t TickCount() {
+  const fakenet::FakeCall call; return state().tick_ms; }
 
 void SleepMs(std::uint32_t milliseconds) {
-  state().sleeps.push_back(milliseconds);
-  state().tick_ms += milliseconds;
+  int pause = 0;
+  {
+    const fakenet::FakeCall call;
+    state().sleeps.push_back(milliseconds);
+    state().tick_ms += milliseconds;
+    pause = state().real_ms_per_sleep;
+  }
+  if (pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+}
+
+// Serialising device state changes --------------------------------------------------
+
+bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex) {
+  const fakenet::FakeCall call;
+  state().mutex_names.push_back(name);
+  if (state().mutex_open_error != kSuccess) {
+    SetLastError(state().mutex_open_error);
+    return false;
+  }
+  ++state().mutex_handles_open;
+  mutex.reset(new fakenet::OpenMutex);
+  return true;
+}
+
+MutexWait WaitForMutex(const KernelHandle& mutex, std::uint32_t, HeldMutex& held) {
+  const fakenet::FakeCall call;
+  if (!mutex || state().mutex_wait == MutexWait::kFailed) {
+    SetLastError(state().mutex_wait_error);
+    return MutexWait::kFailed;
+  }
+  if (state().mutex_wait == MutexWait::kTimedOut) return MutexWait::kTimedOut;
+  ++state().mutexes_held;
+  held.reset(new fakenet::HeldFakeMutex);
+  return MutexWait::kAcquired;
 }
 
 // IP Helper ------------------------------------------------------------------------
 
 bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
+  const fakenet::FakeCall call;
   ++state().ip_list_calls;
   adapters.clear();
   if (state().ip_list_fails) {
@@ -516,6 +600,7 @@ bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
 // rpcrt4 ---------------------------------------------------------------------------
 
 bool LoadRpcRuntime(LoadedLibrary& library) {
+  const fakenet::FakeCall call;
   if (state().rpc.load_error != kSuccess) {
     SetLastError(state().rpc.load_error);
     return false;
@@ -526,6 +611,7 @@ bool LoadRpcRuntime(LoadedLibrary& library) {
 }
 
 void* FindProcedure(const LoadedLibrary& library, const char* name) {
+  const fakenet::FakeCall call;
   const std::string wanted = name;
   if (library.is_valid()) {
     if (wanted == "UuidCreateSequential" && state().rpc.has_sequential) {
@@ -538,6 +624,7 @@ void* FindProcedure(const LoadedLibrary& library, const char* name) {
 }
 
 std::int32_t CallUuidCreate(void* procedure, std::uint8_t (&uuid)[16]) {
+  const fakenet::FakeCall call;
   const fakenet::RpcBehaviour& rpc = state().rpc;
   if (procedure == &fakenet::g_sequential_marker) {
     state().procedures_called.push_back("UuidCreateSequential");

@@ -129,7 +129,17 @@ struct State {
   int sets_destroyed = 0;
   std::vector<StateChange> state_changes;
 
-  // System facts and the virtual clock.
+  // The adapter-state mutex.
+  Status mutex_open_error = netos::kSuccess;
+  netos::MutexWait mutex_wait = netos::MutexWait::kAcquired;
+  Status mutex_wait_error = netos::kSuccess;
+  std::vector<std::u16string> mutex_names;
+  int mutexes_held = 0;
+  int mutex_handles_open = 0;
+
+  // System facts and the virtual clock. A real pause per Sleep call lets
+  // tests run callers on several threads at once.
+  int real_ms_per_sleep = 0;
   std::uint32_t major_version = 6;
   bool version_fails = false;
   bool is_admin = true;
@@ -151,6 +161,16 @@ struct State {
 
 State& state();
 void Reset();
+
+// Every call into the fake layer holds this lock, so that tests may call the
+// adapter reader from several threads at once.
+class FakeCall {
+ public:
+  FakeCall();
+  ~FakeCall();
+  FakeCall(const FakeCall&) = delete;
+  FakeCall& operator=(const FakeCall&) = delete;
+};
 
 // Builds the key and its missing ancestors, each listed as a subkey of its
 // parent in the order of creation.
