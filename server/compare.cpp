@@ -1,19 +1,12 @@
 #include "server/compare.h"
 
 #include <bitset>
-#include <cstdio>
 
 namespace tavsn::server {
 namespace {
 
 constexpr std::uint16_t kProcessorFlags = PcSnRecord::kFlagProcessorSerial | PcSnRecord::kFlagProcessorDetails;
 constexpr std::uint16_t kFirmwareFlags = PcSnRecord::kFlagSystemSerial | PcSnRecord::kFlagSystemUuid;
-
-std::string Hex16(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04X", value);
-  return text;
-}
 
 class ChangeList {
  public:
@@ -28,7 +21,7 @@ class ChangeList {
     Add(field, std::to_string(before), std::to_string(after), component);
   }
   void AddHex(const char* field, std::uint16_t before, std::uint16_t after, Component component) {
-    Add(field, Hex16(before), Hex16(after), component);
+    Add(field, Hex16Text(before), Hex16Text(after), component);
   }
 
  private:

@@ -220,6 +220,11 @@ const char* MachineExportName(MachineExport made_by) {
   return "unknown";
 }
 
+std::string Hex16Text(std::uint16_t value) {
+  const std::uint8_t big_endian[2] = {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+  return "0x" + MacBytesText(big_endian, 2);
+}
+
 std::string MacBytesText(const std::uint8_t* bytes, std::size_t count) {
   std::string text(2 * count + 1, '\0');
   ToHexText(bytes, count, text.data(), 2 * count);

@@ -91,7 +91,9 @@ DecodedIdentifier Decode(const ParsedIdentifier& parsed);
 std::vector<std::string> DescribeSourceFlags(std::uint16_t flags);
 const char* MachineExportName(MachineExport made_by);
 
-// 12 uppercase hex digits.
+// Two uppercase hex digits a byte, e.g. 12 for an address.
 std::string MacBytesText(const std::uint8_t* bytes, std::size_t count);
+// "0x" and four uppercase hex digits.
+std::string Hex16Text(std::uint16_t value);
 
 }  // namespace tavsn::server

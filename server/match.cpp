@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "base/process_heap.h"
 #include "sysinfo/smbios_info.h"
@@ -161,7 +162,7 @@ MachineMatch MatchMachineIdentifier(const ParsedIdentifier& parsed, const Machin
 bool SerialNumberUsable(const std::string& serial_number) {
   // The firmware record decides, so that its rule is not written twice.
   const HeapPointer<SmbiosInfo> info(AllocateSmbiosInfo());
-  if (!info) return serial_number.size() >= 8 && serial_number[0] != ' ';
+  if (!info) throw std::bad_alloc();
   const std::size_t length = std::min(serial_number.size(), SmbiosInfo::kTextCapacity - 1);
   std::memcpy(info.get()->serial_number, serial_number.data(), length);
   info.get()->serial_number[length] = '\0';

@@ -121,12 +121,6 @@ std::vector<std::string> Values(const CommandLine& line, const char* option) {
   return values;
 }
 
-std::string Hex16(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04X", value);
-  return text;
-}
-
 const char* KindName(IdentifierKind kind) { return kind == IdentifierKind::kMac ? "mac" : "machine"; }
 
 const char* ParseStatusName(ParseStatus status) {
@@ -161,19 +155,19 @@ void DescribeMac(const MacIdentifierFields& f, std::string& out) {
 
 void DescribeMachine(const MachineIdentifierFields& f, std::string& out) {
   out += "  made by: " + std::string(MachineExportName(f.made_by)) + "\n";
-  out += "  source flags: " + Hex16(f.source_flags) + " (" + Joined(DescribeSourceFlags(f.source_flags), ", ") +
+  out += "  source flags: " + Hex16Text(f.source_flags) + " (" + Joined(DescribeSourceFlags(f.source_flags), ", ") +
          ")\n";
   out += "  MAC begins " + MacBytesText(f.mac_prefix, 1) + "-" + MacBytesText(f.mac_prefix + 1, 1) +
-         ", MAC checksum " + Hex16(f.mac_checksum) + "\n";
+         ", MAC checksum " + Hex16Text(f.mac_checksum) + "\n";
   if (f.system_length == kRecordSize && !(f.source_flags & (PcSnRecord::kFlagSystemSerial | PcSnRecord::kFlagSystemUuid))) {
-    out += "  record checksum " + Hex16(f.system_checksum) +
-           (f.self_checksum_verifies ? ": verifies\n" : ": DOES NOT VERIFY (expected " + Hex16(f.expected_self_checksum) + ")\n");
+    out += "  record checksum " + Hex16Text(f.system_checksum) +
+           (f.self_checksum_verifies ? ": verifies\n" : ": DOES NOT VERIFY (expected " + Hex16Text(f.expected_self_checksum) + ")\n");
   } else {
-    out += "  firmware text: " + std::to_string(f.system_length) + " characters, checksum " + Hex16(f.system_checksum) +
+    out += "  firmware text: " + std::to_string(f.system_length) + " characters, checksum " + Hex16Text(f.system_checksum) +
            "\n";
   }
   out += "  processor text: " + std::to_string(f.processor_length) + " characters, checksum " +
-         Hex16(f.processor_checksum) + "\n";
+         Hex16Text(f.processor_checksum) + "\n";
 }
 
 // Text lines about one identifier, indented under a caller's heading.
@@ -279,12 +273,16 @@ std::optional<std::string> Option(const CommandLine& line, const char* option, s
   return Value(line, option);
 }
 
+MacListOrder ListOrder(const CommandLine& line, std::string& error) {
+  const std::optional<std::string> order = Option(line, "--list-order", error);
+  if (order && *order != "sorted" && *order != "given") error = "--list-order is sorted or given";
+  return order == "given" ? MacListOrder::kAsGiven : MacListOrder::kSortedDistinct;
+}
+
 VerifyOutcome VerifyMac(const ParsedIdentifier& parsed, const CommandLine& line, std::string& error) {
   MacFacts facts;
   facts.macs = Values(line, "--mac");
-  const std::optional<std::string> order = Option(line, "--list-order", error);
-  if (order && *order != "sorted" && *order != "given") error = "--list-order is sorted or given";
-  if (order == "given") facts.order = MacListOrder::kAsGiven;
+  facts.order = ListOrder(line, error);
   const std::optional<std::string> source = Option(line, "--mac-source", error);
   if (source && *source != "0" && *source != "1") error = "--mac-source is 0 or 1";
   if (source) facts.source = static_cast<std::uint8_t>(*source == "1");
@@ -309,8 +307,7 @@ VerifyOutcome VerifyMac(const ParsedIdentifier& parsed, const CommandLine& line,
 VerifyOutcome VerifyMachine(const ParsedIdentifier& parsed, const CommandLine& line, std::string& error) {
   MachineFacts facts;
   std::vector<std::string> macs = Values(line, "--mac");
-  const std::optional<std::string> order = Option(line, "--list-order", error);
-  if (order && *order != "sorted" && *order != "given") error = "--list-order is sorted or given";
+  const MacListOrder order = ListOrder(line, error);
   if (line.values.count("--mac-source")) error = "--mac-source applies to a MAC identifier only";
   if (!macs.empty()) {
     // The DLL takes entry 0 of its list: the lowest of the adapters' addresses.
@@ -324,7 +321,7 @@ VerifyOutcome VerifyMachine(const ParsedIdentifier& parsed, const CommandLine& l
       normalized.push_back(*n);
     }
     if (!facts.mac) {
-      if (order != "given") std::sort(normalized.begin(), normalized.end());
+      if (order == MacListOrder::kSortedDistinct) std::sort(normalized.begin(), normalized.end());
       facts.mac = normalized.front();
     }
   }
