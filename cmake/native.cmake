@@ -16,6 +16,11 @@ if(NOT TEST_SOURCES)
   return()
 endif()
 add_executable(tavsn_native_tests ${TEST_SOURCES})
-target_link_libraries(tavsn_native_tests PRIVATE tavsn_portable GTest::gtest GTest::gtest_main GTest::gmock)
+target_link_libraries(tavsn_native_tests PRIVATE tavsn_cli_core tavsn_server tavsn_portable GTest::gtest GTest::gtest_main GTest::gmock)
 include(GoogleTest)
 gtest_discover_tests(tavsn_native_tests DISCOVERY_TIMEOUT 60)
+
+# The tavsn tool as scripts run it: commands, exit codes and JSON read back.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME cli_tool COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/cli/test_cli.py
+         --tool $<TARGET_FILE:tavsn_cli>)

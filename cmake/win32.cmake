@@ -28,12 +28,7 @@ add_custom_command(TARGET tavsn POST_BUILD
 # The same code as a static library, for Wine test programs of internals.
 add_library(tavsn_static STATIC $<TARGET_OBJECTS:tavsn_objects>)
 
-# tavsn.exe, the main job: loads tavsn.dll by path and prints its identifiers.
-add_executable(tavsn_main ${PROJECT_SOURCE_DIR}/tools/tavsn_main.cpp)
-set_target_properties(tavsn_main PROPERTIES OUTPUT_NAME tavsn)
-target_include_directories(tavsn_main PRIVATE ${PROJECT_SOURCE_DIR}/include)
-target_compile_options(tavsn_main PRIVATE ${TAVSN_WIN32_FLAGS} -O2)
-target_link_options(tavsn_main PRIVATE ${TAVSN_STATIC_RUNTIME})
+# tavsn.exe, the main job, is defined with the tool in tools/.
 
 # Every tests/wine/test_*.py is one test; it gets the build folder.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

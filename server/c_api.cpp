@@ -1,0 +1,180 @@
+// The C face of the server library: plain structs and error codes over the
+// C++ API, with every exception stopped here.
+#include <cstring>
+
+#include "server/compare.h"
+#include "server/identifier.h"
+#include "server/match.h"
+#include "tavsn_server.h"
+
+namespace tavsn::server {
+namespace {
+
+int ParseCode(const ParsedIdentifier& parsed) {
+  switch (parsed.status) {
+    case ParseStatus::kOk: return TAVSN_SERVER_OK;
+    case ParseStatus::kNullText: return TAVSN_SERVER_ERROR_NULL;
+    case ParseStatus::kBadLength: return TAVSN_SERVER_ERROR_LENGTH;
+    case ParseStatus::kBadTag: return TAVSN_SERVER_ERROR_TAG;
+    case ParseStatus::kBadCharacter: return TAVSN_SERVER_ERROR_CHARACTER;
+  }
+  return TAVSN_SERVER_ERROR_INTERNAL;
+}
+
+int VerdictCode(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kNotGiven: return TAVSN_VERDICT_NOT_GIVEN;
+    case Verdict::kMatch: return TAVSN_VERDICT_MATCH;
+    case Verdict::kMismatch: return TAVSN_VERDICT_MISMATCH;
+    case Verdict::kNotCheckable: return TAVSN_VERDICT_NOT_CHECKABLE;
+    case Verdict::kBadFact: return TAVSN_VERDICT_BAD_FACT;
+  }
+  return TAVSN_VERDICT_NOT_CHECKABLE;
+}
+
+int MadeByCode(MachineExport made_by) {
+  switch (made_by) {
+    case MachineExport::kGetPcsnSerial: return TAVSN_MADE_BY_GETPCSN_SERIAL;
+    case MachineExport::kGetPcsnUuid: return TAVSN_MADE_BY_GETPCSN_UUID;
+    case MachineExport::kGetPcsnNoFirmware: return TAVSN_MADE_BY_GETPCSN_NO_FIRMWARE;
+    case MachineExport::kGetPcsnEx: return TAVSN_MADE_BY_GETPCSNEX;
+    case MachineExport::kUnknown: break;
+  }
+  return TAVSN_MADE_BY_UNKNOWN;
+}
+
+std::optional<std::string> Fact(const char* text) {
+  return text == nullptr ? std::nullopt : std::optional<std::string>(text);
+}
+
+// Runs `body`, turning an exception (only std::bad_alloc can arise) into a code.
+template <typename Body>
+int Guarded(Body body) {
+  try {
+    return body();
+  } catch (...) {
+    return TAVSN_SERVER_ERROR_INTERNAL;
+  }
+}
+
+void FillDecoded(const ParsedIdentifier& parsed, tavsn_decoded& out) {
+  const DecodedIdentifier decoded = Decode(parsed);
+  out.kind = parsed.kind == IdentifierKind::kMac ? TAVSN_KIND_MAC : TAVSN_KIND_MACHINE;
+  out.anomaly_count = static_cast<unsigned>(decoded.anomalies.size());
+  const MacIdentifierFields& mac = decoded.mac;
+  out.mac_source = mac.source;
+  out.mac_count = mac.mac_count;
+  std::memcpy(out.first_mac_masked, mac.first_masked, 6);
+  std::memcpy(out.second_mac_masked, mac.second_masked, 6);
+  std::memcpy(out.mac_address_xor, mac.address_xor, 6);
+  const MachineIdentifierFields& m = decoded.machine;
+  out.source_flags = m.source_flags;
+  std::memcpy(out.mac_prefix, m.mac_prefix, 2);
+  out.mac_checksum = m.mac_checksum;
+  out.system_length = m.system_length;
+  out.system_checksum = m.system_checksum;
+  out.processor_length = m.processor_length;
+  out.processor_checksum = m.processor_checksum;
+  out.made_by = MadeByCode(m.made_by);
+  out.self_checksum_verifies = m.self_checksum_verifies ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace tavsn::server
+
+using namespace tavsn::server;
+
+extern "C" int tavsn_decode(const char* text, size_t length, tavsn_decoded* out) {
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  return Guarded([&] {
+    const ParsedIdentifier parsed = ParseIdentifier(text, length);
+    if (!parsed.ok()) {
+      out->error_detail = parsed.detail;
+      return ParseCode(parsed);
+    }
+    FillDecoded(parsed, *out);
+    return TAVSN_SERVER_OK;
+  });
+}
+
+extern "C" int tavsn_match_mac(const char* text, size_t length, const char* const* macs, size_t mac_count,
+                               int sorted_distinct, int source, int* verdict) {
+  if (verdict == nullptr || (macs == nullptr && mac_count != 0)) return TAVSN_SERVER_ERROR_NULL;
+  *verdict = TAVSN_VERDICT_NOT_CHECKABLE;
+  return Guarded([&] {
+    const ParsedIdentifier parsed = ParseIdentifier(text, length);
+    if (!parsed.ok()) return ParseCode(parsed);
+    if (parsed.kind != IdentifierKind::kMac) return TAVSN_SERVER_ERROR_WRONG_KIND;
+    MacFacts facts;
+    for (size_t i = 0; i < mac_count; ++i) {
+      if (macs[i] == nullptr) return TAVSN_SERVER_ERROR_NULL;
+      facts.macs.emplace_back(macs[i]);
+    }
+    facts.order = sorted_distinct ? MacListOrder::kSortedDistinct : MacListOrder::kAsGiven;
+    if (source == 0 || source == 1) facts.source = static_cast<std::uint8_t>(source);
+    const MacMatch match = MatchMacIdentifier(parsed, facts);
+    *verdict = VerdictCode(match.verdict);
+    return match.verdict == Verdict::kBadFact ? TAVSN_SERVER_ERROR_BAD_FACT : TAVSN_SERVER_OK;
+  });
+}
+
+extern "C" int tavsn_match_machine(const char* text, size_t length, const tavsn_machine_facts* facts,
+                                   tavsn_machine_match* out) {
+  if (facts == nullptr || out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  return Guarded([&] {
+    const ParsedIdentifier parsed = ParseIdentifier(text, length);
+    if (!parsed.ok()) return ParseCode(parsed);
+    if (parsed.kind != IdentifierKind::kMachine) return TAVSN_SERVER_ERROR_WRONG_KIND;
+    MachineFacts cpp_facts;
+    cpp_facts.mac = Fact(facts->mac);
+    cpp_facts.processor_text = Fact(facts->processor_text);
+    cpp_facts.serial_number = Fact(facts->serial_number);
+    cpp_facts.uuid_text = Fact(facts->uuid_text);
+    const MachineMatch match = MatchMachineIdentifier(parsed, cpp_facts);
+    out->mac = VerdictCode(match.mac);
+    out->processor = VerdictCode(match.processor);
+    out->serial_number = VerdictCode(match.serial_number);
+    out->uuid_text = VerdictCode(match.uuid_text);
+    out->overall = VerdictCode(match.Overall());
+    return TAVSN_SERVER_OK;
+  });
+}
+
+extern "C" int tavsn_compare(const char* before, size_t before_length, const char* after, size_t after_length,
+                             const tavsn_compare_policy* policy, tavsn_comparison* out) {
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  return Guarded([&] {
+    const ParsedIdentifier a = ParseIdentifier(before, before_length);
+    if (!a.ok()) return ParseCode(a);
+    const ParsedIdentifier b = ParseIdentifier(after, after_length);
+    if (!b.ok()) return ParseCode(b);
+    ComparePolicy cpp_policy;
+    if (policy != nullptr) cpp_policy = {policy->max_changed, policy->must_keep};
+    const Comparison comparison = Compare(a, b, cpp_policy);
+    if (comparison.status == CompareStatus::kDifferentKinds) return TAVSN_SERVER_ERROR_DIFFERENT_KINDS;
+    if (comparison.status == CompareStatus::kDifferentExports) return TAVSN_SERVER_ERROR_DIFFERENT_EXPORTS;
+    out->changed_components = comparison.changed;
+    out->changed_fields = static_cast<unsigned>(comparison.changes.size());
+    out->same_machine = comparison.same_machine ? 1 : 0;
+    return TAVSN_SERVER_OK;
+  });
+}
+
+extern "C" const char* tavsn_server_error_text(int code) {
+  switch (code) {
+    case TAVSN_SERVER_OK: return "ok";
+    case TAVSN_SERVER_ERROR_NULL: return "a required pointer is null";
+    case TAVSN_SERVER_ERROR_LENGTH: return "an identifier has exactly 32 characters";
+    case TAVSN_SERVER_ERROR_TAG: return "an identifier begins with TQ11 or TQ12";
+    case TAVSN_SERVER_ERROR_CHARACTER: return "an identifier has 28 uppercase hexadecimal digits after its tag";
+    case TAVSN_SERVER_ERROR_WRONG_KIND: return "the identifier is of the other kind";
+    case TAVSN_SERVER_ERROR_DIFFERENT_KINDS: return "a MAC identifier cannot be compared with a machine identifier";
+    case TAVSN_SERVER_ERROR_DIFFERENT_EXPORTS: return "a GetPCSN identifier cannot be compared with a GetPCSNEx one";
+    case TAVSN_SERVER_ERROR_BAD_FACT: return "a MAC address is not 12 hexadecimal digits";
+    case TAVSN_SERVER_ERROR_INTERNAL: return "out of memory";
+    default: return "unknown result code";
+  }
+}

@@ -1,0 +1,101 @@
+#include "tavsn_server.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr char kTwoMacs[] = "TQ1101020011263744550B3B2B5B4B7B";
+constexpr char kMachineEx[] = "TQ1221000A1B7B480E00B8FF26006C9C";
+constexpr char kMachineEx2[] = "TQ1221000A1B7B480E0068882400BF13";
+
+TEST(CApiTest, DecodeResultsAndErrorDetail) {
+  struct Case {
+    std::string text;
+    int result;
+    std::size_t detail;
+  } cases[] = {
+      {kTwoMacs, TAVSN_SERVER_OK, 0},
+      {std::string(kTwoMacs, 31), TAVSN_SERVER_ERROR_LENGTH, 31},
+      {"TQ14" + std::string(kTwoMacs + 4), TAVSN_SERVER_ERROR_TAG, 3},
+      {std::string(kTwoMacs, 30) + "bB", TAVSN_SERVER_ERROR_CHARACTER, 30},
+  };
+  for (const Case& c : cases) {
+    // Exactly the text's bytes, no terminating zero.
+    std::unique_ptr<char[]> copy(new char[c.text.size()]);
+    std::memcpy(copy.get(), c.text.data(), c.text.size());
+    tavsn_decoded d;
+    EXPECT_EQ(tavsn_decode(copy.get(), c.text.size(), &d), c.result) << c.text;
+    EXPECT_EQ(d.error_detail, c.detail) << c.text;
+    EXPECT_STRNE(tavsn_server_error_text(c.result), "unknown result code");
+  }
+  EXPECT_EQ(tavsn_decode(kTwoMacs, 32, nullptr), TAVSN_SERVER_ERROR_NULL);
+  tavsn_decoded d;
+  EXPECT_EQ(tavsn_decode(nullptr, 32, &d), TAVSN_SERVER_ERROR_NULL);
+}
+
+TEST(CApiTest, DecodesBothKinds) {
+  tavsn_decoded d;
+  ASSERT_EQ(tavsn_decode(kTwoMacs, 32, &d), TAVSN_SERVER_OK);
+  EXPECT_EQ(d.kind, TAVSN_KIND_MAC);
+  EXPECT_EQ(d.mac_source, 1);
+  EXPECT_EQ(d.mac_count, 2);
+  const unsigned char second[6] = {0x0B, 0x3B, 0x2B, 0x5B, 0x4B, 0x7B};
+  EXPECT_EQ(std::memcmp(d.second_mac_masked, second, 6), 0);
+  EXPECT_EQ(d.anomaly_count, 0u);
+
+  ASSERT_EQ(tavsn_decode(kMachineEx, 32, &d), TAVSN_SERVER_OK);
+  EXPECT_EQ(d.kind, TAVSN_KIND_MACHINE);
+  EXPECT_EQ(d.source_flags, 0x0021);
+  EXPECT_EQ(d.mac_checksum, 0x487B);
+  EXPECT_EQ(d.processor_length, 38);
+  EXPECT_EQ(d.made_by, TAVSN_MADE_BY_GETPCSNEX);
+  EXPECT_EQ(d.self_checksum_verifies, 1);
+}
+
+TEST(CApiTest, Matchers) {
+  const char* macs[] = {"10-20-30-40-50-60", "0a1b2c3d4e5f"};
+  int verdict = -1;
+  EXPECT_EQ(tavsn_match_mac(kTwoMacs, 32, macs, 2, 1, -1, &verdict), TAVSN_SERVER_OK);
+  EXPECT_EQ(verdict, TAVSN_VERDICT_MATCH);
+  EXPECT_EQ(tavsn_match_mac(kTwoMacs, 32, macs, 2, 0, -1, &verdict), TAVSN_SERVER_OK);
+  EXPECT_EQ(verdict, TAVSN_VERDICT_MISMATCH);
+  EXPECT_EQ(tavsn_match_mac(kTwoMacs, 32, macs, 2, 1, 0, &verdict), TAVSN_SERVER_OK);
+  EXPECT_EQ(verdict, TAVSN_VERDICT_MISMATCH);
+  const char* bad[] = {"0A1B2C3D4E5"};
+  EXPECT_EQ(tavsn_match_mac(kTwoMacs, 32, bad, 1, 1, -1, &verdict), TAVSN_SERVER_ERROR_BAD_FACT);
+  EXPECT_EQ(verdict, TAVSN_VERDICT_BAD_FACT);
+  const char* null_entry[] = {nullptr};
+  EXPECT_EQ(tavsn_match_mac(kTwoMacs, 32, null_entry, 1, 1, -1, &verdict), TAVSN_SERVER_ERROR_NULL);
+  EXPECT_EQ(tavsn_match_mac(kMachineEx, 32, macs, 2, 1, -1, &verdict), TAVSN_SERVER_ERROR_WRONG_KIND);
+
+  tavsn_machine_facts facts = {"0A1B2C3D4E5F", "Example CPU-00000000-00000006-00000094", "SN-12345678", nullptr};
+  tavsn_machine_match m;
+  ASSERT_EQ(tavsn_match_machine(kMachineEx, 32, &facts, &m), TAVSN_SERVER_OK);
+  EXPECT_EQ(m.mac, TAVSN_VERDICT_MATCH);
+  EXPECT_EQ(m.processor, TAVSN_VERDICT_MATCH);
+  EXPECT_EQ(m.serial_number, TAVSN_VERDICT_NOT_CHECKABLE);
+  EXPECT_EQ(m.uuid_text, TAVSN_VERDICT_NOT_GIVEN);
+  EXPECT_EQ(m.overall, TAVSN_VERDICT_MATCH);
+  EXPECT_EQ(tavsn_match_machine(kTwoMacs, 32, &facts, &m), TAVSN_SERVER_ERROR_WRONG_KIND);
+  EXPECT_EQ(tavsn_match_machine(kMachineEx, 32, nullptr, &m), TAVSN_SERVER_ERROR_NULL);
+}
+
+TEST(CApiTest, CompareWithDefaultAndGivenPolicy) {
+  tavsn_comparison c;
+  ASSERT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx2, 32, nullptr, &c), TAVSN_SERVER_OK);
+  EXPECT_EQ(c.changed_components, TAVSN_COMPONENT_PROCESSOR);
+  EXPECT_EQ(c.changed_fields, 2u);
+  EXPECT_EQ(c.same_machine, 1);
+  const tavsn_compare_policy strict = {1, TAVSN_COMPONENT_PROCESSOR};
+  ASSERT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx2, 32, &strict, &c), TAVSN_SERVER_OK);
+  EXPECT_EQ(c.same_machine, 0);
+  EXPECT_EQ(tavsn_compare(kMachineEx, 32, kTwoMacs, 32, nullptr, &c), TAVSN_SERVER_ERROR_DIFFERENT_KINDS);
+  EXPECT_EQ(tavsn_compare(kMachineEx, 31, kMachineEx2, 32, nullptr, &c), TAVSN_SERVER_ERROR_LENGTH);
+  EXPECT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx2, 32, nullptr, nullptr), TAVSN_SERVER_ERROR_NULL);
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+#include "server/identifier.h"
+
+#include <cstring>
+
+namespace tavsn::server {
+namespace {
+
+constexpr char kMacTag[] = "TQ11";
+constexpr char kMachineTag[] = "TQ12";
+constexpr std::size_t kTagLength = 4;
+
+// The shortest processor text: a details text with an empty brand string,
+// "-" and three 8-digit numbers with their separators.
+constexpr std::uint16_t kShortestProcessorDetails = 27;
+constexpr std::uint16_t kProcessorSerialLength = 29;
+// The firmware UUID text is four groups of 8 digits joined by "-".
+constexpr std::uint16_t kUuidTextLength = 35;
+// A serial number shorter than this is never used: the UUID is taken instead.
+constexpr std::uint16_t kShortestUsableSerial = 8;
+constexpr std::uint16_t kKnownFlags = 0x003F;
+
+int UpperHexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void DecodeMac(const std::uint8_t* record, DecodedIdentifier& out) {
+  MacIdentifierFields& f = out.mac;
+  f.source = record[0];
+  f.mac_count = record[1];
+  std::memcpy(f.first_masked, record + 2, 6);
+  std::memcpy(f.second_masked, record + 8, 6);
+  // first_masked[1] = a[1] ^ a[0] and second_masked = b ^ a[1], so the
+  // unknown byte a[0] cancels out of a ^ b.
+  for (int i = 0; i < 6; ++i) {
+    f.address_xor[i] = f.first_masked[i] ^ f.second_masked[i] ^ f.first_masked[1];
+  }
+  if (f.first_masked[0] != 0) {
+    out.anomalies.push_back("the first address field does not begin with 00, as masking with its own first byte gives");
+  }
+  if (f.source > MacSnRecord::kSourceAdapter) {
+    out.anomalies.push_back("the source byte is neither 0 nor 1");
+  }
+  if (f.mac_count == 0) {
+    // Only a count of 256, 512, ... stores 0; no machine has that many.
+    out.anomalies.push_back("the address count is 0");
+  }
+  if (f.mac_count == 1) {
+    for (std::uint8_t b : f.address_xor) {
+      if (b == 0) continue;
+      out.anomalies.push_back("the count is 1 but the second address field is not the first address again");
+      break;
+    }
+  }
+}
+
+MachineExport MadeBy(const MachineIdentifierFields& f) {
+  if (f.source_flags & PcSnRecord::kFlagSystemSerial) return MachineExport::kGetPcsnSerial;
+  if (f.source_flags & PcSnRecord::kFlagSystemUuid) return MachineExport::kGetPcsnUuid;
+  if (f.system_length == kRecordSize && f.self_checksum_verifies) return MachineExport::kGetPcsnEx;
+  if (f.system_length == 0 && f.system_checksum == 0) return MachineExport::kGetPcsnNoFirmware;
+  return MachineExport::kUnknown;
+}
+
+void CheckMachineFlags(const MachineIdentifierFields& f, std::vector<std::string>& anomalies) {
+  const std::uint16_t flags = f.source_flags;
+  if ((flags & PcSnRecord::kFlagMacStep) == 0) anomalies.push_back("source flag 0x0001 (MAC step) is missing");
+  if (flags & ~kKnownFlags) anomalies.push_back("source flags outside 0x003F are set");
+  if ((flags & PcSnRecord::kFlagSystemSerial) && (flags & PcSnRecord::kFlagSystemUuid)) {
+    anomalies.push_back("both firmware flags (serial number and UUID) are set");
+  }
+  const bool serial = flags & PcSnRecord::kFlagProcessorSerial;
+  const bool details = flags & PcSnRecord::kFlagProcessorDetails;
+  if (serial == details) anomalies.push_back("not exactly one processor flag (serial or details) is set");
+  if (serial && !details && f.processor_length != kProcessorSerialLength) {
+    anomalies.push_back("a processor serial text is 29 characters, not " + std::to_string(f.processor_length));
+  }
+  if (details && !serial && f.processor_length < kShortestProcessorDetails) {
+    anomalies.push_back("a processor details text is at least 27 characters, not " +
+                        std::to_string(f.processor_length));
+  }
+}
+
+void CheckMachineSystem(const MachineIdentifierFields& f, std::vector<std::string>& anomalies) {
+  switch (f.made_by) {
+    case MachineExport::kGetPcsnSerial:
+      if (f.system_length < kShortestUsableSerial) {
+        anomalies.push_back("a serial number shorter than 8 characters is never used");
+      }
+      break;
+    case MachineExport::kGetPcsnUuid:
+      if (f.system_length != kUuidTextLength) {
+        anomalies.push_back("a firmware UUID text is 35 characters, not " + std::to_string(f.system_length));
+      }
+      break;
+    case MachineExport::kUnknown:
+      anomalies.push_back(f.system_length == kRecordSize
+                              ? "the record checksum does not verify"
+                              : "the system fields fit neither GetPCSN nor GetPCSNEx");
+      break;
+    default:
+      break;
+  }
+}
+
+void DecodeMachine(const std::uint8_t* record, DecodedIdentifier& out) {
+  PcSnRecord r;
+  std::memcpy(r.bytes, record, kRecordSize);
+  MachineIdentifierFields& f = out.machine;
+  f.source_flags = r.Field(PcSnRecord::kSourceFlagsOffset);
+  f.mac_prefix[0] = r.bytes[PcSnRecord::kMacPrefixOffset];
+  f.mac_prefix[1] = r.bytes[PcSnRecord::kMacPrefixOffset + 1];
+  f.mac_checksum = r.Field(PcSnRecord::kMacChecksumOffset);
+  f.system_length = r.Field(PcSnRecord::kSystemLengthOffset);
+  f.system_checksum = r.Field(PcSnRecord::kSystemChecksumOffset);
+  f.processor_length = r.Field(PcSnRecord::kProcessorLengthOffset);
+  f.processor_checksum = r.Field(PcSnRecord::kProcessorChecksumOffset);
+  // What GetPCSNEx would have stored over these same other fields.
+  PcSnRecord rebuilt = r;
+  rebuilt.SetSelfChecksum();
+  f.expected_self_checksum = rebuilt.Field(PcSnRecord::kSystemChecksumOffset);
+  f.self_checksum_verifies = f.expected_self_checksum == f.system_checksum;
+  f.made_by = MadeBy(f);
+  CheckMachineFlags(f, out.anomalies);
+  CheckMachineSystem(f, out.anomalies);
+}
+
+}  // namespace
+
+ParsedIdentifier ParseIdentifier(const char* text, std::size_t length) {
+  ParsedIdentifier parsed;
+  if (text == nullptr && length != 0) return parsed;
+  if (length != kIdentifierLength) {
+    parsed.status = ParseStatus::kBadLength;
+    parsed.detail = length;
+    return parsed;
+  }
+  const bool mac = std::memcmp(text, kMacTag, kTagLength) == 0;
+  if (!mac && std::memcmp(text, kMachineTag, kTagLength) != 0) {
+    parsed.status = ParseStatus::kBadTag;
+    std::size_t i = 0;
+    while (i < kTagLength && text[i] == kMacTag[i]) ++i;  // the tags differ only in the last place
+    parsed.detail = i;
+    return parsed;
+  }
+  parsed.kind = mac ? IdentifierKind::kMac : IdentifierKind::kMachine;
+  for (std::size_t i = 0; i < kRecordSize; ++i) {
+    const std::size_t at = kTagLength + 2 * i;
+    const int high = UpperHexValue(text[at]);
+    const int low = UpperHexValue(text[at + 1]);
+    if (high < 0 || low < 0) {
+      parsed.status = ParseStatus::kBadCharacter;
+      parsed.detail = high < 0 ? at : at + 1;
+      return parsed;
+    }
+    parsed.record[i] = static_cast<std::uint8_t>(high * 16 + low);
+  }
+  parsed.status = ParseStatus::kOk;
+  return parsed;
+}
+
+ParsedIdentifier ParseIdentifier(const std::string& text) { return ParseIdentifier(text.data(), text.size()); }
+
+std::string DescribeParseError(const ParsedIdentifier& parsed) {
+  switch (parsed.status) {
+    case ParseStatus::kOk:
+      return "well-formed";
+    case ParseStatus::kNullText:
+      return "no text (null pointer)";
+    case ParseStatus::kBadLength:
+      return "bad length: " + std::to_string(parsed.detail) + " characters, an identifier has 32";
+    case ParseStatus::kBadTag:
+      return "bad tag at position " + std::to_string(parsed.detail) + ": an identifier begins with TQ11 or TQ12";
+    case ParseStatus::kBadCharacter:
+      return "bad character at position " + std::to_string(parsed.detail) +
+             ": expected an uppercase hexadecimal digit (0-9, A-F)";
+  }
+  return "unknown error";
+}
+
+DecodedIdentifier Decode(const ParsedIdentifier& parsed) {
+  DecodedIdentifier out;
+  out.kind = parsed.kind;
+  if (!parsed.ok()) return out;
+  if (parsed.kind == IdentifierKind::kMac) {
+    DecodeMac(parsed.record, out);
+  } else {
+    DecodeMachine(parsed.record, out);
+  }
+  return out;
+}
+
+std::vector<std::string> DescribeSourceFlags(std::uint16_t flags) {
+  static const struct {
+    std::uint16_t bit;
+    const char* words;
+  } kFlags[] = {{PcSnRecord::kFlagMacStep, "MAC step ran"},
+                {PcSnRecord::kFlagMacFromUuid, "MAC from a sequential UUID's node"},
+                {PcSnRecord::kFlagSystemSerial, "firmware serial number"},
+                {PcSnRecord::kFlagSystemUuid, "firmware UUID"},
+                {PcSnRecord::kFlagProcessorSerial, "processor serial"},
+                {PcSnRecord::kFlagProcessorDetails, "processor details"}};
+  std::vector<std::string> words;
+  for (const auto& flag : kFlags) {
+    if (flags & flag.bit) words.emplace_back(flag.words);
+  }
+  if (flags & ~kKnownFlags) words.emplace_back("unknown bits");
+  return words;
+}
+
+const char* MachineExportName(MachineExport made_by) {
+  switch (made_by) {
+    case MachineExport::kGetPcsnSerial: return "GetPCSN (firmware serial number)";
+    case MachineExport::kGetPcsnUuid: return "GetPCSN (firmware UUID)";
+    case MachineExport::kGetPcsnNoFirmware: return "GetPCSN (firmware not read)";
+    case MachineExport::kGetPcsnEx: return "GetPCSNEx";
+    case MachineExport::kUnknown: break;
+  }
+  return "unknown";
+}
+
+std::string Hex16Text(std::uint16_t value) {
+  const std::uint8_t big_endian[2] = {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+  return "0x" + MacBytesText(big_endian, 2);
+}
+
+std::string MacBytesText(const std::uint8_t* bytes, std::size_t count) {
+  std::string text(2 * count + 1, '\0');
+  ToHexText(bytes, count, text.data(), 2 * count);
+  text.resize(2 * count);
+  return text;
+}
+
+}  // namespace tavsn::server

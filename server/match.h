@@ -1,0 +1,83 @@
+#pragma once
+// Does an identifier belong to a machine of the inventory? Each answer is
+// the one the DLL would have given on that machine: the expected record is
+// built with the DLL's own encoder and compared with the identifier's.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/identifier.h"
+
+namespace tavsn::server {
+
+// A MAC address as an inventory writes it: 12 hex digits, either case,
+// optionally in pairs separated by '-' or ':'. Gives 12 uppercase digits,
+// or nothing when the text is not such an address.
+std::optional<std::string> NormalizeMacText(const std::string& text);
+
+enum class Verdict {
+  kNotGiven,      // the fact was not supplied
+  kMatch,
+  kMismatch,
+  kNotCheckable,  // this identifier does not carry the fact (e.g. a serial number
+                  // against a GetPCSNEx identifier)
+  kBadFact,       // the fact itself is malformed (an address that is not one)
+};
+
+const char* VerdictName(Verdict verdict);
+
+// How the DLL ordered the list whose entries 0 and 1 it used: the adapter
+// drivers' list is distinct and ascending; the IP Helper and UUID fallbacks
+// keep their own order.
+enum class MacListOrder { kSortedDistinct, kAsGiven };
+
+struct MacFacts {
+  std::vector<std::string> macs;
+  MacListOrder order = MacListOrder::kSortedDistinct;
+  // The source byte to expect; unset: the identifier's own (0 or 1) is
+  // taken, so only the addresses and their count decide.
+  std::optional<std::uint8_t> source;
+};
+
+struct MacMatch {
+  Verdict verdict = Verdict::kNotGiven;
+  bool addresses_match = false;  // both masked address fields
+  bool count_match = false;
+  bool source_match = false;
+  std::string expected_text;  // the identifier these facts give
+};
+
+// `parsed` must be a well-formed MAC identifier; otherwise kNotCheckable.
+MacMatch MatchMacIdentifier(const ParsedIdentifier& parsed, const MacFacts& facts);
+
+struct MachineFacts {
+  std::optional<std::string> mac;  // the first address of the DLL's list
+  std::optional<std::string> processor_text;
+  std::optional<std::string> serial_number;
+  std::optional<std::string> uuid_text;  // as the DLL formats it: 4 groups of 8 digits
+};
+
+struct MachineMatch {
+  Verdict mac = Verdict::kNotGiven;
+  Verdict processor = Verdict::kNotGiven;
+  Verdict serial_number = Verdict::kNotGiven;
+  Verdict uuid_text = Verdict::kNotGiven;
+  // A serial number the DLL would not have used (shorter than 8 or
+  // beginning with a space) can't be checked; this says why.
+  std::string note;
+
+  // kMatch when at least one fact matched and none mismatched or was bad;
+  // kMismatch when any mismatched; kBadFact when a fact was malformed;
+  // otherwise kNotCheckable (or kNotGiven when no fact was given).
+  Verdict Overall() const;
+};
+
+MachineMatch MatchMachineIdentifier(const ParsedIdentifier& parsed, const MachineFacts& facts);
+
+// True when the DLL would take this serial number rather than the UUID.
+// Throws std::bad_alloc when there is no memory for the firmware record
+// that decides it.
+bool SerialNumberUsable(const std::string& serial_number);
+
+}  // namespace tavsn::server

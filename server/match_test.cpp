@@ -1,0 +1,200 @@
+#include "server/match.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "server/test_records.h"
+
+namespace tavsn::server {
+namespace {
+
+using testing::Firmware;
+using testing::MachineIdText;
+using testing::MachineInputs;
+
+constexpr char kTwoMacs[] = "TQ1101020011263744550B3B2B5B4B7B";   // 0A1B2C3D4E5F, 102030405060
+constexpr char kOneMac[] = "TQ110101001126374455110037265544";    // 0A1B2C3D4E5F alone
+constexpr char kMachineEx[] = "TQ1221000A1B7B480E00B8FF26006C9C";
+constexpr char kProcessor[] = "Example CPU-00000000-00000006-00000094";
+constexpr char kUuidText[] = "33221100-77665544-bbaa9988-ffeeddcc";
+
+TEST(NormalizeMacTextTest, AcceptsInventoryFormsOnly) {
+  struct Case {
+    const char* text;
+    const char* normalized;  // null: refused
+  } cases[] = {
+      {"0A1B2C3D4E5F", "0A1B2C3D4E5F"},       {"0a1b2c3d4e5f", "0A1B2C3D4E5F"},
+      {"0a-1b-2c-3d-4e-5f", "0A1B2C3D4E5F"},  {"0A:1B:2C:3D:4E:5F", "0A1B2C3D4E5F"},
+      {"0A1B2C3D4E5", nullptr},               {"0A1B2C3D4E5F0", nullptr},
+      {"0A1B2C3D4E5G", nullptr},              {"0A-1B:2C-3D-4E-5F", nullptr},
+      {"0A1B-2C3D4E5F", nullptr},             {"0A-1B-2C-3D-4E-5F-", nullptr},
+      {"-0A-1B-2C-3D-4E-5F", nullptr},        {"", nullptr},
+      {"0A-1B-2C-3D-4E5F", nullptr},          {" 0A1B2C3D4E5F", nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::optional<std::string> n = NormalizeMacText(c.text);
+    EXPECT_EQ(n.has_value(), c.normalized != nullptr) << c.text;
+    if (n && c.normalized) {
+      EXPECT_EQ(*n, c.normalized) << c.text;
+    }
+  }
+}
+
+TEST(MatchMacIdentifierTest, TheDllsListDecides) {
+  struct Case {
+    const char* id;
+    std::vector<std::string> macs;
+    MacListOrder order;
+    std::optional<std::uint8_t> source;
+    Verdict verdict;
+    bool addresses, count, source_ok;
+  } cases[] = {
+      {kTwoMacs, {"10-20-30-40-50-60", "0a1b2c3d4e5f"}, MacListOrder::kSortedDistinct, {}, Verdict::kMatch, true, true, true},
+      {kTwoMacs, {"102030405060", "0A1B2C3D4E5F", "0A:1B:2C:3D:4E:5F"}, MacListOrder::kSortedDistinct, {},
+       Verdict::kMatch, true, true, true},
+      {kTwoMacs, {"0A1B2C3D4E5F", "102030405060", "FFFFFFFFFFFF"}, MacListOrder::kSortedDistinct, {},
+       Verdict::kMismatch, true, false, true},
+      {kTwoMacs, {"0A1B2C3D4E5F", "102030405060", "000000000001"}, MacListOrder::kSortedDistinct, {},
+       Verdict::kMismatch, false, false, true},
+      {kTwoMacs, {"102030405060", "0A1B2C3D4E5F"}, MacListOrder::kAsGiven, {}, Verdict::kMismatch, false, true, true},
+      {kTwoMacs, {"0A1B2C3D4E5F", "102030405060"}, MacListOrder::kAsGiven, {}, Verdict::kMatch, true, true, true},
+      {kTwoMacs, {"0A1B2C3D4E5F", "102030405060"}, MacListOrder::kSortedDistinct, 0, Verdict::kMismatch, true, true,
+       false},
+      {kTwoMacs, {"0A1B2C3D4E5F"}, MacListOrder::kSortedDistinct, {}, Verdict::kMismatch, false, false, true},
+      {kOneMac, {"0A1B2C3D4E5F"}, MacListOrder::kSortedDistinct, {}, Verdict::kMatch, true, true, true},
+      {kOneMac, {"0A1B2C3D4E5F", "0a1b2c3d4e5f"}, MacListOrder::kSortedDistinct, {}, Verdict::kMatch, true, true, true},
+      {kOneMac, {"0A1B2C3D4E5F", "0a1b2c3d4e5f"}, MacListOrder::kAsGiven, {}, Verdict::kMismatch, true, false, true},
+      {kTwoMacs, {"0A1B2C3D4E5F", "1020304050"}, MacListOrder::kSortedDistinct, {}, Verdict::kBadFact, false, false,
+       false},
+      {kTwoMacs, {}, MacListOrder::kSortedDistinct, {}, Verdict::kNotGiven, false, false, false},
+      {kMachineEx, {"0A1B2C3D4E5F"}, MacListOrder::kSortedDistinct, {}, Verdict::kNotCheckable, false, false, false},
+  };
+  for (const Case& c : cases) {
+    MacFacts facts;
+    facts.macs = c.macs;
+    facts.order = c.order;
+    facts.source = c.source;
+    const MacMatch m = MatchMacIdentifier(ParseIdentifier(c.id), facts);
+    const std::string label = std::string(c.id) + " with " + std::to_string(c.macs.size()) + " addresses";
+    EXPECT_EQ(m.verdict, c.verdict) << label;
+    EXPECT_EQ(m.addresses_match, c.addresses) << label;
+    EXPECT_EQ(m.count_match, c.count) << label;
+    EXPECT_EQ(m.source_match, c.source_ok) << label;
+  }
+}
+
+TEST(MatchMacIdentifierTest, RandomListsMatchTheirOwnIdentifierOnly) {
+  std::mt19937 rng(21);
+  for (int round = 0; round < 500; ++round) {
+    std::vector<std::string> macs;
+    const int count = 1 + static_cast<int>(rng() % 5);
+    for (int i = 0; i < count; ++i) {
+      char text[13];
+      std::snprintf(text, sizeof text, "%04X%08X", static_cast<unsigned>(rng() & 0xFFFF), static_cast<unsigned>(rng()));
+      macs.push_back(text);
+    }
+    std::vector<std::string> list = macs;
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+    const std::string id = testing::MacIdText(MacSnRecord::kSourceAdapter, static_cast<int>(list.size()),
+                                              list[0].c_str(), list.size() > 1 ? list[1].c_str() : "");
+    MacFacts facts;
+    facts.macs = macs;
+    EXPECT_EQ(MatchMacIdentifier(ParseIdentifier(id), facts).verdict, Verdict::kMatch) << id;
+    // One digit of the lowest address changed: the DLL would have written another identifier.
+    std::string& lowest = *std::min_element(facts.macs.begin(), facts.macs.end());
+    lowest[11] = lowest[11] == '0' ? '1' : '0';
+    const std::string changed = lowest;
+    const bool still_distinct = std::count(facts.macs.begin(), facts.macs.end(), changed) == 1;
+    if (still_distinct) {
+      EXPECT_EQ(MatchMacIdentifier(ParseIdentifier(id), facts).verdict, Verdict::kMismatch) << id;
+    }
+  }
+}
+
+MachineMatch MatchMachine(const std::string& id, std::optional<std::string> mac, std::optional<std::string> cpu,
+                          std::optional<std::string> serial, std::optional<std::string> uuid) {
+  return MatchMachineIdentifier(ParseIdentifier(id), MachineFacts{mac, cpu, serial, uuid});
+}
+
+TEST(MatchMachineIdentifierTest, EachFactAgainstEachExport) {
+  MachineInputs serial_in;
+  serial_in.firmware = Firmware::kSerial;
+  serial_in.system_text = "SN-12345678";
+  const std::string by_serial = MachineIdText(serial_in);
+  MachineInputs uuid_in;
+  uuid_in.firmware = Firmware::kUuid;
+  uuid_in.system_text = kUuidText;
+  const std::string by_uuid = MachineIdText(uuid_in);
+  MachineInputs no_firmware_in;
+  no_firmware_in.firmware = Firmware::kNotRead;
+  const std::string no_firmware = MachineIdText(no_firmware_in);
+
+  using V = Verdict;
+  struct Case {
+    std::string id;
+    std::optional<std::string> mac, cpu, serial, uuid;
+    V mac_v, cpu_v, serial_v, uuid_v, overall;
+    bool note;
+  } cases[] = {
+      {kMachineEx, "0a-1b-2c-3d-4e-5f", kProcessor, {}, {}, V::kMatch, V::kMatch, V::kNotGiven, V::kNotGiven, V::kMatch, false},
+      {kMachineEx, "0A1B2C3D4E60", {}, {}, {}, V::kMismatch, V::kNotGiven, V::kNotGiven, V::kNotGiven, V::kMismatch, false},
+      {kMachineEx, {}, "Example CPU-00000000-00000006-00000095", {}, {}, V::kNotGiven, V::kMismatch, V::kNotGiven,
+       V::kNotGiven, V::kMismatch, false},
+      {kMachineEx, {}, {}, "SN-12345678", kUuidText, V::kNotGiven, V::kNotGiven, V::kNotCheckable, V::kNotCheckable,
+       V::kNotCheckable, false},
+      {kMachineEx, "0A1B2C3D4E5", kProcessor, {}, {}, V::kBadFact, V::kMatch, V::kNotGiven, V::kNotGiven, V::kBadFact, false},
+      {kMachineEx, {}, {}, {}, {}, V::kNotGiven, V::kNotGiven, V::kNotGiven, V::kNotGiven, V::kNotGiven, false},
+      {by_serial, {}, {}, "SN-12345678", kUuidText, V::kNotGiven, V::kNotGiven, V::kMatch, V::kNotCheckable, V::kMatch, false},
+      {by_serial, {}, {}, "SN-12345778", {}, V::kNotGiven, V::kNotGiven, V::kMismatch, V::kNotGiven, V::kMismatch, false},
+      // The checksum leaves out the last character of an odd-length text, so
+      // the DLL itself cannot tell these apart.
+      {by_serial, {}, {}, "SN-12345679", {}, V::kNotGiven, V::kNotGiven, V::kMatch, V::kNotGiven, V::kMatch, false},
+      {by_serial, {}, {}, "1234567", {}, V::kNotGiven, V::kNotGiven, V::kMismatch, V::kNotGiven, V::kMismatch, true},
+      {by_uuid, {}, {}, {}, kUuidText, V::kNotGiven, V::kNotGiven, V::kNotGiven, V::kMatch, V::kMatch, false},
+      {by_uuid, {}, {}, {}, "43221100-77665544-bbaa9988-ffeeddcc", V::kNotGiven, V::kNotGiven, V::kNotGiven,
+       V::kMismatch, V::kMismatch, false},
+      {by_uuid, {}, {}, {}, "33221100-77665544-bbaa9988-ffeeddcd", V::kNotGiven, V::kNotGiven, V::kNotGiven,
+       V::kMatch, V::kMatch, false},
+      {by_uuid, {}, {}, "To be filled by O.E.M.", kUuidText, V::kNotGiven, V::kNotGiven, V::kMismatch, V::kMatch,
+       V::kMismatch, true},
+      {by_uuid, {}, {}, " 12345678", {}, V::kNotGiven, V::kNotGiven, V::kNotCheckable, V::kNotGiven, V::kNotCheckable, false},
+      {by_uuid, {}, {}, "", {}, V::kNotGiven, V::kNotGiven, V::kNotCheckable, V::kNotGiven, V::kNotCheckable, false},
+      {no_firmware, "0A1B2C3D4E5F", {}, "SN-12345678", kUuidText, V::kMatch, V::kNotGiven, V::kNotCheckable,
+       V::kNotCheckable, V::kMatch, false},
+      {kTwoMacs, "0A1B2C3D4E5F", {}, {}, {}, V::kNotCheckable, V::kNotCheckable, V::kNotCheckable, V::kNotCheckable,
+       V::kNotCheckable, false},
+  };
+  for (const Case& c : cases) {
+    const MachineMatch m = MatchMachine(c.id, c.mac, c.cpu, c.serial, c.uuid);
+    const std::string label = c.id + " " + c.mac.value_or("-") + " " + c.serial.value_or("-");
+    EXPECT_EQ(m.mac, c.mac_v) << label;
+    EXPECT_EQ(m.processor, c.cpu_v) << label;
+    EXPECT_EQ(m.serial_number, c.serial_v) << label;
+    EXPECT_EQ(m.uuid_text, c.uuid_v) << label;
+    EXPECT_EQ(m.Overall(), c.overall) << label;
+    EXPECT_EQ(!m.note.empty(), c.note) << label;
+  }
+}
+
+TEST(MatchMachineIdentifierTest, ALongSerialIsCutWhereTheFirmwareRecordCutsIt) {
+  const std::string serial(1200, 'S');
+  const std::string kept = serial.substr(0, 999);
+  MachineInputs in;
+  in.firmware = Firmware::kSerial;
+  in.system_text = kept.c_str();
+  EXPECT_EQ(MatchMachine(MachineIdText(in), {}, {}, serial, {}).serial_number, Verdict::kMatch);
+}
+
+TEST(SerialNumberUsableTest, TheFirmwareRecordsRule) {
+  EXPECT_TRUE(SerialNumberUsable("12345678"));
+  EXPECT_TRUE(SerialNumberUsable("To be filled by O.E.M."));
+  EXPECT_FALSE(SerialNumberUsable("1234567"));
+  EXPECT_FALSE(SerialNumberUsable(" 12345678"));
+  EXPECT_FALSE(SerialNumberUsable(""));
+}
+
+}  // namespace
+}  // namespace tavsn::server

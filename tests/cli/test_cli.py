@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""Runs the native tavsn tool: decode, verify and compare, their errors and
+exit codes, and the --json output parsed back.
+
+    python3 tests/cli/test_cli.py --tool build/native/tools/tavsn
+"""
+import argparse
+import json
+import subprocess
+import sys
+import unittest
+
+TOOL = None
+
+TWO_MACS = "TQ1101020011263744550B3B2B5B4B7B"  # 0A1B2C3D4E5F and 102030405060
+ONE_MAC = "TQ110101001126374455110037265544"
+EX = "TQ1221000A1B7B480E00B8FF26006C9C"  # GetPCSNEx, processor text below
+EX_OTHER_CPU = "TQ1221000A1B7B480E0068882400BF13"
+CPU = "Example CPU-00000000-00000006-00000094"
+
+
+def run(*args):
+    done = subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=60)
+    return done.returncode, done.stdout, done.stderr
+
+
+def run_json(*args):
+    code, out, err = run("--json", *args)
+    document = json.loads(out)
+    assert document["exit_code"] == code, (args, document, code)
+    return code, document, err
+
+
+class Decode(unittest.TestCase):
+    def test_worked_examples(self):
+        code, doc, _ = run_json("decode", TWO_MACS, ONE_MAC, EX)
+        self.assertEqual(code, 0)
+        two, one, ex = doc["identifiers"]
+        self.assertEqual((two["kind"], two["source"], two["mac_count"]), ("mac", 1, 2))
+        self.assertEqual(two["first_mac_masked"], "001126374455")
+        self.assertEqual(two["second_mac_masked"], "0B3B2B5B4B7B")
+        self.assertEqual(two["address_xor"], "1A3B1C7D1E3F")
+        self.assertEqual(one["address_xor"], "000000000000")
+        self.assertEqual(ex["made_by"], "GetPCSNEx")
+        self.assertEqual((ex["source_flags"], ex["mac_prefix"], ex["mac_checksum"]), (0x21, "0A1B", 0x487B))
+        self.assertEqual((ex["system_length"], ex["system_checksum"]), (14, 0xFFB8))
+        self.assertEqual((ex["processor_length"], ex["processor_checksum"]), (38, 0x9C6C))
+        self.assertTrue(ex["self_checksum_verifies"])
+        self.assertEqual(ex["source_flag_words"], ["MAC step ran", "processor details"])
+        for identifier in doc["identifiers"]:
+            self.assertEqual(identifier["anomalies"], [])
+
+    def test_malformed_texts_and_their_exit_code(self):
+        cases = [
+            (EX[:31], "length", 31),
+            ("TQ13" + EX[4:], "tag", 3),
+            (EX[:10] + "x" + EX[11:], "character", 10),
+            (EX.lower(), "tag", 0),
+        ]
+        for text, error, detail in cases:
+            code, doc, _ = run_json("decode", text)
+            self.assertEqual(code, 3, text)
+            entry = doc["identifiers"][0]
+            self.assertEqual((entry["valid"], entry["error"], entry["detail"]), (False, error, detail), text)
+        # A malformed text among good ones still fails the run.
+        self.assertEqual(run("decode", EX, EX[:31])[0], 3)
+
+    def test_anomaly_exit_code(self):
+        damaged = EX[:20] + "B9" + EX[22:]  # record checksum off by one
+        code, doc, _ = run_json("decode", damaged)
+        self.assertEqual(code, 4)
+        self.assertEqual(doc["identifiers"][0]["made_by"], "unknown")
+        self.assertIn("does not verify", doc["identifiers"][0]["anomalies"][0])
+        code, out, _ = run("decode", damaged)
+        self.assertEqual(code, 4)
+        self.assertIn("DOES NOT VERIFY", out)
+
+    def test_text_output(self):
+        code, out, _ = run("decode", TWO_MACS)
+        self.assertEqual(code, 0)
+        self.assertIn("address count: 2", out)
+        self.assertIn("first XOR second address: 1A3B1C7D1E3F", out)
+
+
+class Verify(unittest.TestCase):
+    def test_mac_identifier(self):
+        cases = [
+            (["--mac", "10-20-30-40-50-60", "--mac", "0a1b2c3d4e5f"], 0, "match"),
+            (["--mac", "0A1B2C3D4E5F", "--mac", "102030405060", "--mac", "FFFFFFFFFFFF"], 1, "mismatch"),
+            (["--mac", "102030405060", "--mac", "0A1B2C3D4E5F", "--list-order", "given"], 1, "mismatch"),
+            (["--mac", "0A1B2C3D4E5F", "--mac", "102030405060", "--mac-source", "0"], 1, "mismatch"),
+            (["--mac", "0A1B2C3D4E5"], 2, "bad fact"),
+            ([], 5, "not given"),
+        ]
+        for options, expected_code, verdict in cases:
+            code, doc, _ = run_json("verify", TWO_MACS, *options)
+            self.assertEqual((code, doc["verdict"]), (expected_code, verdict), options)
+        code, doc, _ = run_json("verify", TWO_MACS, "--mac", "0A1B2C3D4E5F", "--mac", "FFFFFFFFFFFF")
+        self.assertEqual(doc["facts"], {"addresses": "mismatch", "count": "match", "source": "match"})
+        self.assertEqual(doc["expected_text"], "TQ110102001126374455E4E4E4E4E4E4")
+
+    def test_machine_identifier(self):
+        cases = [
+            (["--mac", "0A1B2C3D4E5F", "--cpu-text", CPU], 0, {"mac": "match", "processor": "match"}),
+            (["--mac", "102030405060", "--mac", "0A1B2C3D4E5F"], 0, {"mac": "match"}),
+            (["--mac", "102030405060", "--mac", "0A1B2C3D4E5F", "--list-order", "given"], 1, {"mac": "mismatch"}),
+            (["--cpu-text", CPU + " "], 1, {"processor": "mismatch"}),
+            (["--serial", "SN-12345678"], 5, {"serial_number": "not checkable"}),
+            (["--serial", "SN-12345678", "--cpu-text", CPU], 0, {"serial_number": "not checkable"}),
+        ]
+        for options, expected_code, facts in cases:
+            code, doc, _ = run_json("verify", EX, *options)
+            self.assertEqual(code, expected_code, options)
+            for name, verdict in facts.items():
+                self.assertEqual(doc["facts"][name], verdict, options)
+
+    def test_malformed_identifier(self):
+        code, doc, err = run_json("verify", EX[:-1], "--mac", "0A1B2C3D4E5F")
+        self.assertEqual((code, doc["valid"], doc["error"]), (3, False, "length"))
+        self.assertIn("bad length: 31", err)
+
+
+class Compare(unittest.TestCase):
+    def test_one_changed_component_is_the_same_machine(self):
+        code, doc, _ = run_json("compare", EX, EX_OTHER_CPU)
+        self.assertEqual(code, 0)
+        self.assertTrue(doc["same_machine"])
+        self.assertEqual(doc["changed_components"], ["processor"])
+        self.assertEqual([c["field"] for c in doc["changes"]], ["processor_length", "processor_checksum"])
+        self.assertEqual(doc["policy"], {"max_changed": 1, "must_keep": []})
+
+    def test_policy_options(self):
+        cases = [
+            (["--max-changed", "0"], 1),
+            (["--must-keep", "processor"], 1),
+            (["--must-keep", "mac,firmware"], 0),
+        ]
+        for options, expected_code in cases:
+            code, doc, _ = run_json("compare", EX, EX_OTHER_CPU, *options)
+            self.assertEqual(code, expected_code, options)
+            self.assertEqual(doc["same_machine"], expected_code == 0, options)
+
+    def test_what_cannot_be_compared(self):
+        cases = [
+            ([TWO_MACS, EX], 5),
+            ([EX, "TQ1225000A1B7B480B00E2E026006C9C"], 5),
+            ([EX, EX[:-1]], 3),
+        ]
+        for ids, expected_code in cases:
+            code, _, err = run_json("compare", *ids)
+            self.assertEqual(code, expected_code, ids)
+            self.assertTrue(err, ids)
+
+    def test_text_output(self):
+        code, out, _ = run("compare", TWO_MACS, ONE_MAC)
+        self.assertEqual(code, 0)
+        self.assertIn("mac_count: 2 -> 1 (mac)", out)
+        self.assertIn("same machine", out)
+
+
+class CommandLine(unittest.TestCase):
+    def test_usage_errors_and_help(self):
+        for args in (["--bogus"], ["decode"], ["compare", EX], [], ["verify", EX, "--mac"]):
+            code, out, err = run(*args)
+            self.assertEqual(code, 2, args)
+            self.assertIn("usage:", err + out, args)
+        code, out, _ = run("--help")
+        self.assertEqual(code, 0)
+        self.assertIn("exit codes:", out)
+
+
+def main():
+    global TOOL
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", required=True)
+    args, rest = parser.parse_known_args()
+    TOOL = args.tool
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,623 @@
+#include "tools/cli.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "server/compare.h"
+#include "server/identifier.h"
+#include "server/match.h"
+#include "tavsn.h"
+#include "tools/json_writer.h"
+
+namespace tavsn::cli {
+namespace {
+
+using namespace tavsn::server;
+
+constexpr char kUsage[] =
+    "usage:\n"
+    "  tavsn [--json] [--trace] [DLL]       (Windows) this machine's identifiers\n"
+    "  tavsn [--json] decode ID...\n"
+    "  tavsn [--json] verify ID [--mac MAC]... [--list-order sorted|given] [--mac-source 0|1]\n"
+    "                 [--cpu-text TEXT] [--serial TEXT] [--uuid-text TEXT]\n"
+    "  tavsn [--json] compare ID1 ID2 [--max-changed N] [--must-keep COMPONENT,...]\n"
+    "  tavsn --help\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "Decodes, verifies and compares the identifiers of tavsn.dll: TQ11 (GetMacSN)\n"
+    "and TQ12 (GetPCSN, GetPCSNEx).\n"
+    "\n"
+    "commands:\n"
+    "  (none)   Windows only: loads DLL (default tavsn.dll), prints GetMacSN, GetPCSN,\n"
+    "           GetPCSNEx, their aliases and tav_get_pc_id with return codes, decoded,\n"
+    "           and warnings for support. --trace runs a private copy of the DLL\n"
+    "           beside an empty tavsn.log in a scratch folder and prints that log.\n"
+    "  decode   the fields of each identifier and anything the DLL never writes.\n"
+    "  verify   whether an identifier fits a machine's facts, as the DLL computes it:\n"
+    "           TQ11 against all its MAC addresses (--mac for each; the DLL sorts\n"
+    "           its adapters' addresses and drops repeats, --list-order given keeps\n"
+    "           the order for an IP Helper list); TQ12 against the first MAC, the\n"
+    "           processor text, the firmware serial number or UUID text.\n"
+    "  compare  which fields and components (mac, processor, firmware, mac_source)\n"
+    "           changed between two identifiers of one kind. Same machine when at\n"
+    "           most --max-changed components (default 1) changed and none named by\n"
+    "           --must-keep did.\n"
+    "\n"
+    "options:\n"
+    "  --json   one JSON document on standard output\n"
+    "\n"
+    "exit codes:\n"
+    "  0 done: decoded, matched, same machine, identifiers printed\n"
+    "  1 verify: a fact does not match; compare: not the same machine\n"
+    "  2 bad command line (a malformed --mac included)\n"
+    "  3 an identifier is malformed (length, tag or character)\n"
+    "  4 decode: well-formed, but not something the DLL writes\n"
+    "  5 verify: nothing could be checked; compare: different kinds or exports\n"
+    "  6 the DLL could not be loaded\n"
+    "\n"
+    "examples:\n"
+    "  tavsn.exe C:\\app\\tavsn.dll\n"
+    "  tavsn.exe --trace C:\\app\\tavsn.dll\n"
+    "  tavsn decode TQ1101020011263744550B3B2B5B4B7B TQ1221000A1B7B480E00B8FF26006C9C\n"
+    "  tavsn verify TQ1101020011263744550B3B2B5B4B7B --mac 10-20-30-40-50-60 --mac 0a1b2c3d4e5f\n"
+    "  tavsn verify TQ1221000A1B7B480E00B8FF26006C9C --mac 0A1B2C3D4E5F \\\n"
+    "        --cpu-text 'Example CPU-00000000-00000006-00000094'\n"
+    "  tavsn --json compare TQ1221000A1B7B480E00B8FF26006C9C TQ1221000A1B7B480E0068882400BF13\n";
+
+// Options that take the next argument as their value.
+const char* const kValueOptions[] = {"--mac",       "--list-order",  "--mac-source", "--cpu-text",
+                                     "--serial",    "--uuid-text",   "--max-changed", "--must-keep"};
+
+bool TakesValue(const std::string& option) {
+  return std::find(std::begin(kValueOptions), std::end(kValueOptions), option) != std::end(kValueOptions);
+}
+
+struct CommandLine {
+  bool json = false;
+  bool help = false;
+  bool trace = false;
+  std::vector<std::string> positional;
+  std::multimap<std::string, std::string> values;
+  std::string error;
+};
+
+CommandLine Split(const std::vector<std::string>& args) {
+  CommandLine line;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--json") {
+      line.json = true;
+    } else if (a == "--help" || a == "-h") {
+      line.help = true;
+    } else if (a == "--trace") {
+      line.trace = true;
+    } else if (TakesValue(a)) {
+      if (i + 1 == args.size()) {
+        line.error = a + " needs a value";
+        return line;
+      }
+      line.values.emplace(a, args[++i]);
+    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+      line.error = "unknown option " + a;
+      return line;
+    } else {
+      line.positional.push_back(a);
+    }
+  }
+  return line;
+}
+
+std::optional<std::string> Value(const CommandLine& line, const char* option) {
+  const auto found = line.values.find(option);
+  return found == line.values.end() ? std::nullopt : std::optional<std::string>(found->second);
+}
+
+std::vector<std::string> Values(const CommandLine& line, const char* option) {
+  std::vector<std::string> values;
+  const auto range = line.values.equal_range(option);
+  for (auto it = range.first; it != range.second; ++it) values.push_back(it->second);
+  return values;
+}
+
+const char* KindName(IdentifierKind kind) { return kind == IdentifierKind::kMac ? "mac" : "machine"; }
+
+const char* ParseStatusName(ParseStatus status) {
+  switch (status) {
+    case ParseStatus::kOk: return "ok";
+    case ParseStatus::kNullText: return "null";
+    case ParseStatus::kBadLength: return "length";
+    case ParseStatus::kBadTag: return "tag";
+    case ParseStatus::kBadCharacter: return "character";
+  }
+  return "unknown";
+}
+
+std::string Joined(const std::vector<std::string>& words, const char* separator) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : separator) + word;
+  return text;
+}
+
+// ---- decode -------------------------------------------------------------
+
+void DescribeMac(const MacIdentifierFields& f, std::string& out) {
+  out += "  source: " + std::to_string(f.source) +
+         (f.source == MacSnRecord::kSourceAdapter ? " (adapter driver or IP Helper list)\n"
+                                                  : " (a sequential UUID's node)\n");
+  out += "  address count: " + std::to_string(f.mac_count) + "\n";
+  out += "  first address, masked with its own byte 0: " + MacBytesText(f.first_masked, 6) + "\n";
+  out += "  second address, masked with byte 1 of the first: " + MacBytesText(f.second_masked, 6) + "\n";
+  out += "  first XOR second address: " + MacBytesText(f.address_xor, 6) +
+         " (exact; each address itself is known only up to its unknown first byte)\n";
+}
+
+void DescribeMachine(const MachineIdentifierFields& f, std::string& out) {
+  out += "  made by: " + std::string(MachineExportName(f.made_by)) + "\n";
+  out += "  source flags: " + Hex16Text(f.source_flags) + " (" + Joined(DescribeSourceFlags(f.source_flags), ", ") +
+         ")\n";
+  out += "  MAC begins " + MacBytesText(f.mac_prefix, 1) + "-" + MacBytesText(f.mac_prefix + 1, 1) +
+         ", MAC checksum " + Hex16Text(f.mac_checksum) + "\n";
+  if (f.system_length == kRecordSize && !(f.source_flags & (PcSnRecord::kFlagSystemSerial | PcSnRecord::kFlagSystemUuid))) {
+    out += "  record checksum " + Hex16Text(f.system_checksum) +
+           (f.self_checksum_verifies ? ": verifies\n" : ": DOES NOT VERIFY (expected " + Hex16Text(f.expected_self_checksum) + ")\n");
+  } else {
+    out += "  firmware text: " + std::to_string(f.system_length) + " characters, checksum " + Hex16Text(f.system_checksum) +
+           "\n";
+  }
+  out += "  processor text: " + std::to_string(f.processor_length) + " characters, checksum " +
+         Hex16Text(f.processor_checksum) + "\n";
+}
+
+// Text lines about one identifier, indented under a caller's heading.
+std::string DescribeIdentifier(const ParsedIdentifier& parsed) {
+  if (!parsed.ok()) return "  malformed: " + DescribeParseError(parsed) + "\n";
+  const DecodedIdentifier decoded = Decode(parsed);
+  std::string out;
+  if (decoded.kind == IdentifierKind::kMac) {
+    DescribeMac(decoded.mac, out);
+  } else {
+    DescribeMachine(decoded.machine, out);
+  }
+  for (const std::string& anomaly : decoded.anomalies) out += "  anomaly: " + anomaly + "\n";
+  return out;
+}
+
+void DecodedJson(const ParsedIdentifier& parsed, JsonWriter& json) {
+  json.Key("valid").Bool(parsed.ok());
+  if (!parsed.ok()) {
+    json.Key("error").String(ParseStatusName(parsed.status));
+    json.Key("detail").Number(static_cast<long long>(parsed.detail));
+    json.Key("message").String(DescribeParseError(parsed));
+    return;
+  }
+  const DecodedIdentifier decoded = Decode(parsed);
+  json.Key("kind").String(KindName(decoded.kind));
+  if (decoded.kind == IdentifierKind::kMac) {
+    const MacIdentifierFields& f = decoded.mac;
+    json.Key("source").Number(f.source);
+    json.Key("mac_count").Number(f.mac_count);
+    json.Key("first_mac_masked").String(MacBytesText(f.first_masked, 6));
+    json.Key("second_mac_masked").String(MacBytesText(f.second_masked, 6));
+    json.Key("address_xor").String(MacBytesText(f.address_xor, 6));
+  } else {
+    const MachineIdentifierFields& f = decoded.machine;
+    json.Key("made_by").String(MachineExportName(f.made_by));
+    json.Key("source_flags").Number(f.source_flags);
+    json.Key("source_flag_words").Strings(DescribeSourceFlags(f.source_flags));
+    json.Key("mac_prefix").String(MacBytesText(f.mac_prefix, 2));
+    json.Key("mac_checksum").Number(f.mac_checksum);
+    json.Key("system_length").Number(f.system_length);
+    json.Key("system_checksum").Number(f.system_checksum);
+    json.Key("processor_length").Number(f.processor_length);
+    json.Key("processor_checksum").Number(f.processor_checksum);
+    json.Key("expected_self_checksum").Number(f.expected_self_checksum);
+    json.Key("self_checksum_verifies").Bool(f.self_checksum_verifies);
+  }
+  json.Key("anomalies").Strings(decoded.anomalies);
+}
+
+int DecodeCommand(const CommandLine& line, std::string& out, std::string& err) {
+  if (line.positional.size() < 2) {
+    err += "decode needs at least one identifier\n";
+    return kExitUsage;
+  }
+  int code = kExitOk;
+  JsonWriter json;
+  json.BeginObject().Key("identifiers").BeginArray();
+  for (std::size_t i = 1; i < line.positional.size(); ++i) {
+    const std::string& text = line.positional[i];
+    const ParsedIdentifier parsed = ParseIdentifier(text);
+    if (!parsed.ok()) {
+      code = kExitMalformed;
+    } else if (!Decode(parsed).anomalies.empty() && code == kExitOk) {
+      code = kExitAnomaly;
+    }
+    if (line.json) {
+      json.BeginObject().Key("text").String(text);
+      DecodedJson(parsed, json);
+      json.EndObject();
+    } else {
+      out += text + (parsed.ok() ? (parsed.kind == IdentifierKind::kMac ? ": MAC identifier (GetMacSN)\n"
+                                                                         : ": machine identifier\n")
+                                 : ":\n");
+      out += DescribeIdentifier(parsed);
+    }
+  }
+  json.EndArray().Key("exit_code").Number(code).EndObject();
+  if (line.json) out += json.text() + "\n";
+  return code;
+}
+
+// ---- verify -------------------------------------------------------------
+
+struct VerifyOutcome {
+  std::vector<std::pair<std::string, Verdict>> facts;
+  Verdict overall = Verdict::kNotGiven;
+  std::string expected_text;
+  std::string note;
+};
+
+int VerdictExit(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kMatch: return kExitOk;
+    case Verdict::kMismatch: return kExitMismatch;
+    case Verdict::kBadFact: return kExitUsage;
+    default: return kExitUndecided;
+  }
+}
+
+std::optional<std::string> Option(const CommandLine& line, const char* option, std::string& error) {
+  if (line.values.count(option) > 1) error = std::string(option) + " may be given once";
+  return Value(line, option);
+}
+
+MacListOrder ListOrder(const CommandLine& line, std::string& error) {
+  const std::optional<std::string> order = Option(line, "--list-order", error);
+  if (order && *order != "sorted" && *order != "given") error = "--list-order is sorted or given";
+  return order == "given" ? MacListOrder::kAsGiven : MacListOrder::kSortedDistinct;
+}
+
+VerifyOutcome VerifyMac(const ParsedIdentifier& parsed, const CommandLine& line, std::string& error) {
+  MacFacts facts;
+  facts.macs = Values(line, "--mac");
+  facts.order = ListOrder(line, error);
+  const std::optional<std::string> source = Option(line, "--mac-source", error);
+  if (source && *source != "0" && *source != "1") error = "--mac-source is 0 or 1";
+  if (source) facts.source = static_cast<std::uint8_t>(*source == "1");
+  for (const char* other : {"--cpu-text", "--serial", "--uuid-text"}) {
+    if (line.values.count(other)) error = std::string(other) + " does not apply to a MAC identifier";
+  }
+  const MacMatch match = MatchMacIdentifier(parsed, facts);
+  VerifyOutcome outcome;
+  outcome.overall = match.verdict;
+  outcome.expected_text = match.expected_text;
+  if (match.verdict == Verdict::kMatch || match.verdict == Verdict::kMismatch) {
+    const auto verdict = [](bool same) { return same ? Verdict::kMatch : Verdict::kMismatch; };
+    outcome.facts = {{"addresses", verdict(match.addresses_match)},
+                     {"count", verdict(match.count_match)},
+                     {"source", verdict(match.source_match)}};
+  } else {
+    outcome.facts = {{"addresses", match.verdict}};
+  }
+  return outcome;
+}
+
+VerifyOutcome VerifyMachine(const ParsedIdentifier& parsed, const CommandLine& line, std::string& error) {
+  MachineFacts facts;
+  std::vector<std::string> macs = Values(line, "--mac");
+  const MacListOrder order = ListOrder(line, error);
+  if (line.values.count("--mac-source")) error = "--mac-source applies to a MAC identifier only";
+  if (!macs.empty()) {
+    // The DLL takes entry 0 of its list: the lowest of the adapters' addresses.
+    std::vector<std::string> normalized;
+    for (const std::string& mac : macs) {
+      const std::optional<std::string> n = NormalizeMacText(mac);
+      if (!n) {
+        facts.mac = mac;  // the matcher reports it as a bad fact
+        break;
+      }
+      normalized.push_back(*n);
+    }
+    if (!facts.mac) {
+      if (order == MacListOrder::kSortedDistinct) std::sort(normalized.begin(), normalized.end());
+      facts.mac = normalized.front();
+    }
+  }
+  facts.processor_text = Option(line, "--cpu-text", error);
+  facts.serial_number = Option(line, "--serial", error);
+  facts.uuid_text = Option(line, "--uuid-text", error);
+  const MachineMatch match = MatchMachineIdentifier(parsed, facts);
+  VerifyOutcome outcome;
+  outcome.facts = {{"mac", match.mac},
+                   {"processor", match.processor},
+                   {"serial_number", match.serial_number},
+                   {"uuid_text", match.uuid_text}};
+  outcome.overall = match.Overall();
+  outcome.note = match.note;
+  return outcome;
+}
+
+int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
+  if (line.positional.size() != 2) {
+    err += "verify needs exactly one identifier\n";
+    return kExitUsage;
+  }
+  const std::string& text = line.positional[1];
+  const ParsedIdentifier parsed = ParseIdentifier(text);
+  JsonWriter json;
+  json.BeginObject().Key("text").String(text);
+  if (!parsed.ok()) {
+    DecodedJson(parsed, json);
+    json.Key("exit_code").Number(kExitMalformed).EndObject();
+    out += line.json ? json.text() + "\n" : "";
+    err += text + ": malformed: " + DescribeParseError(parsed) + "\n";
+    return kExitMalformed;
+  }
+  std::string error;
+  const VerifyOutcome outcome =
+      parsed.kind == IdentifierKind::kMac ? VerifyMac(parsed, line, error) : VerifyMachine(parsed, line, error);
+  if (!error.empty()) {
+    err += error + "\n";
+    return kExitUsage;
+  }
+  const int code = VerdictExit(outcome.overall);
+  if (outcome.overall == Verdict::kBadFact) err += "a --mac value is not a MAC address (12 hex digits)\n";
+  json.Key("kind").String(KindName(parsed.kind)).Key("verdict").String(VerdictName(outcome.overall));
+  json.Key("facts").BeginObject();
+  for (const auto& [name, verdict] : outcome.facts) json.Key(name).String(VerdictName(verdict));
+  json.EndObject();
+  if (!outcome.expected_text.empty()) json.Key("expected_text").String(outcome.expected_text);
+  if (!outcome.note.empty()) json.Key("note").String(outcome.note);
+  json.Key("exit_code").Number(code).EndObject();
+  if (line.json) {
+    out += json.text() + "\n";
+    return code;
+  }
+  out += text + ": " + VerdictName(outcome.overall) + "\n";
+  for (const auto& [name, verdict] : outcome.facts) {
+    if (verdict != Verdict::kNotGiven) out += "  " + name + ": " + VerdictName(verdict) + "\n";
+  }
+  if (!outcome.expected_text.empty()) out += "  these addresses give " + outcome.expected_text + "\n";
+  if (!outcome.note.empty()) out += "  note: " + outcome.note + "\n";
+  return code;
+}
+
+// ---- compare ------------------------------------------------------------
+
+bool ParsePolicy(const CommandLine& line, ComparePolicy& policy, std::string& error) {
+  if (const auto max = Option(line, "--max-changed", error)) {
+    if (max->empty() || max->size() > 2 || max->find_first_not_of("0123456789") != std::string::npos) {
+      error = "--max-changed is a number of components, 0 to 4";
+      return false;
+    }
+    policy.max_changed = static_cast<unsigned>(std::stoul(*max));
+  }
+  if (const auto keep = Option(line, "--must-keep", error)) {
+    std::size_t start = 0;
+    while (start <= keep->size()) {
+      const std::size_t comma = std::min(keep->find(',', start), keep->size());
+      const std::string name = keep->substr(start, comma - start);
+      bool known = false;
+      for (unsigned bit = 1; bit <= kComponentMacSource; bit <<= 1) {
+        if (name != ComponentName(static_cast<Component>(bit))) continue;
+        policy.must_keep |= bit;
+        known = true;
+      }
+      if (!known) {
+        error = "--must-keep takes mac, processor, firmware, mac_source; not \"" + name + "\"";
+        return false;
+      }
+      start = comma + 1;
+    }
+  }
+  return error.empty();
+}
+
+std::vector<std::string> ComponentNames(unsigned components) {
+  std::vector<std::string> names;
+  for (unsigned bit = 1; bit <= kComponentMacSource; bit <<= 1) {
+    if (components & bit) names.emplace_back(ComponentName(static_cast<Component>(bit)));
+  }
+  return names;
+}
+
+int CompareCommand(const CommandLine& line, std::string& out, std::string& err) {
+  if (line.positional.size() != 3) {
+    err += "compare needs exactly two identifiers\n";
+    return kExitUsage;
+  }
+  ComparePolicy policy;
+  std::string error;
+  if (!ParsePolicy(line, policy, error)) {
+    err += error + "\n";
+    return kExitUsage;
+  }
+  JsonWriter json;
+  json.BeginObject();
+  ParsedIdentifier parsed[2];
+  for (int i = 0; i < 2; ++i) {
+    parsed[i] = ParseIdentifier(line.positional[1 + i]);
+    if (parsed[i].ok()) continue;
+    err += line.positional[1 + i] + ": malformed: " + DescribeParseError(parsed[i]) + "\n";
+    json.Key("text").String(line.positional[1 + i]);
+    DecodedJson(parsed[i], json);
+    json.Key("exit_code").Number(kExitMalformed).EndObject();
+    out += line.json ? json.text() + "\n" : "";
+    return kExitMalformed;
+  }
+  const Comparison comparison = Compare(parsed[0], parsed[1], policy);
+  if (comparison.status != CompareStatus::kOk) {
+    const char* why = comparison.status == CompareStatus::kDifferentKinds
+                          ? "a MAC identifier and a machine identifier cannot be compared"
+                          : "a GetPCSN identifier and a GetPCSNEx identifier cannot be compared";
+    err += std::string(why) + "\n";
+    json.Key("error").String(why).Key("exit_code").Number(kExitUndecided).EndObject();
+    out += line.json ? json.text() + "\n" : "";
+    return kExitUndecided;
+  }
+  const int code = comparison.same_machine ? kExitOk : kExitMismatch;
+  json.Key("kind").String(KindName(comparison.kind));
+  json.Key("changes").BeginArray();
+  for (const FieldChange& change : comparison.changes) {
+    json.BeginObject().Key("field").String(change.field).Key("before").String(change.before);
+    json.Key("after").String(change.after).Key("component").String(ComponentName(change.component)).EndObject();
+  }
+  json.EndArray().Key("changed_components").Strings(ComponentNames(comparison.changed));
+  json.Key("same_machine").Bool(comparison.same_machine);
+  json.Key("policy").BeginObject().Key("max_changed").Number(policy.max_changed);
+  json.Key("must_keep").Strings(ComponentNames(policy.must_keep)).EndObject();
+  json.Key("exit_code").Number(code).EndObject();
+  if (line.json) {
+    out += json.text() + "\n";
+    return code;
+  }
+  for (const FieldChange& change : comparison.changes) {
+    out += "  " + change.field + ": " + change.before + " -> " + change.after + " (" +
+           ComponentName(change.component) + ")\n";
+  }
+  if (comparison.changes.empty()) out += "  no field changed\n";
+  const std::vector<std::string> changed = ComponentNames(comparison.changed);
+  out += "changed components: " + (changed.empty() ? std::string("none") : Joined(changed, ", ")) + "\n";
+  out += comparison.same_machine ? "same machine\n" : "not the same machine\n";
+  return code;
+}
+
+// ---- this machine -------------------------------------------------------
+
+const char* MacSourceWords(int result) {
+  switch (result) {
+    case TAVSN_MAC_FROM_ADAPTER: return "a physical adapter's driver";
+    case TAVSN_MAC_FROM_IP_HELPER: return "the IP Helper list";
+    case TAVSN_MAC_FROM_UUID: return "a sequential UUID's node";
+  }
+  return "an unknown source";
+}
+
+bool IsIdentifierExport(const ExportCall& call) { return call.label != "tav_get_pc_id"; }
+
+// What the calls themselves tell the warnings.
+void AddCallFacts(MachineReport& report) {
+  for (const ExportCall& call : report.calls) {
+    if (!call.exported) continue;
+    if (call.label == "GetPCSN") {
+      report.facts.pcsn_result = call.result;
+      if (call.result >= 0) report.facts.machine_identifier = call.text;
+    } else if (call.label == "GetPCSNEx") {
+      report.facts.pcsnex_result = call.result;
+    } else if (call.label == "GetMacSN" && call.result >= 0) {
+      report.facts.mac_identifier = call.text;
+    }
+  }
+}
+
+int MachineCommand(const CommandLine& line, const MachineReader& reader, std::string& out, std::string& err) {
+  if (line.positional.size() > 1) {
+    err += "unknown command " + line.positional[0] + "\n";
+    return kExitUsage;
+  }
+  if (!reader) {
+    err += "reading this machine's identifiers needs Windows and tavsn.dll; here only decode, verify "
+           "and compare work\n";
+    return kExitUsage;
+  }
+  MachineOptions options;
+  options.dll_path = line.positional.empty() ? "tavsn.dll" : line.positional[0];
+  options.trace = line.trace;
+  MachineReport report;
+  report.dll_path = options.dll_path;
+  std::string error;
+  if (!reader(options, report, error)) {
+    err += error + "\n";
+    return kExitNoLibrary;
+  }
+  out += FormatMachineReport(std::move(report), line.json);
+  return kExitOk;
+}
+
+}  // namespace
+
+std::string FormatMachineReport(MachineReport report, bool json_output) {
+  AddCallFacts(report);
+  const std::vector<SupportWarning> warnings = SupportWarnings(report.facts);
+  JsonWriter json;
+  std::string out;
+  json.BeginObject().Key("dll").String(report.dll_path).Key("calls").BeginArray();
+  for (const ExportCall& call : report.calls) {
+    json.BeginObject().Key("export").String(call.label).Key("exported").Bool(call.exported);
+    if (!call.exported) {
+      json.EndObject();
+      out += call.label + std::string(20 - std::min<std::size_t>(call.label.size(), 20), ' ') +
+             " not exported by this library\n";
+      continue;
+    }
+    json.Key("return_code").Number(call.result);
+    if (call.result >= 0) json.Key("identifier").String(call.text);
+    char line[128];
+    std::snprintf(line, sizeof line, "%-20s %-34s (return code %d)\n", call.label.c_str(),
+                  call.result >= 0 ? call.text.c_str() : "-", call.result);
+    out += line;
+    const bool decodable = call.result >= 0 && IsIdentifierExport(call);
+    if (decodable && call.label != "GetMacSN") {
+      out += "  MAC address from " + std::string(MacSourceWords(call.result)) + "\n";
+    }
+    // The aliases repeat GetPCSN and GetPCSNEx: one decode of each is enough.
+    const bool alias = call.label.rfind("tav_", 0) == 0;
+    if (decodable && !alias) {
+      const ParsedIdentifier parsed = ParseIdentifier(call.text);
+      out += DescribeIdentifier(parsed);
+      json.Key("decoded").BeginObject();
+      DecodedJson(parsed, json);
+      json.EndObject();
+    }
+    json.EndObject();
+  }
+  json.EndArray().Key("warnings").BeginArray();
+  for (const SupportWarning& warning : warnings) {
+    json.BeginObject().Key("code").String(warning.code).Key("message").String(warning.message).EndObject();
+    out += "warning [" + warning.code + "]: " + warning.message + "\n";
+  }
+  json.EndArray();
+  if (report.trace_log) {
+    json.Key("trace").String(*report.trace_log);
+    out += "--- tavsn.log ---\n" + *report.trace_log;
+    if (!report.trace_log->empty() && report.trace_log->back() != '\n') out += "\n";
+  }
+  json.EndObject();
+  return json_output ? json.text() + "\n" : out;
+}
+
+int RunCli(const std::vector<std::string>& args, std::string& out, std::string& err, const MachineReader& reader) {
+  const CommandLine line = Split(args);
+  if (line.help) {
+    out += std::string(kUsage) + kHelp;
+    return kExitOk;
+  }
+  if (!line.error.empty()) {
+    err += line.error + "\n" + kUsage;
+    return kExitUsage;
+  }
+  const std::string command = line.positional.empty() ? "" : line.positional[0];
+  const bool machine = command != "decode" && command != "verify" && command != "compare";
+  if (!machine && line.trace) {
+    err += "--trace belongs to the report of this machine\n";
+    return kExitUsage;
+  }
+  int code = kExitUsage;
+  if (command == "decode") {
+    code = DecodeCommand(line, out, err);
+  } else if (command == "verify") {
+    code = VerifyCommand(line, out, err);
+  } else if (command == "compare") {
+    code = CompareCommand(line, out, err);
+  } else if (!line.values.empty()) {
+    err += "options of verify and compare need their command\n";
+  } else {
+    code = MachineCommand(line, reader, out, err);
+  }
+  if (code == kExitUsage && err.find("usage:") == std::string::npos) err += kUsage;
+  return code;
+}
+
+}  // namespace tavsn::cli

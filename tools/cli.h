@@ -1,0 +1,60 @@
+#pragma once
+// The tavsn command-line tool: argument handling, the decode, verify and
+// compare commands and the report of this machine's identifiers, as text or
+// JSON. Portable; the Windows layer only supplies the MachineReader.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/support_warnings.h"
+
+namespace tavsn::cli {
+
+// Exit codes scripts can rely on.
+enum ExitCode {
+  kExitOk = 0,          // decoded / matched / same machine / identifiers printed
+  kExitMismatch = 1,    // verify: a fact does not match; compare: another machine
+  kExitUsage = 2,       // bad command line, including a malformed --mac
+  kExitMalformed = 3,   // an identifier text is malformed
+  kExitAnomaly = 4,     // decode: well-formed, but not something the DLL writes
+  kExitUndecided = 5,   // verify: nothing checkable; compare: different kinds or exports
+  kExitNoLibrary = 6,   // the DLL (or its private traced copy) could not be loaded
+};
+
+// One export called on this machine.
+struct ExportCall {
+  std::string label;  // "GetMacSN", ...
+  bool exported = false;
+  int result = 0;
+  std::string text;  // the identifier when result >= 0
+};
+
+struct MachineReport {
+  std::string dll_path;
+  std::vector<ExportCall> calls;
+  // Firmware texts, process and thread facts from the platform; the tool
+  // adds what the calls themselves show.
+  server::SupportFacts facts;
+  std::optional<std::string> trace_log;  // --trace: the DLL's log of these calls
+};
+
+struct MachineOptions {
+  std::string dll_path;
+  bool trace = false;
+};
+
+// Loads the DLL and calls its exports. False, with a message, when the DLL
+// cannot be loaded; unset on systems without one.
+using MachineReader = std::function<bool(const MachineOptions&, MachineReport&, std::string& error)>;
+
+// argv without the program name. Writes what goes to standard output and
+// standard error into `out` and `err`, returns the exit code.
+int RunCli(const std::vector<std::string>& args, std::string& out, std::string& err, const MachineReader& reader);
+
+// The report of this machine: identifiers, their return codes and decode,
+// warnings and the trace log.
+std::string FormatMachineReport(MachineReport report, bool json);
+
+}  // namespace tavsn::cli
