@@ -7,7 +7,7 @@
  * Usable from C and C++, with MinGW and MSVC. Hosts that load the library at
  * run time look the functions up by these export names:
  *
- *   _GetMacSN@8  _GetPCSN@8  _GetPCSNEx@8     (stdcall)
+ *   _GetMacSN@8  _GetPCSN@8  _GetPCSNEx@8     (stdcall; 64-bit: GetMacSN ...)
  *   tav_get_pc_id  tav_get_pc_id_ex  tav_get_pc_id_info   (cdecl)
  */
 #ifndef TAVSN_H
@@ -20,6 +20,14 @@
 /* Other targets have one calling convention; the native unit tests use it. */
 #define TAVSN_STDCALL
 #define TAVSN_CDECL
+#endif
+
+/* The name GetProcAddress needs for a stdcall export: decorated in the
+ * 32-bit library, plain in the 64-bit one, where there is one convention. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define TAVSN_STDCALL_EXPORT_NAME(function) "_" #function "@8"
+#else
+#define TAVSN_STDCALL_EXPORT_NAME(function) #function
 #endif
 
 #ifdef __cplusplus
@@ -67,7 +75,7 @@ int TAVSN_CDECL tav_get_pc_id(char* data, unsigned int len);
  *
  *   HMODULE dll = LoadLibraryA("tavsn.dll");
  *   TavsnIdentifierFn get_mac_sn =
- *       (TavsnIdentifierFn)(void*)GetProcAddress(dll, "_GetMacSN@8");
+ *       (TavsnIdentifierFn)(void*)GetProcAddress(dll, TAVSN_STDCALL_EXPORT_NAME(GetMacSN));
  *   char id[32];
  *   if (get_mac_sn && get_mac_sn(id, sizeof id) == TAVSN_MAC_SN_WRITTEN) { ... }
  */

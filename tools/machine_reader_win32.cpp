@@ -24,9 +24,9 @@ struct Export {
 };
 
 constexpr Export kExports[] = {
-    {"_GetMacSN@8", "GetMacSN", Export::kIdentifier},
-    {"_GetPCSN@8", "GetPCSN", Export::kIdentifier},
-    {"_GetPCSNEx@8", "GetPCSNEx", Export::kIdentifier},
+    {TAVSN_STDCALL_EXPORT_NAME(GetMacSN), "GetMacSN", Export::kIdentifier},
+    {TAVSN_STDCALL_EXPORT_NAME(GetPCSN), "GetPCSN", Export::kIdentifier},
+    {TAVSN_STDCALL_EXPORT_NAME(GetPCSNEx), "GetPCSNEx", Export::kIdentifier},
     {"tav_get_pc_id_ex", "tav_get_pc_id_ex", Export::kAlias},
     {"tav_get_pc_id_info", "tav_get_pc_id_info", Export::kAlias},
     {"tav_get_pc_id", "tav_get_pc_id", Export::kPcId},
