@@ -28,7 +28,18 @@ THREADS = 8
 CALLS = 100
 MAC = "0A1B2C3D4E5F"
 CANARY = "CC"
-PREFIX = re.compile(rb"^( {0,7}\d{1,8}|\d{9,10}): ")
+STAMP = re.compile(rb"^( *)(\d{1,10}): ")
+
+
+def prefix_length(line):
+    """The length of the line's prefix: the time stamp right-aligned in 8
+    characters (a longer one taking what it needs), then ": "; None when the
+    line does not start with exactly that."""
+    match = STAMP.match(line)
+    if match is None:
+        return None
+    blanks, digits = len(match.group(1)), len(match.group(2))
+    return match.end() if blanks + digits == max(8, digits) else None
 
 
 class StressRun:
@@ -154,16 +165,15 @@ def whole_lines(raw):
 def texts_after_prefix(lines, where):
     texts = []
     for number, line in enumerate(lines):
-        match = PREFIX.match(line)
-        bed.expect(match is not None, "%s line %d without its prefix: %r" % (where, number, line))
-        texts.append(line[match.end():].decode("latin-1"))
+        length = prefix_length(line)
+        bed.expect(length is not None, "%s line %d without its prefix: %r" % (where, number, line))
+        texts.append(line[length:].decode("latin-1"))
     return texts
 
 
 def expect_banner(lines):
     """A prefix-only line and the banner, once, at the very start."""
-    bed.expect(len(lines) >= 2
-               and re.fullmatch(rb"( {0,7}\d{1,8}|\d{9,10}): ", lines[0]) is not None,
+    bed.expect(len(lines) >= 2 and prefix_length(lines[0]) == len(lines[0]),
                "prefix-only first line: %r" % lines[:2])
     bed.expect(re.fullmatch(rb"------------------ TavSN \d{4}-\d\d-\d\d \d\d:\d\d:\d\d "
                             rb"------------------", lines[1]) is not None,
