@@ -77,9 +77,6 @@ class HostRun:
     def of(self, kind):
         return [fields for found, fields in self.records if found == kind]
 
-    def kinds(self):
-        return [kind for kind, _ in self.records]
-
     def __repr__(self):
         return "HostRun(exit=%d, stderr=%r)" % (self.exit_code, self.stderr[-3000:])
 
