@@ -83,3 +83,38 @@ def with_adapters(bed, prefix, make):
     make(adapters)
     adapters.start()
     return adapters
+
+
+NDIS_LAN_CLASS = "{ad498944-762f-11d0-8dcb-00c04fc3358c}"
+DEVICE_CLASSES_KEY = ("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\"
+                      + NDIS_LAN_CLASS)
+ENUM_KEY = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum"
+
+
+def device_interface_path(pnp_instance_id, reference):
+    """The interface path the library builds for an adapter: the PnP id
+    with "#" for "\\", the NDIS LAN class, then "\\" and the reference."""
+    return "\\\\?\\%s#%s\\%s" % (pnp_instance_id.replace("\\", "#"), NDIS_LAN_CLASS, reference)
+
+
+def ndis_interface_reg_lines(pnp_instance_id, reference):
+    """REGEDIT4 lines (without the header) that make Wine's SetupAPI list an
+    NDIS LAN-class interface of the device `pnp_instance_id` whose
+    reference string is `reference` (the adapter's GUID): the subkey "#"
+    followed by the reference string carries it into the listed path."""
+    hashed = pnp_instance_id.replace("\\", "#")
+    key = "%s\\##?#%s#%s" % (DEVICE_CLASSES_KEY, hashed, NDIS_LAN_CLASS)
+    return [
+        "[%s]" % key,
+        '"DeviceInstance"=%s' % winebed.reg_string(pnp_instance_id),
+        "",
+        "[%s\\#%s]" % (key, reference),
+        '"SymbolicLink"=%s' % winebed.reg_string(device_interface_path(pnp_instance_id, reference)),
+        "",
+        "[%s\\#%s\\Control]" % (key, reference),
+        '"Linked"=dword:00000001',
+        "",
+        "[%s\\%s]" % (ENUM_KEY, pnp_instance_id),
+        '"ClassGUID"="%s"' % winebed.NET_CLASS_GUID.lower(),
+        "",
+    ]

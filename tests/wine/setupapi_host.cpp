@@ -1,0 +1,303 @@
+// setupapi_host.exe: calls one identifier export of tavsn.dll with the
+// library's own SetupAPI imports passed through a recorder, so that the test
+// sees every SetupAPI call the library makes and what Wine answered. Made
+// for tests/wine/test_setupapi.py.
+//
+//   setupapi_host.exe --dll PATH --export NAME
+//                     [--link-when-listed PNPID]... [--report-disabled]
+//
+// Every call still goes to Wine's own SetupAPI with the library's own
+// arguments; two options add what Wine cannot be made to do otherwise:
+//
+// --link-when-listed  when the library first asks SetupAPI for the NDIS
+//     interfaces, make the NT link that lets PNPID's interface paths open
+//     (tests/wine/nt_device_links.h). Before that moment the adapter's
+//     driver cannot be reached, as for an adapter that is disabled, so the
+//     library's direct query fails with error 3 and only its read through
+//     SetupAPI's own path can find the address.
+// --report-disabled  CM_Get_DevNode_Status is called in Wine, which always
+//     answers status 0 and problem 0; the library is then told the device
+//     was disabled by its user (DN_HAS_PROBLEM | DN_DISABLEABLE, problem
+//     22), so that it makes its enable attempt against Wine's SetupAPI.
+//
+// Lines on standard error, each starting "host: ":
+//
+//   host: classdevs flags=HEX result=ok|fail error=N
+//   host: link status=HEX pnp=PNPID
+//   host: interfaces index=N cbsize=N result=ok|fail error=N
+//   host: detail cbsize=N size=N needed=N result=ok|fail error=N path=PATH|-
+//   host: devinfo index=N cbsize=N result=ok|fail error=N device=ID
+//   host: status device=ID cr=N status=N problem=N reported=N,N
+//   host: installparams header=N function=N state=N scope=N profile=N size=N result=ok|fail error=N
+//         error_before=N   (the thread's last error when the library called)
+//   host: installer function=N result=ok|fail error=N
+//   host: changestate result=ok|fail error=N
+//   host: destroy result=ok|fail
+//   host: call result=R buffer=HEX
+//
+// (cbsize is the size member the library set; device is the instance id of
+// the device the call was about; size in "detail" is the buffer size the
+// library passed, 0 for its size-only query.) Exit code 0 when the export
+// was called; 2 bad arguments, 3 the DLL did not load, 4 the export is
+// missing, 5 an import could not be redirected.
+
+#include <windows.h>
+#include <cfgmgr32.h>
+#include <setupapi.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tavsn.h"
+#include "tests/wine/nt_device_links.h"
+
+namespace {
+
+void Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Report(const char* format, ...) {
+  std::fputs("host: ", stderr);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputs("\n", stderr);
+  std::fflush(stderr);
+}
+
+const char* Outcome(BOOL ok) { return ok ? "ok" : "fail"; }
+
+std::vector<std::string> g_links_to_make;
+bool g_links_made = false;
+bool g_report_disabled = false;
+tavsn::winetest::NdisInterfaceLinks* g_links = nullptr;
+
+std::string DeviceId(DEVINST device) {
+  char id[MAX_DEVICE_ID_LEN + 1] = {};
+  if (CM_Get_Device_IDA(device, id, sizeof id, 0) != CR_SUCCESS) return "?";
+  return id;
+}
+
+// The library's imports, as Wine's SetupAPI exports them.
+decltype(&SetupDiGetClassDevsW) real_get_class_devs;
+decltype(&SetupDiEnumDeviceInterfaces) real_enum_interfaces;
+decltype(&SetupDiGetDeviceInterfaceDetailA) real_get_detail;
+decltype(&SetupDiEnumDeviceInfo) real_enum_device_info;
+decltype(&CM_Get_DevNode_Status) real_get_status;
+decltype(&SetupDiSetClassInstallParamsW) real_set_install_params;
+decltype(&SetupDiCallClassInstaller) real_call_installer;
+decltype(&SetupDiChangeState) real_change_state;
+decltype(&SetupDiDestroyDeviceInfoList) real_destroy;
+
+// Each recorder hands back the real call's result and last error
+// unchanged: the library decides on them.
+
+HDEVINFO WINAPI RecordGetClassDevs(const GUID* guid, PCWSTR enumerator, HWND parent, DWORD flags) {
+  if (!g_links_made) {
+    g_links_made = true;
+    for (const std::string& pnp : g_links_to_make) {
+      Report("link status=%08X pnp=%s", static_cast<unsigned>(g_links->Add(pnp.c_str())), pnp.c_str());
+    }
+  }
+  const HDEVINFO set = real_get_class_devs(guid, enumerator, parent, flags);
+  const DWORD error = GetLastError();
+  Report("classdevs flags=%lX result=%s error=%lu", flags, Outcome(set != INVALID_HANDLE_VALUE), error);
+  SetLastError(error);
+  return set;
+}
+
+BOOL WINAPI RecordEnumInterfaces(HDEVINFO set, PSP_DEVINFO_DATA device, const GUID* guid, DWORD index,
+                                 PSP_DEVICE_INTERFACE_DATA data) {
+  const DWORD cb_size = data ? data->cbSize : 0;
+  const BOOL ok = real_enum_interfaces(set, device, guid, index, data);
+  const DWORD error = GetLastError();
+  Report("interfaces index=%lu cbsize=%lu result=%s error=%lu", index, cb_size, Outcome(ok), ok ? 0 : error);
+  SetLastError(error);
+  return ok;
+}
+
+BOOL WINAPI RecordGetDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                            PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size, PDWORD needed,
+                            PSP_DEVINFO_DATA device) {
+  const DWORD cb_size = detail ? detail->cbSize : 0;
+  const BOOL ok = real_get_detail(set, data, detail, size, needed, device);
+  const DWORD error = GetLastError();
+  Report("detail cbsize=%lu size=%lu needed=%lu result=%s error=%lu path=%s", cb_size, size,
+         needed ? *needed : 0, Outcome(ok), ok ? 0 : error, ok ? detail->DevicePath : "-");
+  SetLastError(error);
+  return ok;
+}
+
+BOOL WINAPI RecordEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
+  const DWORD cb_size = data ? data->cbSize : 0;
+  const BOOL ok = real_enum_device_info(set, index, data);
+  const DWORD error = GetLastError();
+  Report("devinfo index=%lu cbsize=%lu result=%s error=%lu device=%s", index, cb_size, Outcome(ok),
+         ok ? 0 : error, ok ? DeviceId(data->DevInst).c_str() : "-");
+  SetLastError(error);
+  return ok;
+}
+
+CONFIGRET WINAPI RecordGetStatus(PULONG status, PULONG problem, DEVINST device, ULONG flags) {
+  const CONFIGRET result = real_get_status(status, problem, device, flags);
+  const DWORD error = GetLastError();
+  const unsigned long real_status = *status;
+  const unsigned long real_problem = *problem;
+  if (result == CR_SUCCESS && g_report_disabled) {
+    *status = DN_HAS_PROBLEM | DN_DISABLEABLE;
+    *problem = CM_PROB_DISABLED;
+  }
+  Report("status device=%s cr=%lu status=%lu problem=%lu reported=%lu,%lu", DeviceId(device).c_str(),
+         static_cast<unsigned long>(result), real_status, real_problem, *status, *problem);
+  SetLastError(error);
+  return result;
+}
+
+BOOL WINAPI RecordSetInstallParams(HDEVINFO set, PSP_DEVINFO_DATA device, PSP_CLASSINSTALL_HEADER header,
+                                   DWORD size) {
+  const auto* params = reinterpret_cast<const SP_PROPCHANGE_PARAMS*>(header);
+  // What the thread's last error was on the way in: a call that fails
+  // without setting one leaves it as it was.
+  const DWORD error_before = GetLastError();
+  const BOOL ok = real_set_install_params(set, device, header, size);
+  const DWORD error = GetLastError();
+  Report("installparams header=%lu function=%lu state=%lu scope=%lu profile=%lu size=%lu result=%s error=%lu "
+         "error_before=%lu",
+         params->ClassInstallHeader.cbSize, static_cast<unsigned long>(params->ClassInstallHeader.InstallFunction),
+         params->StateChange, params->Scope, params->HwProfile, size, Outcome(ok), ok ? 0 : error, error_before);
+  SetLastError(error);
+  return ok;
+}
+
+BOOL WINAPI RecordCallInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device) {
+  const BOOL ok = real_call_installer(function, set, device);
+  const DWORD error = GetLastError();
+  Report("installer function=%lu result=%s error=%lu", static_cast<unsigned long>(function), Outcome(ok),
+         ok ? 0 : error);
+  SetLastError(error);
+  return ok;
+}
+
+BOOL WINAPI RecordChangeState(HDEVINFO set, PSP_DEVINFO_DATA device) {
+  const BOOL ok = real_change_state(set, device);
+  const DWORD error = GetLastError();
+  Report("changestate result=%s error=%lu", Outcome(ok), ok ? 0 : error);
+  SetLastError(error);
+  return ok;
+}
+
+BOOL WINAPI RecordDestroy(HDEVINFO set) {
+  const BOOL ok = real_destroy(set);
+  const DWORD error = GetLastError();
+  Report("destroy result=%s", Outcome(ok));
+  SetLastError(error);
+  return ok;
+}
+
+// Points the module's import of `function` from `dll_name` at `hook` and
+// returns what it pointed at before, or null when the module has no such
+// import.
+void* RedirectImport(HMODULE module, const char* dll_name, const char* function, void* hook) {
+  auto* base = reinterpret_cast<unsigned char*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (directory.VirtualAddress == 0) return nullptr;
+  for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+       import->Name != 0; ++import) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), dll_name) != 0) continue;
+    auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const auto* by_name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), function) != 0) continue;
+      DWORD old_protection = 0;
+      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old_protection)) {
+        return nullptr;
+      }
+      void* original = reinterpret_cast<void*>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(hook);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old_protection, &old_protection);
+      return original;
+    }
+  }
+  return nullptr;
+}
+
+template <typename Function>
+bool Redirect(HMODULE module, const char* name, Function hook, Function& original) {
+  original = reinterpret_cast<Function>(RedirectImport(module, "setupapi.dll", name, reinterpret_cast<void*>(hook)));
+  if (original == nullptr) Report("redirect_error=%s", name);
+  return original != nullptr;
+}
+
+std::string Hex(const unsigned char* bytes, std::size_t count) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    text.push_back(kDigits[bytes[i] >> 4]);
+    text.push_back(kDigits[bytes[i] & 0x0F]);
+  }
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dll_path;
+  std::string export_name;
+  for (int i = 1; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (name == "--report-disabled") {
+      g_report_disabled = true;
+    } else if (i + 1 < argc && name == "--dll") {
+      dll_path = argv[++i];
+    } else if (i + 1 < argc && name == "--export") {
+      export_name = argv[++i];
+    } else if (i + 1 < argc && name == "--link-when-listed") {
+      g_links_to_make.push_back(argv[++i]);
+    } else {
+      Report("usage_error=bad option %s", name.c_str());
+      return 2;
+    }
+  }
+  if (dll_path.empty() || export_name.empty()) {
+    Report("usage_error=--dll and --export are required");
+    return 2;
+  }
+  tavsn::winetest::NdisInterfaceLinks links;
+  g_links = &links;
+
+  const HMODULE dll = LoadLibraryA(dll_path.c_str());
+  if (dll == nullptr) {
+    Report("load_error=%lu", GetLastError());
+    return 3;
+  }
+  const auto function = reinterpret_cast<TavsnIdentifierFn>(
+      reinterpret_cast<void*>(GetProcAddress(dll, export_name.c_str())));
+  if (function == nullptr) {
+    Report("missing_export_error=%lu", GetLastError());
+    return 4;
+  }
+  const bool redirected =
+      Redirect(dll, "SetupDiGetClassDevsW", RecordGetClassDevs, real_get_class_devs) &&
+      Redirect(dll, "SetupDiEnumDeviceInterfaces", RecordEnumInterfaces, real_enum_interfaces) &&
+      Redirect(dll, "SetupDiGetDeviceInterfaceDetailA", RecordGetDetail, real_get_detail) &&
+      Redirect(dll, "SetupDiEnumDeviceInfo", RecordEnumDeviceInfo, real_enum_device_info) &&
+      Redirect(dll, "CM_Get_DevNode_Status", RecordGetStatus, real_get_status) &&
+      Redirect(dll, "SetupDiSetClassInstallParamsW", RecordSetInstallParams, real_set_install_params) &&
+      Redirect(dll, "SetupDiCallClassInstaller", RecordCallInstaller, real_call_installer) &&
+      Redirect(dll, "SetupDiChangeState", RecordChangeState, real_change_state) &&
+      Redirect(dll, "SetupDiDestroyDeviceInfoList", RecordDestroy, real_destroy);
+  if (!redirected) return 5;
+
+  unsigned char buffer[64];
+  std::memset(buffer, 0xCC, sizeof buffer);
+  const int result = function(reinterpret_cast<char*>(buffer), sizeof buffer);
+  Report("call result=%d buffer=%s", result, Hex(buffer, sizeof buffer).c_str());
+  return 0;
+}

@@ -1,0 +1,280 @@
+"""GetMacSN's read through SetupAPI under Wine: an adapter whose direct
+driver query fails with error 3 is looked for among the NDIS LAN-class
+interfaces that Wine's own SetupAPI lists from the registry, its device and
+status are read, and its address is asked for through the path SetupAPI
+spelled (in lower case under Wine). Every SetupAPI call the library makes
+goes to Wine; setupapi_host.exe records them and what Wine answered.
+
+Wine never reports a device as disabled by its user, and an adapter whose
+interface path does not open at first does not open later either: where a
+case needs one of these, setupapi_host.exe supplies it (the status it hands
+on, or the NT link made when the library first asks SetupAPI) and the case
+says so.
+"""
+
+import os
+import re
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winebed  # noqa: E402
+from library_bed import (device_interface_path, library_in_scratch, log_lines,  # noqa: E402
+                         ndis_interface_reg_lines)
+from export_host import call_export  # noqa: E402
+
+winebed.in_private_network_namespace()
+bed = winebed.TestBed()
+
+EXPORT = bed.export_name("GetMacSN")
+MAC = "0A1B2C3D4E5F"
+IDENTIFIER = "TQ110101001126374455110037265544"  # one adapter of MAC
+DESC = "Intel PRO/1000 MT"
+# Mixed case, as Windows spells instance ids; Wine lists the path in lower
+# case. Sorted after OTHER_PNP, which Wine lists first.
+ADAPTER_PNP = "PCI\\VEN_8086&DEV_100E&SUBSYS_001E8086&REV_02\\3&267A616A&0&18"
+OTHER_PNP = "PCI\\VEN_10EC&DEV_8168&SUBSYS_00000000&REV_06\\4&1&0&E0"
+# The size members of the public structures in this build.
+INTERFACE_DATA_SIZE = 32 if bed.is_64_bit else 28
+DEVINFO_DATA_SIZE = 32 if bed.is_64_bit else 28
+DETAIL_DATA_SIZE = 8 if bed.is_64_bit else 5
+DIF_PROPERTYCHANGE = 0x12
+DICS_ENABLE = 1
+DICS_FLAG_GLOBAL = 1
+DN_HAS_PROBLEM = 0x400
+DN_DISABLEABLE = 0x2000
+CM_PROB_DISABLED = 22
+ERROR_INSUFFICIENT_BUFFER = 122
+ERROR_NO_MORE_ITEMS = 259
+
+
+def one_adapter(prefix, interfaces):
+    """One veth adapter of MAC, registered with ADAPTER_PNP and no NT link,
+    so its direct query fails with error 3; `interfaces` lists the PnP ids
+    whose NDIS interfaces SetupAPI is to list, each with the adapter's GUID
+    as its reference string. Returns the adapter's direct path."""
+    winebed.remove_interfaces()
+    guid = winebed.wine_adapter_guid(winebed.add_veth("eth0", "0a:1b:2c:3d:4e:5f"))
+    adapter = dict(subkey="0000", if_type=6, characteristics=0x84, driver_desc=DESC,
+                   net_cfg_instance_id=guid, pnp_instance_id=ADAPTER_PNP)
+    text = winebed.net_adapter_reg_text([adapter])
+    for pnp in interfaces:
+        text += "\n".join(ndis_interface_reg_lines(pnp, guid)) + "\n"
+    prefix.reg_import(text)
+    return device_interface_path(ADAPTER_PNP, guid), guid
+
+
+class HostRun:
+    def __init__(self, returncode, stderr):
+        self.exit_code = returncode
+        self.stderr = stderr.decode("latin-1")
+        self.records = []
+        for line in self.stderr.splitlines():
+            if line.startswith("host: "):
+                kind = line.split(" ")[1]
+                self.records.append((kind, dict(re.findall(r"(\w+)=(\S*)", line))))
+
+    def of(self, kind):
+        return [fields for found, fields in self.records if found == kind]
+
+    def __repr__(self):
+        return "HostRun(exit=%d, stderr=%r)" % (self.exit_code, self.stderr[-3000:])
+
+
+def run_setupapi_host(prefix, dll, *options):
+    """setupapi_host.exe on GetMacSN; its output goes to a file and the wait
+    is for the process, so a Wine service it starts cannot hold it up."""
+    err_path = os.path.join(bed.scratch_dir(prefix), "stderr.txt")
+    args = winebed.WINE + [bed.program("setupapi_host.exe"), "--dll", winebed.winpath(dll),
+                           "--export", EXPORT] + list(options)
+    with open(err_path, "wb") as err:
+        process = subprocess.Popen(args, env=prefix.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=err)
+        try:
+            process.wait(timeout=120)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise winebed.Failure("setupapi_host still running after 120 s")
+    with open(err_path, "rb") as f:
+        run = HostRun(process.returncode, f.read())
+    bed.expect_equal(run.exit_code, 0, "setupapi_host exit code (%r)" % run)
+    return run
+
+
+def expect_call(run, result, identifier):
+    calls = run.of("call")
+    bed.expect_equal(len(calls), 1, "calls (%r)" % run)
+    bed.expect_equal(int(calls[0]["result"]), result, "GetMacSN result")
+    buffer = bytes.fromhex(calls[0]["buffer"])
+    bed.expect_equal(buffer[:32].decode("latin-1"), identifier, "identifier")
+    bed.expect_equal(buffer[32:], b"\xCC" * 32, "bytes after the identifier")
+
+
+def expect_interface_found(run, index, direct_path):
+    """The walk up to the matching interface at `index`: one size query and
+    one detail read per interface, with the real size members, and the
+    detail of the last one the adapter's path in lower case."""
+    classdevs = run.of("classdevs")
+    bed.expect_equal([(c["flags"], c["result"]) for c in classdevs], [("10", "ok")],
+                     "SetupDiGetClassDevsW: DIGCF_DEVICEINTERFACE, and Wine's answer")
+    interfaces = run.of("interfaces")
+    bed.expect_equal([(i["index"], i["cbsize"], i["result"]) for i in interfaces],
+                     [(str(k), str(INTERFACE_DATA_SIZE), "ok") for k in range(index + 1)],
+                     "SetupDiEnumDeviceInterfaces")
+    details = run.of("detail")
+    bed.expect_equal(len(details), 2 * (index + 1), "detail queries (%r)" % details)
+    for k in range(index + 1):
+        sizing, reading = details[2 * k], details[2 * k + 1]
+        bed.expect_equal((sizing["cbsize"], sizing["size"], sizing["result"], sizing["error"]),
+                         ("0", "0", "fail", str(ERROR_INSUFFICIENT_BUFFER)), "size-only query %d" % k)
+        bed.expect_equal((reading["cbsize"], reading["size"], reading["result"]),
+                         (str(DETAIL_DATA_SIZE), sizing["needed"], "ok"), "detail read %d" % k)
+    bed.expect_equal(details[-1]["path"], direct_path.lower(),
+                     "the matching interface's path as Wine's SetupAPI spells it")
+    return details[-1]["path"]
+
+
+@bed.case
+def address_read_through_lower_case_interface_path(prefix):
+    direct_path, _ = one_adapter(prefix, [ADAPTER_PNP])
+    dll = library_in_scratch(bed, prefix, with_log=True)
+    run = run_setupapi_host(prefix, dll, "--link-when-listed", ADAPTER_PNP)
+    expect_call(run, 32, IDENTIFIER)
+    bed.expect_equal(run.of("link"), [{"status": "00000000", "pnp": ADAPTER_PNP}],
+                     "NT link made when the library asked SetupAPI")
+    expect_interface_found(run, 0, direct_path)
+    devinfo = run.of("devinfo")
+    bed.expect_equal([(d["index"], d["cbsize"], d["result"]) for d in devinfo],
+                     [("0", str(DEVINFO_DATA_SIZE), "ok")], "SetupDiEnumDeviceInfo")
+    status = run.of("status")
+    bed.expect_equal([(s["device"], s["cr"], s["status"], s["problem"]) for s in status],
+                     [(devinfo[0]["device"], "0", "0", "0")],
+                     "CM_Get_DevNode_Status as Wine answers it, for the matching device")
+    bed.expect_equal(devinfo[0]["device"].upper(), ADAPTER_PNP.upper(), "the device's instance id")
+    bed.expect_equal(run.of("installparams") + run.of("installer") + run.of("changestate"), [],
+                     "no state change for a device that is not disabled")
+    bed.expect_equal(run.of("destroy"), [{"result": "ok"}], "the set is destroyed")
+    bed.expect_equal(log_lines(bed, dll), [
+        "GetMacSN start.",
+        "GetPhysicalMac",
+        "NdisCmd CreatFile Fail [%s] ErrorCode [3]." % direct_path,
+        "NdisCmd Fail Index [0] Desc [%s] DevicePath [%s] ErrorCode [3]." % (DESC, direct_path),
+        "SetApiGetAdrr Status.No.Support Status [0] Problem [0].",
+        "SetApi Index [0] Desc [%s] Mac [%s]." % (DESC, MAC),
+        "GetMacSN Mac Count [ 1 ]",
+        "GetMacSN First Mac [ %s ]" % MAC,
+        "GetMacSN  [ %s ]" % IDENTIFIER,
+    ], "log lines")
+
+
+@bed.case
+def lower_case_path_that_does_not_open_either(prefix):
+    # No help at all: the export through the plain test host, Wine's
+    # SetupAPI finds the interface, and SetupAPI's lower-case path fails to
+    # open as the direct one did; IP Helper's list then gives the address.
+    direct_path, _ = one_adapter(prefix, [ADAPTER_PNP])
+    dll = library_in_scratch(bed, prefix, with_log=True)
+    run = call_export(bed, prefix, dll, EXPORT, "stdcall", buffer_len=40, size_arg=40, canary=0xCC)
+    bed.expect_equal(run.exit_code, 0, "host exit code (%r)" % run)
+    bed.expect_equal(run.calls[0].result, 32, "result")
+    bed.expect_equal(run.calls[0].buffer, IDENTIFIER.encode() + b"\xCC" * 8, "identifier")
+    bed.expect_equal(log_lines(bed, dll), [
+        "GetMacSN start.",
+        "GetPhysicalMac",
+        "NdisCmd CreatFile Fail [%s] ErrorCode [3]." % direct_path,
+        "NdisCmd Fail Index [0] Desc [%s] DevicePath [%s] ErrorCode [3]." % (DESC, direct_path),
+        "SetApiGetAdrr Status.No.Support Status [0] Problem [0].",
+        "NdisCmd CreatFile Fail [%s] ErrorCode [3]." % direct_path.lower(),
+        "SetApi Fail Index [0] Desc [%s] DevicePath [%s] ErrorCode [3]." % (DESC, direct_path),
+        "SetApi Mac Count = 0.",
+        "GetMacSN  GetPhysicalMac MacCount is 0 .",
+        "GetMacSN Mac Count [ 1 ]",
+        "GetMacSN First Mac [ %s ]" % MAC,
+        "GetMacSN  [ %s ]" % IDENTIFIER,
+    ], "log lines")
+
+
+@bed.case
+def enable_attempt_as_wine_answers_it(prefix):
+    # The library is told the device was disabled by its user; the enable
+    # request itself goes to Wine. Another device's interface is listed
+    # first, so the match is the second interface and the device read and
+    # changed must be the second one as well.
+    direct_path, _ = one_adapter(prefix, [OTHER_PNP, ADAPTER_PNP])
+    dll = library_in_scratch(bed, prefix, with_log=True)
+    run = run_setupapi_host(prefix, dll, "--link-when-listed", ADAPTER_PNP, "--report-disabled")
+    expect_call(run, 32, IDENTIFIER)
+    expect_interface_found(run, 1, direct_path)
+    devinfo = run.of("devinfo")
+    # Once for the status, once more inside the state change.
+    bed.expect_equal([(d["index"], d["cbsize"], d["result"]) for d in devinfo],
+                     [("1", str(DEVINFO_DATA_SIZE), "ok")] * 2, "SetupDiEnumDeviceInfo")
+    bed.expect_equal(devinfo[0]["device"].upper(), ADAPTER_PNP.upper(),
+                     "the device at the matching interface's index")
+    status = run.of("status")
+    bed.expect_equal([(s["device"], s["cr"], s["status"], s["problem"], s["reported"]) for s in status],
+                     [(devinfo[0]["device"], "0", "0", "0",
+                       "%d,%d" % (DN_HAS_PROBLEM | DN_DISABLEABLE, CM_PROB_DISABLED))],
+                     "CM_Get_DevNode_Status: Wine's answer and the one handed on")
+    params = run.of("installparams")
+    bed.expect_equal(len(params), 1, "SetupDiSetClassInstallParamsW calls (%r)" % run)
+    bed.expect_equal({k: params[0][k] for k in ("header", "function", "state", "scope", "profile", "size")},
+                     {"header": "8", "function": str(DIF_PROPERTYCHANGE), "state": str(DICS_ENABLE),
+                      "scope": str(DICS_FLAG_GLOBAL), "profile": "0", "size": "20"},
+                     "the enable request's parameters")
+    bed.expect_equal(params[0]["result"], "fail", "Wine's SetupDiSetClassInstallParamsW")
+    error = params[0]["error"]
+    bed.expect_equal(run.of("installer") + run.of("changestate"), [],
+                     "no installer call after the parameters were refused")
+    bed.expect_equal(log_lines(bed, dll), [
+        "GetMacSN start.",
+        "GetPhysicalMac",
+        "NdisCmd CreatFile Fail [%s] ErrorCode [3]." % direct_path,
+        "NdisCmd Fail Index [0] Desc [%s] DevicePath [%s] ErrorCode [3]." % (DESC, direct_path),
+        "SetApiStaCha SetupDiSetClassInstallParams Error Code [%s]." % error,
+        "SetApiGetAdrr Enable Fail Index [1] ErrorCode [%s]." % error,
+        "SetApi Index [0] Desc [%s] Mac [%s]." % (DESC, MAC),
+        "GetMacSN Mac Count [ 1 ]",
+        "GetMacSN First Mac [ %s ]" % MAC,
+        "GetMacSN  [ %s ]" % IDENTIFIER,
+    ], "log lines")
+    # Wine's SetupDiSetClassInstallParamsW fails without setting an error
+    # of its own: the code the library logs is whatever the thread's last
+    # error already was (here the size-only detail query's 122).
+    bed.expect_equal(error, params[0]["error_before"], "the code Wine's failure leaves")
+    bed.expect(error != "0", "a failure with a code to log")
+
+
+@bed.case
+def interface_of_another_device_matches_nothing(prefix):
+    # SetupAPI lists one interface, of another PnP id (with the adapter's
+    # GUID as reference string even): the walk ends without a match, nothing
+    # is read, and only the adapter's failure is logged.
+    direct_path, guid = one_adapter(prefix, [OTHER_PNP])
+    dll = library_in_scratch(bed, prefix, with_log=True)
+    run = run_setupapi_host(prefix, dll)
+    expect_call(run, 32, IDENTIFIER)
+    bed.expect_equal([(i["index"], i["result"], i["error"]) for i in run.of("interfaces")],
+                     [("0", "ok", "0"), ("1", "fail", str(ERROR_NO_MORE_ITEMS))],
+                     "the walk over the interfaces")
+    bed.expect_equal([d["path"] for d in run.of("detail") if d["result"] == "ok"],
+                     [device_interface_path(OTHER_PNP, guid).lower()], "the one listed path")
+    bed.expect_equal(run.of("devinfo") + run.of("status") + run.of("installparams"), [],
+                     "no device read without a match")
+    bed.expect_equal(run.of("destroy"), [{"result": "ok"}], "the set is destroyed")
+    bed.expect_equal(log_lines(bed, dll), [
+        "GetMacSN start.",
+        "GetPhysicalMac",
+        "NdisCmd CreatFile Fail [%s] ErrorCode [3]." % direct_path,
+        "NdisCmd Fail Index [0] Desc [%s] DevicePath [%s] ErrorCode [3]." % (DESC, direct_path),
+        "SetApi Fail Index [0] Desc [%s] DevicePath [%s] ErrorCode [3]." % (DESC, direct_path),
+        "SetApi Mac Count = 0.",
+        "GetMacSN  GetPhysicalMac MacCount is 0 .",
+        "GetMacSN Mac Count [ 1 ]",
+        "GetMacSN First Mac [ %s ]" % MAC,
+        "GetMacSN  [ %s ]" % IDENTIFIER,
+    ], "log lines")
+
+
+bed.main()
