@@ -241,9 +241,10 @@ def enable_attempt_as_wine_answers_it(prefix):
     ], "log lines")
     # Wine's SetupDiSetClassInstallParamsW fails without setting an error
     # of its own: the code the library logs is whatever the thread's last
-    # error already was (here the size-only detail query's 122).
+    # error already was. That depends on the calls before it (the
+    # adapter-state mutex, once taken, leaves 0), so only its source is
+    # checked here.
     bed.expect_equal(error, params[0]["error_before"], "the code Wine's failure leaves")
-    bed.expect(error != "0", "a failure with a code to log")
 
 
 @bed.case

@@ -95,19 +95,27 @@ class Prefix:
         self.env["WINEPREFIX"] = self.path
 
     def run(self, args, cwd=None, timeout=300, input=None, extra_env=None):
+        """Runs a Windows program to its end. Its output goes through files,
+        not pipes: a Wine service that the program started may inherit the
+        pipes and hold them open long after the program ended, and a reader
+        waiting for their end would wait for that service."""
         env = dict(self.env)
         if extra_env:
             env.update(extra_env)
-        return subprocess.run(WINE + list(args), cwd=cwd, env=env, timeout=timeout,
-                              capture_output=True, input=input)
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            completed = subprocess.run(WINE + list(args), cwd=cwd, env=env, timeout=timeout,
+                                       stdout=out, stderr=err, input=input)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(completed.args, completed.returncode,
+                                               out.read(), err.read())
 
     def reg_import(self, text):
         """Imports a REGEDIT4 text into the prefix's registry."""
         reg = os.path.join(self.dir, "import.reg")
         with open(reg, "w", encoding="latin-1", newline="\r\n") as f:
             f.write(text)
-        result = subprocess.run(WINE + ["regedit", "/S", winpath(reg)], env=self.env,
-                                capture_output=True, timeout=120)
+        result = self.run(["regedit", "/S", winpath(reg)], timeout=120)
         if result.returncode != 0:
             raise RuntimeError("regedit failed: %r" % result.stderr)
         self.wait_for_server()
@@ -116,8 +124,9 @@ class Prefix:
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
+        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60, **quiet)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60, **quiet)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -172,12 +181,14 @@ class TestBed:
                 env = dict(os.environ)
                 env.update(BASE_ENV)
                 env["WINEPREFIX"] = base
-                subprocess.run(WINE + ["wineboot", "-i"], env=env, capture_output=True, timeout=600)
+                # Wine's services outlive wineboot: no pipe of theirs is waited on.
+                quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+                subprocess.run(WINE + ["wineboot", "-i"], env=env, timeout=600, **quiet)
                 # A crash ends the process with its exception code instead of
                 # starting the debugger.
                 subprocess.run(WINE + ["reg", "delete",
                                 r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug",
-                                "/v", "Debugger", "/f"], env=env, capture_output=True, timeout=120)
+                                "/v", "Debugger", "/f"], env=env, timeout=120, **quiet)
                 subprocess.run(["wineserver", "-w"], env=env, timeout=120)
                 open(os.path.join(base, ".ready"), "w").close()
         return base
