@@ -1,6 +1,6 @@
 #pragma once
-// For tests only: reaches CGetMac's private operations, and the fixture
-// that gives each test fresh fakes with the log open.
+// For tests only: CGetMac's private operations (cgetmac_peer.h), and the
+// fixture that gives each test fresh fakes with the log open.
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -8,42 +8,11 @@
 #include <vector>
 
 #include "netadapter/cgetmac.h"
+#include "netadapter/cgetmac_peer.h"
 #include "tests/fakes/fake_log_platform.h"
 #include "tests/fakes/fake_net_platform.h"
 
 namespace tavsn {
-
-struct CGetMacTestPeer {
-  // The records are copied out, so that tests can compare them freely.
-  static int EnumNetAdapters(std::vector<NetAdapterRecord>& adapters) {
-    HeapArray<NetAdapterRecord> records;
-    const int count = CGetMac().EnumNetAdapters(records);
-    adapters.assign(records.begin(), records.end());
-    return count;
-  }
-  static char* BuildDevicePath(const NetAdapterRecord& record, char* destination,
-                               std::size_t capacity) {
-    return CGetMac().BuildDevicePath(record, destination, capacity);
-  }
-  static bool NdisCmd(const char* device_path, char* mac_text) {
-    return CGetMac().NdisCmd(device_path, mac_text);
-  }
-  static char* FormatMac(const std::uint8_t* address, char* destination) {
-    return CGetMac().FormatMac(address, destination);
-  }
-  static std::uint64_t ParseMac(const char* mac_text) { return CGetMac().ParseMac(mac_text); }
-  static bool IsVista() { return CGetMac().IsVista(); }
-  static bool SetApiStaCha(std::uint32_t state_change, std::uint32_t member_index,
-                           const DeviceInfoSet& set) {
-    return CGetMac().SetApiStaCha(state_change, member_index, set);
-  }
-  static bool SetApiGetAdrr(const char* device_path, char* mac_text) {
-    return CGetMac().SetApiGetAdrr(device_path, mac_text);
-  }
-  static void ReadAdapterAddress(NetAdapterRecord& record, int index, bool is_admin) {
-    CGetMac().ReadAdapterAddress(record, index, is_admin);
-  }
-};
 
 // A MacList's entries, for comparing with what a test expects.
 inline std::vector<std::string> Texts(const MacList& macs) {

@@ -10,8 +10,8 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" native
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)")
 
-# A short fuzzing run of the firmware table walk on its seed corpus; longer
-# runs are made by hand with the same script.
+# A short fuzzing run of every fuzz target on its seed corpus, 30 s each;
+# longer runs are made by hand with the same script.
 bash "$root/tests/fuzz/run.sh" "$root/build/fuzz" 30
 
 bash "$root/scripts/build.sh" win32
