@@ -14,12 +14,6 @@ namespace tavsn::probeos {
 using Status = std::uint32_t;
 constexpr Status kSuccess = 0;
 
-struct CpuidRegisters {
-  std::uint32_t eax, ebx, ecx, edx;
-};
-
-// The cpuid instruction with `leaf` in EAX and sub-leaf 0 in ECX.
-CpuidRegisters Cpuid(std::uint32_t leaf) noexcept;
 
 // --- Registry -----------------------------------------------------------------
 

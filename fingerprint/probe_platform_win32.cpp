@@ -1,7 +1,6 @@
 #include <windows.h>
 #include <iphlpapi.h>
 #include <winioctl.h>
-#include <cpuid.h>
 
 #include <cstdio>
 
@@ -14,11 +13,6 @@ const wchar_t* AsWide(const char16_t* text) { return reinterpret_cast<const wcha
 
 }  // namespace
 
-CpuidRegisters Cpuid(std::uint32_t leaf) noexcept {
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  __cpuid_count(leaf, 0, eax, ebx, ecx, edx);
-  return {eax, ebx, ecx, edx};
-}
 
 
 Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept {

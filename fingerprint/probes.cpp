@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/cpuid.h"
 #include "fingerprint/probe_platform.h"
 
 namespace tavsn::fingerprint {
@@ -36,7 +37,7 @@ void FormatNumber32(ProbeRecord& record, ProbeArea area, std::uint32_t value) {
 }
 
 void WriteCpuidText(ProbeRecord& record) noexcept {
-  const probeos::CpuidRegisters leaf0 = probeos::Cpuid(0);
+  const CpuidRegisters leaf0 = ExecuteCpuid(0, 0);
   std::snprintf(record.cpuid_text(), RoomFrom(ProbeArea::kCpuid), "%08X%08X%08X%08X",
                 static_cast<unsigned>(leaf0.eax), static_cast<unsigned>(leaf0.ebx),
                 static_cast<unsigned>(leaf0.ecx), static_cast<unsigned>(leaf0.edx));
@@ -71,7 +72,7 @@ char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a
 
 int read_cpu_vendor(char* area) noexcept {
   if (area == nullptr) return 0;
-  const probeos::CpuidRegisters leaf0 = probeos::Cpuid(0);
+  const CpuidRegisters leaf0 = ExecuteCpuid(0, 0);
   // The vendor text lies in EBX, EDX, ECX, in that order.
   StoreLittleEndian32(leaf0.ebx, area);
   StoreLittleEndian32(leaf0.edx, area + 4);
@@ -82,10 +83,10 @@ int read_cpu_vendor(char* area) noexcept {
 
 int read_cpu_brand(char* area) noexcept {
   if (area == nullptr) return 0;
-  if (probeos::Cpuid(kHighestExtendedLeaf).eax < kLastBrandLeaf) return 0;
+  if (ExecuteCpuid(kHighestExtendedLeaf, 0).eax < kLastBrandLeaf) return 0;
   char* out = area;
   for (std::uint32_t leaf = kFirstBrandLeaf; leaf <= kLastBrandLeaf; ++leaf) {
-    const probeos::CpuidRegisters part = probeos::Cpuid(leaf);
+    const CpuidRegisters part = ExecuteCpuid(leaf, 0);
     const std::uint32_t in_order[4] = {part.eax, part.ebx, part.ecx, part.edx};
     for (std::uint32_t value : in_order) {
       StoreLittleEndian32(value, out);

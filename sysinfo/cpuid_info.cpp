@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sysinfo/cpuid_platform.h"
+#include "base/cpuid.h"
 
 namespace tavsn {
 namespace {
@@ -15,7 +15,7 @@ constexpr std::uint32_t kLastBrandLeaf = 0x80000004;
 constexpr std::uint32_t kSerialLeaf = 3;
 constexpr std::size_t kBrandBytesPerLeaf = 16;
 
-void Store(const cpuidos::CpuidRegisters& from, std::uint32_t (&to)[4]) {
+void Store(const CpuidRegisters& from, std::uint32_t (&to)[4]) {
   to[0] = from.eax;
   to[1] = from.ebx;
   to[2] = from.ecx;
@@ -39,20 +39,20 @@ void CpuidInfo::read_cpuid() noexcept {
   std::memset(leaf1_registers, 0, sizeof leaf1_registers);
   std::memset(last_registers, 0, sizeof last_registers);
 
-  Store(cpuidos::ExecuteCpuid(kBasicBase, 0), leaf0_registers);
+  Store(ExecuteCpuid(kBasicBase, 0), leaf0_registers);
   max_basic_leaf = leaf0_registers[0];
   // Every basic leaf is executed although only leaf 1 is kept.
   const std::uint32_t last_basic = LastLeaf(kBasicBase, max_basic_leaf);
   for (std::uint32_t leaf = kBasicBase + 1; leaf <= last_basic; ++leaf) {
-    Store(cpuidos::ExecuteCpuid(leaf, 0), last_registers);
+    Store(ExecuteCpuid(leaf, 0), last_registers);
     if (leaf == 1) std::memcpy(leaf1_registers, last_registers, sizeof leaf1_registers);
   }
 
-  Store(cpuidos::ExecuteCpuid(kExtendedBase, 0), last_registers);
+  Store(ExecuteCpuid(kExtendedBase, 0), last_registers);
   max_extended_leaf = last_registers[0];
   const std::uint32_t last_extended = LastLeaf(kExtendedBase, max_extended_leaf);
   for (std::uint32_t leaf = kExtendedBase + 1; leaf <= last_extended; ++leaf) {
-    Store(cpuidos::ExecuteCpuid(leaf, 0), last_registers);
+    Store(ExecuteCpuid(leaf, 0), last_registers);
     if (leaf >= kFirstBrandLeaf && leaf <= kLastBrandLeaf)
       std::memcpy(brand_string + kBrandBytesPerLeaf * (leaf - kFirstBrandLeaf), last_registers,
                   kBrandBytesPerLeaf);
@@ -72,7 +72,7 @@ const char* CpuidInfo::get_brand_string() const noexcept { return brand_string; 
 bool CpuidInfo::has_serial_number_flag() const noexcept { return Bits(signature(), 18, 1) != 0; }
 
 const char* CpuidInfo::get_processor_serial_text() noexcept {
-  const cpuidos::CpuidRegisters serial = cpuidos::ExecuteCpuid(kSerialLeaf, 0);
+  const CpuidRegisters serial = ExecuteCpuid(kSerialLeaf, 0);
   const std::uint32_t words[3] = {serial.eax, serial.ebx, serial.ecx};
   unsigned bytes[12];
   for (int i = 0; i < 12; ++i) bytes[i] = Bits(words[i / 4], 8 * (3 - i % 4), 8);

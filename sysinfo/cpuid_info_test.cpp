@@ -49,7 +49,7 @@ TEST(CpuidInfo, SignatureFieldsFlagAndDetailsText) {
 
 TEST(CpuidInfo, ProcessorSerialTextFromAFreshLeaf3) {
   const struct {
-    cpuidos::CpuidRegisters leaf3;
+    CpuidRegisters leaf3;
     const char* text;
   } cases[] = {{{0x00010203, 0x04050607, 0x08090A0B, 0xFFFFFFFF}, "0001-0203-0405-0607-0809-0a0b"},
                {{0, 0, 0, 0}, "0000-0000-0000-0000-0000-0000"},

@@ -2,19 +2,23 @@
 // A stand-in for the CPUID instruction of the processor reader: leaves
 // answer as tests set them, and every execution is counted.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
-#include "sysinfo/cpuid_platform.h"
+#include "base/cpuid.h"
 
 namespace tavsn::fakecpuid {
 
 struct State {
   // Leaves not in the map answer with four zero registers.
-  std::map<std::uint32_t, cpuidos::CpuidRegisters> leaves;
+  std::map<std::uint32_t, CpuidRegisters> leaves;
   std::map<std::uint32_t, int> executions;  // leaf -> how often
   int total_executions = 0;
   bool nonzero_subleaf_seen = false;
+  // When set, answers every leaf instead of `leaves` (the executions are
+  // still counted): lets another fake keep its own leaves and journal.
+  std::function<CpuidRegisters(std::uint32_t leaf)> answer;
 };
 
 State& state();

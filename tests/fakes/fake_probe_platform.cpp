@@ -1,6 +1,7 @@
 #include "tests/fakes/fake_probe_platform.h"
 
 #include "tests/fakes/fake_base.h"
+#include "tests/fakes/fake_cpuid_platform.h"
 
 #include <cstdio>
 #include <cstring>
@@ -41,8 +42,20 @@ void SetBrand(const std::string& text) {
   }
 }
 
+// The fingerprint's own view of CPUID: its leaves and a journal entry per
+// execution, answered through the one CPUID fake.
+CpuidRegisters AnswerCpuid(std::uint32_t leaf) {
+  char entry[32];
+  std::snprintf(entry, sizeof entry, "cpuid %X", static_cast<unsigned>(leaf));
+  state().journal.emplace_back(entry);
+  auto found = state().cpuid.find(leaf);
+  return found == state().cpuid.end() ? CpuidRegisters{0, 0, 0, 0} : found->second;
+}
+
 void Reset() {
   state() = State{};
+  fakecpuid::Reset();
+  fakecpuid::state().answer = AnswerCpuid;
   SetVendor(0x16, "GenuineIntel");
   state().cpuid[0x80000000] = {0x80000001, 0, 0, 0};
 }
@@ -53,13 +66,6 @@ namespace probeos {
 
 using fakeprobe::state;
 
-CpuidRegisters Cpuid(std::uint32_t leaf) noexcept {
-  char entry[32];
-  std::snprintf(entry, sizeof entry, "cpuid %X", static_cast<unsigned>(leaf));
-  state().journal.emplace_back(entry);
-  auto found = state().cpuid.find(leaf);
-  return found == state().cpuid.end() ? CpuidRegisters{0, 0, 0, 0} : found->second;
-}
 
 struct FakeProbeKey : fakebase::FakeResource {
   void Release() override {

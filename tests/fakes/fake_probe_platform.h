@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "base/cpuid.h"
 #include "fingerprint/probe_platform.h"
 
 namespace tavsn::fakeprobe {
 
 struct State {
   // Leaves not in the map answer with four zero registers.
-  std::map<std::uint32_t, probeos::CpuidRegisters> cpuid;
+  std::map<std::uint32_t, CpuidRegisters> cpuid;
 
   probeos::Status clock_key_status = probeos::kSuccess;
   probeos::Status clock_value_status = probeos::kSuccess;

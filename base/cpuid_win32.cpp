@@ -1,8 +1,8 @@
 #include <cpuid.h>
 
-#include "sysinfo/cpuid_platform.h"
+#include "base/cpuid.h"
 
-namespace tavsn::cpuidos {
+namespace tavsn {
 
 CpuidRegisters ExecuteCpuid(std::uint32_t leaf, std::uint32_t subleaf) noexcept {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -10,4 +10,4 @@ CpuidRegisters ExecuteCpuid(std::uint32_t leaf, std::uint32_t subleaf) noexcept 
   return {eax, ebx, ecx, edx};
 }
 
-}  // namespace tavsn::cpuidos
+}  // namespace tavsn
