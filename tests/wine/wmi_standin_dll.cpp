@@ -202,6 +202,22 @@ class Counted {
     return static_cast<ULONG>(count < 0 ? 0 : count);
   }
 
+  // QueryInterface of an object that offers IUnknown and `own` alone.
+  HRESULT answer_query(REFIID iid, void** out, REFIID own, void* self) {
+    HRESULT hr = E_NOINTERFACE;
+    if (!out) {
+      hr = E_POINTER;
+    } else if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, own)) {
+      *out = self;
+      add_ref();
+      hr = S_OK;
+    } else {
+      *out = nullptr;
+    }
+    query_journal(iid, hr);
+    return hr;
+  }
+
   void query_journal(REFIID iid, HRESULT hr) {
     char iid_buffer[64], hr_buffer[16];
     journal("%s QueryInterface iid=%s hr=%s", name_, iid_text(iid, iid_buffer), HR(hr));
@@ -233,18 +249,7 @@ class ClassObject final : public IWbemClassObject {
   ClassObject() : counted_("object") {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    HRESULT hr = E_NOINTERFACE;
-    if (!out) {
-      hr = E_POINTER;
-    } else if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IWbemClassObject))) {
-      *out = static_cast<IWbemClassObject*>(this);
-      counted_.add_ref();
-      hr = S_OK;
-    } else {
-      *out = nullptr;
-    }
-    counted_.query_journal(iid, hr);
-    return hr;
+    return counted_.answer_query(iid, out, __uuidof(IWbemClassObject), static_cast<IWbemClassObject*>(this));
   }
   COUNTED_IUNKNOWN
 
@@ -616,18 +621,7 @@ class Locator final : public IWbemLocator {
   Locator() : counted_("locator") {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    HRESULT hr = E_NOINTERFACE;
-    if (!out) {
-      hr = E_POINTER;
-    } else if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IWbemLocator))) {
-      *out = static_cast<IWbemLocator*>(this);
-      counted_.add_ref();
-      hr = S_OK;
-    } else {
-      *out = nullptr;
-    }
-    counted_.query_journal(iid, hr);
-    return hr;
+    return counted_.answer_query(iid, out, __uuidof(IWbemLocator), static_cast<IWbemLocator*>(this));
   }
   COUNTED_IUNKNOWN
 
@@ -666,18 +660,7 @@ class Factory final : public IClassFactory {
   Factory() : counted_("factory") {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    HRESULT hr = E_NOINTERFACE;
-    if (!out) {
-      hr = E_POINTER;
-    } else if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      counted_.add_ref();
-      hr = S_OK;
-    } else {
-      *out = nullptr;
-    }
-    counted_.query_journal(iid, hr);
-    return hr;
+    return counted_.answer_query(iid, out, IID_IClassFactory, static_cast<IClassFactory*>(this));
   }
   COUNTED_IUNKNOWN
 
