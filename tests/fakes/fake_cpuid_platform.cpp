@@ -11,15 +11,21 @@ State& state() {
   return the_state;
 }
 
-namespace {
-
-std::uint32_t LoadLittleEndian32(const char* bytes) {
+std::uint32_t RegisterFromText(const char* bytes) {
   std::uint32_t value = 0;
   for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
   return value;
 }
 
-}  // namespace
+void BrandLeaves(const std::string& text, CpuidRegisters (&leaves)[3]) {
+  std::string brand = text.substr(0, 48);
+  brand.resize(48, '\0');
+  for (std::uint32_t part = 0; part < 3; ++part) {
+    const char* bytes = brand.data() + 16 * part;
+    leaves[part] = {RegisterFromText(bytes), RegisterFromText(bytes + 4), RegisterFromText(bytes + 8),
+                    RegisterFromText(bytes + 12)};
+  }
+}
 
 void Reset(std::uint32_t signature, std::uint32_t max_basic, std::uint32_t max_extended) {
   state() = State{};
@@ -29,13 +35,9 @@ void Reset(std::uint32_t signature, std::uint32_t max_basic, std::uint32_t max_e
 }
 
 void SetBrand(const std::string& text) {
-  std::string brand = text.substr(0, 48);
-  brand.resize(48, '\0');
-  for (std::uint32_t part = 0; part < 3; ++part) {
-    const char* bytes = brand.data() + 16 * part;
-    state().leaves[0x80000002 + part] = {LoadLittleEndian32(bytes), LoadLittleEndian32(bytes + 4),
-                                         LoadLittleEndian32(bytes + 8), LoadLittleEndian32(bytes + 12)};
-  }
+  CpuidRegisters leaves[3];
+  BrandLeaves(text, leaves);
+  for (std::uint32_t part = 0; part < 3; ++part) state().leaves[0x80000002 + part] = leaves[part];
 }
 
 }  // namespace fakecpuid

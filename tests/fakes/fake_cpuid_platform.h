@@ -31,6 +31,11 @@ void Reset(std::uint32_t signature = 0x000506E3, std::uint32_t max_basic = 0x16,
 // The brand leaves 0x80000002..4 answer with these bytes, zero-filled to 48.
 void SetBrand(const std::string& brand);
 
+// The registers of the brand leaves 0x80000002..4 that spell `brand`,
+// zero-filled to 48 bytes; and one register from four text bytes.
+void BrandLeaves(const std::string& brand, CpuidRegisters (&leaves)[3]);
+std::uint32_t RegisterFromText(const char* four_bytes);
+
 // Past this many executions the reader's leaf loop is taken to run away:
 // the fake stops the test program with a message instead of hanging it.
 constexpr int kRunawayExecutions = 100000;

@@ -16,30 +16,20 @@ State& state() {
 
 namespace {
 
-std::uint32_t LoadLittleEndian32(const char* bytes) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
-  return value;
-}
-
 void Note(const char* what) { state().journal.emplace_back(what); }
 
 }  // namespace
 
 void SetVendor(std::uint32_t highest_leaf, const char (&vendor)[13]) {
-  state().cpuid[0] = {highest_leaf, LoadLittleEndian32(vendor), LoadLittleEndian32(vendor + 8),
-                      LoadLittleEndian32(vendor + 4)};
+  state().cpuid[0] = {highest_leaf, fakecpuid::RegisterFromText(vendor),
+                      fakecpuid::RegisterFromText(vendor + 8), fakecpuid::RegisterFromText(vendor + 4)};
 }
 
 void SetBrand(const std::string& text) {
-  std::string brand = text.substr(0, 48);
-  brand.resize(48, '\0');
   state().cpuid[0x80000000] = {0x80000008, 0, 0, 0};
-  for (std::uint32_t part = 0; part < 3; ++part) {
-    const char* bytes = brand.data() + 16 * part;
-    state().cpuid[0x80000002 + part] = {LoadLittleEndian32(bytes), LoadLittleEndian32(bytes + 4),
-                                        LoadLittleEndian32(bytes + 8), LoadLittleEndian32(bytes + 12)};
-  }
+  CpuidRegisters leaves[3];
+  fakecpuid::BrandLeaves(text, leaves);
+  for (std::uint32_t part = 0; part < 3; ++part) state().cpuid[0x80000002 + part] = leaves[part];
 }
 
 // The fingerprint's own view of CPUID: its leaves and a journal entry per

@@ -11,6 +11,9 @@ import re
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from winebed import pe_machine  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEF_FILES = {0x14C: os.path.join(HERE, "..", "..", "api", "tavsn.def"),
              0x8664: os.path.join(HERE, "..", "..", "api", "tavsn_x64.def")}
@@ -161,9 +164,7 @@ def main():
         elif name.lower() not in SYSTEM_DLLS:
             failures.append("import %s is not a Windows system DLL of the list" % name)
 
-    with open(dll, "rb") as f:
-        header = f.read(4096)
-    machine = int.from_bytes(header[int.from_bytes(header[0x3C:0x40], "little") + 4:][:2], "little")
+    machine = pe_machine(dll)
     for system_dll, names in sorted(imported_functions(dump).items()):
         allowed = XP_FUNCTIONS.get(system_dll, set())
         if machine == 0x8664:
