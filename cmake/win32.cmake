@@ -14,6 +14,7 @@ endif()
 add_library(tavsn SHARED $<TARGET_OBJECTS:tavsn_objects> ${TAVSN_DEF_FILE})
 set_target_properties(tavsn PROPERTIES PREFIX "" OUTPUT_NAME tavsn
   IMPORT_PREFIX lib IMPORT_SUFFIX .dll.a)
+tavsn_version_resource(tavsn "tavsn machine identifiers")
 # The map names every object and symbol the linker kept: the link test reads
 # it to prove that no exception or unwinder code is in the DLL.
 target_link_options(tavsn PRIVATE ${TAVSN_STATIC_RUNTIME} -s -Wl,-Map=${CMAKE_BINARY_DIR}/tavsn.map)
@@ -40,5 +41,4 @@ foreach(script ${WINE_TEST_SCRIPTS})
   set_tests_properties(wine_${test_name} PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77)
 endforeach()
 
-install(TARGETS tavsn RUNTIME DESTINATION . ARCHIVE DESTINATION .)
-install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn.h ${TAVSN_DEF_FILE} DESTINATION .)
+include(${PROJECT_SOURCE_DIR}/cmake/package.cmake)
