@@ -36,6 +36,7 @@ NETNS_MARKER = "TAVSN_IN_PRIVATE_NETNS"
 SKIP_EXIT_CODE = 77
 WINESERVER32 = "/usr/lib/wine/wineserver32"
 WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
 
 # The command that starts a Windows program of the build under test: the
 # 32-bit and the 64-bit loader are separate programs. TestBed sets it.
@@ -94,16 +95,17 @@ class Prefix:
         self.env.update(BASE_ENV)
         self.env["WINEPREFIX"] = self.path
 
-    def run(self, args, cwd=None, timeout=300, input=None, extra_env=None):
-        """Runs a Windows program to its end. Its output goes through files,
-        not pipes: a Wine service that the program started may inherit the
-        pipes and hold them open long after the program ended, and a reader
-        waiting for their end would wait for that service."""
+    def run(self, args, cwd=None, timeout=300, input=None, extra_env=None, loader=None):
+        """Runs a Windows program to its end, with the build's Wine loader
+        unless another is given. Its output goes through files, not pipes: a
+        Wine service that the program started may inherit the pipes and hold
+        them open long after the program ended, and a reader waiting for
+        their end would wait for that service."""
         env = dict(self.env)
         if extra_env:
             env.update(extra_env)
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            completed = subprocess.run(WINE + list(args), cwd=cwd, env=env, timeout=timeout,
+            completed = subprocess.run((loader or WINE) + list(args), cwd=cwd, env=env, timeout=timeout,
                                        stdout=out, stderr=err, input=input)
             out.seek(0)
             err.seek(0)
