@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds every build and runs every test: the native unit tests under
 # AddressSanitizer and UBSan, then the Wine tests of the 32-bit DLL and of
-# the 64-bit one. Where the kernel cannot execute 32-bit programs, the
-# 32-bit Wine tests report themselves skipped and the 64-bit ones still run.
+# the 64-bit one, then the release package. Where the kernel cannot execute
+# 32-bit programs, the 32-bit Wine tests report themselves skipped and the
+# 64-bit ones still run.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
@@ -19,3 +20,8 @@ bash "$root/scripts/build.sh" win32
 
 bash "$root/scripts/build.sh" win64
 (cd "$root/build/win64" && ctest --output-on-failure)
+
+# The release package, and a host project built against it for both
+# architectures and run under Wine.
+package="$(bash "$root/scripts/package.sh" | tail -n 1)"
+python3 "$root/tests/package/test_package.py" --build "$root/build/win64" --package "$package"
