@@ -17,6 +17,7 @@ install(TARGETS tavsn tavsn_main
         RUNTIME DESTINATION ${TAVSN_PACKAGE_ARCH}/bin
         ARCHIVE DESTINATION ${TAVSN_PACKAGE_ARCH}/lib)
 install(FILES ${TAVSN_DEF_FILE} DESTINATION ${TAVSN_PACKAGE_ARCH}/lib RENAME tavsn.def)
+install(FILES ${TAVSN_MSVC_LIB} DESTINATION ${TAVSN_PACKAGE_ARCH}/lib)
 install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn.h DESTINATION include)
 
 # One configuration serves both architectures, so its version check must not

@@ -26,6 +26,8 @@ add_custom_command(TARGET tavsn POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/include/tavsn.h
           ${TAVSN_DEF_FILE} $<TARGET_FILE_DIR:tavsn>)
 
+include(${PROJECT_SOURCE_DIR}/cmake/msvc_import_library.cmake)
+
 # The same code as a static library, for Wine test programs of internals.
 add_library(tavsn_static STATIC $<TARGET_OBJECTS:tavsn_objects>)
 

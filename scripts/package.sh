@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
 
 for kind in win32 win64; do
-  bash "$root/scripts/build.sh" "$kind" tavsn tavsn_main >/dev/null
+  bash "$root/scripts/build.sh" "$kind" tavsn tavsn_main tavsn_msvc_lib >/dev/null
 done
 
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$root/build/win64/CMakeCache.txt")"
