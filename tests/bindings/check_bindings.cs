@@ -1,0 +1,42 @@
+// Built together with Tavsn.cs. "imports" prints each P/Invoke declaration:
+//   class method dll entry-point convention exact-spelling return (parameters)
+// Further arguments, each "Helper:result", set the fake library's next result
+// and print what the helper gave back or threw.
+using System;
+using System.Linq;
+using System.Reflection;
+using System.Runtime.InteropServices;
+
+static class CheckBindings
+{
+    [DllImport("tavsn.dll")]
+    static extern void fake_set_result(int result);
+
+    static void Main(string[] args)
+    {
+        if (args[0] == "imports")
+            foreach (Type type in typeof(Tavsn.TavsnIdentifiers).Assembly.GetTypes().Where(t => t.Namespace == "Tavsn"))
+                foreach (MethodInfo m in type.GetMethods(BindingFlags.Public | BindingFlags.NonPublic | BindingFlags.Static))
+                    foreach (DllImportAttribute i in m.GetCustomAttributes(typeof(DllImportAttribute), false))
+                        Console.WriteLine("{0} {1} {2} {3} {4} {5} {6} ({7})", type.Name, m.Name, i.Value, i.EntryPoint,
+                                          i.CallingConvention, i.ExactSpelling, m.ReturnType.Name,
+                                          string.Join(",", m.GetParameters().Select(p => p.ParameterType.Name).ToArray()));
+        foreach (string call in args.Skip(1))
+        {
+            string[] parts = call.Split(':');
+            fake_set_result(int.Parse(parts[1]));
+            MethodInfo helper = typeof(Tavsn.TavsnIdentifiers).GetMethods().Where(m => m.Name == parts[0])
+                .OrderBy(m => m.GetParameters().Length).Last();
+            object[] source = new object[helper.GetParameters().Length];
+            try
+            {
+                Console.WriteLine("{0} {1} {2}", call, helper.Invoke(null, source), source.FirstOrDefault());
+            }
+            catch (TargetInvocationException e)
+            {
+                Tavsn.TavsnException t = (Tavsn.TavsnException)e.InnerException;
+                Console.WriteLine("{0} {1}.{2} {3} {4} {5}", call, t.Result.GetType().Name, t.Result, t.Code, t.Function, t.Message);
+            }
+        }
+    }
+}

@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""Builds bindings/csharp/Tavsn.cs with mcs, warnings as errors; checks its
+P/Invoke declarations against the export names of api/tavsn.def and
+api/tavsn_x64.def and the conventions and parameters of include/tavsn.h;
+runs its helpers under Mono against a Linux stand-in of the DLL.
+
+    python3 tests/bindings/test_csharp.py --fake build/native/libtavsn_csharp_fake.so
+"""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+FAKE = None
+IMPORTS, CALLS = [], {}
+
+
+def run(*command, cwd):
+    done = subprocess.run(command, cwd=cwd, capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, (command, done.stdout, done.stderr)
+    return done.stdout.splitlines()
+
+
+def def_exports(name):
+    """The names a linker exports: for `internal == exported` the second."""
+    text = open(os.path.join(ROOT, "api", name)).read().split("EXPORTS", 1)[1]
+    entries = [line.split(";")[0].split() for line in text.splitlines()]
+    return [e[2] if len(e) > 2 and e[1] == "==" else e[0].split("=")[0] for e in entries if e]
+
+
+def header_functions():
+    header = open(os.path.join(ROOT, "include", "tavsn.h")).read()
+    types = {"char*": "Byte[]", "int": "Int32", "unsigned int": "UInt32"}
+    found = re.findall(r"^int TAVSN_(STDCALL|CDECL) (\w+)\(([^)]*)\);", header, re.M)
+    return {name: ({"STDCALL": "StdCall", "CDECL": "Cdecl"}[convention],
+                   ",".join(types[p.rsplit(" ", 1)[0].strip()] for p in params.split(",")))
+            for convention, name, params in found}
+
+
+CASES = {
+    "GetMacSN:32": "TQ1101020011263744550B3B2B5B4B7B ",
+    "GetMacSN:0": "IdentifierResult.MacFromAdapter 0 GetMacSN GetMacSN returned 0: not a result this export gives",
+    "GetPCSN:2": "TQ1220000A1B7B480E00B8FF26006C9A MacFromUuid",
+    "GetPCSN:32": "IdentifierResult.MacSnWritten 32 GetPCSN GetPCSN returned 32: not a result this export gives",
+    "GetPCSNEx:-1": "IdentifierResult.NoMac -1 GetPCSNEx GetPCSNEx returned -1: no MAC address from any source",
+    "GetPCSNEx:0": "TQ1221000A1B7B480E00B8FF26006C9C MacFromAdapter",
+    "GetPcIdEx:1": "TQ1220000A1B7B480E00B8FF26006C9E MacFromIpHelper",
+    "GetPcIdInfo:-3": "IdentifierResult.BufferTooSmall -3 tav_get_pc_id_info tav_get_pc_id_info returned -3: "
+                      "size below 32, negative sizes included",
+    "GetPcIdInfo:2": "TQ1221000A1B7B480E00B8FF26006C9F MacFromUuid",
+    "GetPcId:32": "0123456789ABCDEF0123456789ABCDE ",
+    "GetPcId:-2": "PcIdResult.NoMemory -2 tav_get_pc_id tav_get_pc_id returned -2: no memory for the probes",
+}
+
+
+class CSharpBindings(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.TemporaryDirectory(prefix="tavsn_csharp_")
+        work = cls.work.name
+        run("mcs", "-target:library", "-warnaserror+", "-out:TavsnBindings.dll",
+            os.path.join(ROOT, "bindings", "csharp", "Tavsn.cs"), cwd=work)
+        run("mcs", "-warnaserror+", "-r:TavsnBindings.dll", "-out:check.exe",
+            os.path.join(ROOT, "tests", "bindings", "check_bindings.cs"), cwd=work)
+        # Mono's way of sending "tavsn.dll" to a Linux library, per assembly.
+        for assembly in ("check.exe", "TavsnBindings.dll"):
+            with open(os.path.join(work, assembly + ".config"), "w") as config:
+                config.write('<configuration><dllmap dll="tavsn.dll" target="%s"/></configuration>\n' % FAKE)
+        for line in run("mono", "check.exe", "imports", *CASES, cwd=work):
+            if ":" in line.split(" ")[0]:
+                CALLS[line.split(" ")[0]] = line.split(" ", 1)[1]
+            else:
+                IMPORTS.append(line.split())
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.work.cleanup()
+
+    def check_class(self, name, def_file):
+        functions = header_functions()
+        self.assertEqual(len(functions), 6)
+        exports = {re.sub(r"^_|@\d+$", "", export): export for export in def_exports(def_file)}
+        self.assertEqual(sorted(exports), sorted(functions))
+        declared = {i[1]: i[2:] for i in IMPORTS if i[0] == name}
+        expected = {f: ["tavsn.dll", exports[f], convention, "True", "Int32", "(%s)" % params]
+                    for f, (convention, params) in functions.items()}
+        self.assertEqual(declared, expected)
+
+    def test_x86_class_calls_the_32bit_exports(self):
+        self.check_class("NativeX86", "tavsn.def")
+
+    def test_x64_class_calls_the_64bit_exports(self):
+        self.check_class("NativeX64", "tavsn_x64.def")
+
+    def test_no_other_imports(self):
+        self.assertEqual(sorted({i[0] for i in IMPORTS}), ["NativeX64", "NativeX86"])
+
+    def test_helpers_return_the_text_or_throw_the_code(self):
+        self.assertEqual(CALLS, CASES)
+
+
+def main():
+    global FAKE
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--fake", required=True, help="the Linux stand-in of tavsn.dll")
+    args, rest = parser.parse_known_args()
+    FAKE = os.path.abspath(args.fake)
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()
