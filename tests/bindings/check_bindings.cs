@@ -1,7 +1,7 @@
-// Built together with Tavsn.cs. "imports" prints each P/Invoke declaration:
+// Built against Tavsn.cs. "imports" prints each P/Invoke declaration:
 //   class method dll entry-point convention exact-spelling return (parameters)
-// Further arguments, each "Helper:result", set the fake library's next result
-// and print what the helper gave back or threw.
+// Otherwise each argument, "Helper:result", sets the fake library's next
+// result and prints what the helper gave back or threw.
 using System;
 using System.Linq;
 using System.Reflection;
@@ -15,13 +15,16 @@ static class CheckBindings
     static void Main(string[] args)
     {
         if (args[0] == "imports")
+        {
             foreach (Type type in typeof(Tavsn.TavsnIdentifiers).Assembly.GetTypes().Where(t => t.Namespace == "Tavsn"))
                 foreach (MethodInfo m in type.GetMethods(BindingFlags.Public | BindingFlags.NonPublic | BindingFlags.Static))
                     foreach (DllImportAttribute i in m.GetCustomAttributes(typeof(DllImportAttribute), false))
                         Console.WriteLine("{0} {1} {2} {3} {4} {5} {6} ({7})", type.Name, m.Name, i.Value, i.EntryPoint,
                                           i.CallingConvention, i.ExactSpelling, m.ReturnType.Name,
                                           string.Join(",", m.GetParameters().Select(p => p.ParameterType.Name).ToArray()));
-        foreach (string call in args.Skip(1))
+            return;
+        }
+        foreach (string call in args)
         {
             string[] parts = call.Split(':');
             fake_set_result(int.Parse(parts[1]));
