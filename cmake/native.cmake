@@ -31,4 +31,4 @@ add_test(NAME cli_tool COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests
 add_library(tavsn_csharp_fake SHARED ${PROJECT_SOURCE_DIR}/tests/bindings/fake_tavsn.c)
 target_compile_options(tavsn_csharp_fake PRIVATE ${WARNINGS})
 add_test(NAME csharp_bindings COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/bindings/test_csharp.py
-         --fake $<TARGET_FILE:tavsn_csharp_fake>)
+         $<TARGET_FILE:tavsn_csharp_fake>)

@@ -1,7 +1,6 @@
-/* tavsn.dll's six exports as a Linux library, for running the C# helpers
- * under Mono: each writes a text of its own, so a helper that calls the
- * wrong export shows, and returns the result fake_set_result chose. Buffer
- * checks are the DLL's, so a helper passing a short buffer fails. */
+/* tavsn.dll's exports as a Linux library for the C# helpers under Mono. Each
+ * writes a text of its own, so a helper calling the wrong export shows, and
+ * returns what fake_set_result chose after the DLL's own buffer checks. */
 #include <string.h>
 
 static int next_result;
@@ -20,7 +19,6 @@ int GetPCSN(char* b, int n) { return write_identifier(b, n, "TQ1220000A1B7B480E0
 int GetPCSNEx(char* b, int n) { return write_identifier(b, n, "TQ1221000A1B7B480E00B8FF26006C9C"); }
 int tav_get_pc_id_ex(char* b, int n) { return write_identifier(b, n, "TQ1220000A1B7B480E00B8FF26006C9E"); }
 int tav_get_pc_id_info(char* b, int n) { return write_identifier(b, n, "TQ1221000A1B7B480E00B8FF26006C9F"); }
-
 int tav_get_pc_id(char* data, unsigned len) {
   if (!data || len < 32) return -1;
   if (next_result >= 0) memcpy(data, "0123456789ABCDEF0123456789ABCDE", 32);
