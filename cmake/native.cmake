@@ -24,3 +24,11 @@ gtest_discover_tests(tavsn_native_tests DISCOVERY_TIMEOUT 60)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME cli_tool COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/cli/test_cli.py
          --tool $<TARGET_FILE:tavsn_cli>)
+
+# The C# declarations for .NET hosts, built with mcs and run under Mono
+# against a Linux stand-in of the DLL. Sanitizers stay out of the stand-in:
+# Mono loads it into a process that has no sanitizer runtime.
+add_library(tavsn_csharp_fake SHARED ${PROJECT_SOURCE_DIR}/tests/bindings/fake_tavsn.c)
+target_compile_options(tavsn_csharp_fake PRIVATE ${WARNINGS})
+add_test(NAME csharp_bindings COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/bindings/test_csharp.py
+         $<TARGET_FILE:tavsn_csharp_fake>)
