@@ -156,6 +156,32 @@ def consumer_project_links_every_export_for_both_architectures(prefix):
         consumers[arch] = program
 
 
+def configuration_for(pointer_size, msvc):
+    """What find_package(tavsn) gives a host of this pointer size and
+    toolchain: {property: value}."""
+    build = tempfile.mkdtemp(prefix="config-probe-", dir=unpacked)
+    run = subprocess.run(["cmake", "-S", os.path.join(HERE, "config_probe"), "-B", build,
+                          "-DCMAKE_PREFIX_PATH=" + root, "-DPROBE_POINTER_SIZE=%d" % pointer_size,
+                          "-DPROBE_MSVC=%s" % ("ON" if msvc else "OFF")], capture_output=True, text=True)
+    bed.expect(run.returncode == 0, "config probe: %s%s" % (run.stdout, run.stderr))
+    return dict(re.findall(r"^-- (\w+)=(.*)$", run.stdout, re.M))
+
+
+@bed.case
+def find_package_picks_the_hosts_architecture_and_import_library(prefix):
+    for pointer_size, msvc, arch, import_library in ((4, False, "x86", "libtavsn.dll.a"),
+                                                    (4, True, "x86", "tavsn.lib"),
+                                                    (8, False, "x64", "libtavsn.dll.a"),
+                                                    (8, True, "x64", "tavsn.lib")):
+        found = configuration_for(pointer_size, msvc)
+        dll = os.path.join(root, arch, "bin", "tavsn.dll")
+        bed.expect_equal(found, {"IMPORTED_LOCATION": dll,
+                                 "IMPORTED_IMPLIB": os.path.join(root, arch, "lib", import_library),
+                                 "INTERFACE_INCLUDE_DIRECTORIES": os.path.join(root, "include"),
+                                 "tavsn_DLL": dll},
+                         "find_package for a %d-byte pointer, MSVC %s" % (pointer_size, msvc))
+
+
 def run_for(prefix, arch, args):
     loader = winebed.WINE64 if arch == "x64" else winebed.WINE32
     return prefix.run(args, loader=[loader], extra_env={"WINELOADER": loader})
