@@ -20,3 +20,14 @@ install(TARGETS tavsn_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS tavsn_server_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn_server.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${CMAKE_BINARY_DIR}/tavsn_server.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The tests need Python; building and installing do not.
+find_package(Python3 COMPONENTS Interpreter)
+if(NOT Python3_Interpreter_FOUND)
+  return()
+endif()
+# Installs this build into a scratch prefix and uses it as a licence
+# server's programs would: C through pkg-config, and the tool.
+add_test(NAME installed_package
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/install/test_install.py
+                 --build ${CMAKE_BINARY_DIR} --cmake ${CMAKE_COMMAND} --version ${PROJECT_VERSION})
