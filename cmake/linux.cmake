@@ -4,6 +4,7 @@
 #   P/lib/libtavsn_server.so*           the C API (include/tavsn_server.h)
 #   P/include/tavsn_server.h
 #   P/lib/pkgconfig/tavsn_server.pc
+#   P/share/tavsn/python/tavsn_server.py the Python module over the C API
 # Every destination is relative and no installed file names a prefix, so the
 # prefix given at install time (not the configure-time one) is the one used.
 include(GNUInstallDirs)
@@ -20,6 +21,7 @@ install(TARGETS tavsn_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS tavsn_server_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn_server.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${CMAKE_BINARY_DIR}/tavsn_server.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/tavsn_server.py DESTINATION ${CMAKE_INSTALL_DATADIR}/tavsn/python)
 
 # The tests need Python; building and installing do not.
 find_package(Python3 COMPONENTS Interpreter)
@@ -27,7 +29,11 @@ if(NOT Python3_Interpreter_FOUND)
   return()
 endif()
 # Installs this build into a scratch prefix and uses it as a licence
-# server's programs would: C through pkg-config, and the tool.
+# server's programs would: C through pkg-config, the tool, the Python module.
 add_test(NAME installed_package
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/install/test_install.py
                  --build ${CMAKE_BINARY_DIR} --cmake ${CMAKE_COMMAND} --version ${PROJECT_VERSION})
+# The Python module against the tool's JSON, on the library built here.
+add_test(NAME python_module
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/python/test_python_module.py
+                 --library $<TARGET_FILE:tavsn_server_shared> --tool $<TARGET_FILE:tavsn_cli>)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Installs the linux build into a scratch prefix, moves the tree elsewhere,
 and uses it there as a licence server would: a C program built with nothing
-but `pkg-config --cflags --libs tavsn_server`, and the tool.
+but `pkg-config --cflags --libs tavsn_server`, the tool, the Python module.
 
     python3 tests/install/test_install.py --build build/linux --cmake cmake --version 1.2.3
 """
@@ -41,7 +41,7 @@ class InstalledPackage(unittest.TestCase):
         run(ARGS.cmake, "--install", ARGS.build, "--prefix", staged)
         staged.rename(cls.prefix)
         cls.env = dict(os.environ, PKG_CONFIG_PATH=str(cls.prefix / "lib/pkgconfig"),
-                       LD_LIBRARY_PATH=str(cls.prefix / "lib"))
+                       LD_LIBRARY_PATH=str(cls.prefix / "lib"), PYTHONPATH=str(cls.prefix / "share/tavsn/python"))
 
     @classmethod
     def tearDownClass(cls):
@@ -55,7 +55,8 @@ class InstalledPackage(unittest.TestCase):
 
     def test_package_contents_and_version(self):
         major = ARGS.version.split(".")[0]
-        for path in ("bin/tavsn", "include/tavsn_server.h", f"lib/libtavsn_server.so.{major}"):
+        for path in ("bin/tavsn", "include/tavsn_server.h", f"lib/libtavsn_server.so.{major}",
+                     "share/tavsn/python/tavsn_server.py"):
             self.assertTrue((self.prefix / path).is_file(), path)
         self.assertEqual(run("pkg-config", "--modversion", "tavsn_server", env=self.env).strip(), ARGS.version)
         self.assertIn("exit codes:", run(self.prefix / "bin/tavsn", "--help"))
@@ -67,6 +68,23 @@ class InstalledPackage(unittest.TestCase):
         declared = set(re.findall(r"\b(tavsn_\w+)\(", (self.prefix / "include/tavsn_server.h").read_text()))
         exported = run("nm", "-D", "--defined-only", "--format=just-symbols", self.prefix / "lib/libtavsn_server.so")
         self.assertEqual(set(exported.split()), declared)
+
+    def test_python_module_mirrors_the_header(self):
+        code = "import tavsn_server as t; print(t.decode('%s').made_by)" % EX
+        self.assertEqual(run(sys.executable, "-c", code, env=self.env), "GetPCSNEx\n")
+        sys.path.insert(0, self.env["PYTHONPATH"])
+        import tavsn_server
+        checks = []  # what is measured, its C expression, the ctypes value
+        for c_name, struct in tavsn_server.C_STRUCTS.items():
+            checks.append((c_name, f"sizeof({c_name})", tavsn_server.ctypes.sizeof(struct)))
+            for name, _ in struct._fields_:
+                field = getattr(struct, name)
+                checks.append((f"{c_name}.{name} at", f"offsetof({c_name}, {name})", field.offset))
+                checks.append((f"{c_name}.{name} size", f"sizeof((({c_name}*)0)->{name})", field.size))
+        body = "".join(f'printf("{label} %zu\\n", {expression});' for label, expression, _ in checks)
+        source = "#include <stddef.h>\n#include <stdio.h>\n#include <tavsn_server.h>\nint main(void) {%s}\n"
+        expected = "".join(f"{label} {value}\n" for label, _, value in checks)
+        self.assertEqual(self.build_and_run(source % body), expected)
 
 
 def main():
