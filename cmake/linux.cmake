@@ -29,11 +29,8 @@ if(NOT Python3_Interpreter_FOUND)
   return()
 endif()
 # Installs this build into a scratch prefix and uses it as a licence
-# server's programs would: C through pkg-config, the tool, the Python module.
+# server's programs would: C through pkg-config, the tool, the Python module
+# (its answers against the tool's JSON).
 add_test(NAME installed_package
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/install/test_install.py
                  --build ${CMAKE_BINARY_DIR} --cmake ${CMAKE_COMMAND} --version ${PROJECT_VERSION})
-# The Python module against the tool's JSON, on the library built here.
-add_test(NAME python_module
-         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/python/test_python_module.py
-                 --library $<TARGET_FILE:tavsn_server_shared> --tool $<TARGET_FILE:tavsn_cli>)

@@ -135,9 +135,9 @@ class MachineIdentifier:
 class Verification:
     kind: str
     verdict: str  # "match", "mismatch", "not checkable", "bad fact" or "not given"
-    # A machine identifier's verdict for each fact; empty for a MAC
+    # A machine identifier's verdict for each fact; None for a MAC
     # identifier, whose only verdict is the overall one.
-    facts: dict
+    facts: Optional[dict]
 
 
 @dataclass(frozen=True)
@@ -149,6 +149,7 @@ class ComparePolicy:
 
 @dataclass(frozen=True)
 class Comparison:
+    kind: str
     changed_components: Tuple[str, ...]  # in the order of COMPONENTS
     changed_fields: int
     same_machine: bool
@@ -223,7 +224,7 @@ class Library:
                                              ctypes.byref(verdict))
             if code != ERROR_BAD_FACT:
                 self._check(code)
-            return Verification("mac", _VERDICTS[verdict.value], {})
+            return Verification("mac", _VERDICTS[verdict.value], None)
         if mac_source is not None:
             raise ValueError("mac_source applies to a MAC identifier only")
         texts = [None if t is None else _bytes(t) for t in (cpu_text, serial, uuid_text)]
@@ -250,7 +251,7 @@ class Library:
         """Which components changed between two identifiers of one kind, and
         whether that is still the same machine; policy None: ComparePolicy()."""
         a, b = _bytes(before), _bytes(after)
-        self.decode(a)  # a malformed text raises with its detail
+        kind = self.decode(a).kind  # a malformed text raises with its detail
         self.decode(b)
         c_policy = None
         if policy is not None:
@@ -262,7 +263,7 @@ class Library:
         out = ComparisonStruct()
         self._check(self._lib.tavsn_compare(a, len(a), b, len(b), c_policy, ctypes.byref(out)))
         changed = tuple(name for bit, name in enumerate(COMPONENTS) if out.changed_components >> bit & 1)
-        return Comparison(changed, out.changed_fields, bool(out.same_machine))
+        return Comparison(kind, changed, out.changed_fields, bool(out.same_machine))
 
 
 _default: Optional[Library] = None
