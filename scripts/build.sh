@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds one of the builds: native, win32 or win64; further
-# arguments name the targets to build (all when none).
+# Configures and builds one of the builds: native (unit tests under the
+# sanitizers), linux (the installable server library and tool), win32 or
+# win64; further arguments name the targets to build (all when none).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 kind="$1"
@@ -10,10 +11,11 @@ for target in "$@"; do targets+=(--target "$target"); done
 jobs="$(nproc)"
 case "$kind" in
   native) cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null ;;
+  linux)  cmake -S "$root" -B "$root/build/linux" -DCMAKE_BUILD_TYPE=Release -DTAVSN_LINUX_PACKAGE=ON >/dev/null ;;
   win32)  cmake -S "$root" -B "$root/build/win32" -DCMAKE_BUILD_TYPE=Release \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null ;;
   win64)  cmake -S "$root" -B "$root/build/win64" -DCMAKE_BUILD_TYPE=Release \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null ;;
-  *) echo "usage: build.sh native|win32|win64 [target...]" >&2; exit 2 ;;
+  *) echo "usage: build.sh native|linux|win32|win64 [target...]" >&2; exit 2 ;;
 esac
 cmake --build "$root/build/$kind" -j "$jobs" "${targets[@]}"

@@ -2,7 +2,7 @@
 # Installs what the builds and tests need on Debian 12, only what is missing.
 set -euo pipefail
 
-packages=(cmake make g++ python3 libgtest-dev libgmock-dev iproute2 util-linux
+packages=(cmake make g++ python3 pkg-config libgtest-dev libgmock-dev iproute2 util-linux
           g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 clang libclang-rt-14-dev lld llvm mono-mcs)
 

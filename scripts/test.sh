@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Builds every build and runs every test: the native unit tests under
-# AddressSanitizer and UBSan, then the Wine tests of the 32-bit DLL and of
-# the 64-bit one, then the release package. Where the kernel cannot execute
-# 32-bit programs, the 32-bit Wine tests report themselves skipped and the
-# 64-bit ones still run.
+# AddressSanitizer and UBSan, the installed Linux package, then the Wine
+# tests of the 32-bit DLL and of the 64-bit one, then the release package.
+# Where the kernel cannot execute 32-bit programs, the 32-bit Wine tests
+# report themselves skipped and the 64-bit ones still run.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
 
 bash "$root/scripts/build.sh" native
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)")
+
+# The Linux package: installed into a scratch prefix and used through
+# pkg-config, the tool and the Python module.
+bash "$root/scripts/build.sh" linux
+(cd "$root/build/linux" && ctest --output-on-failure)
 
 # A short fuzzing run of every fuzz target on its seed corpus, 30 s each;
 # longer runs are made by hand with the same script.

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
-#include "base/process_heap.h"
 #include "sysinfo/smbios_info.h"
 
 namespace tavsn::server {
@@ -160,13 +158,8 @@ MachineMatch MatchMachineIdentifier(const ParsedIdentifier& parsed, const Machin
 }
 
 bool SerialNumberUsable(const std::string& serial_number) {
-  // The firmware record decides, so that its rule is not written twice.
-  const HeapPointer<SmbiosInfo> info(AllocateSmbiosInfo());
-  if (!info) throw std::bad_alloc();
-  const std::size_t length = std::min(serial_number.size(), SmbiosInfo::kTextCapacity - 1);
-  std::memcpy(info.get()->serial_number, serial_number.data(), length);
-  info.get()->serial_number[length] = '\0';
-  return info.get()->serial_number_usable();
+  // The firmware field is zero-terminated: a zero byte ends the text there too.
+  return SerialNumberTextUsable(serial_number.c_str());
 }
 
 }  // namespace tavsn::server

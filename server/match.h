@@ -76,8 +76,6 @@ struct MachineMatch {
 MachineMatch MatchMachineIdentifier(const ParsedIdentifier& parsed, const MachineFacts& facts);
 
 // True when the DLL would take this serial number rather than the UUID.
-// Throws std::bad_alloc when there is no memory for the firmware record
-// that decides it.
 bool SerialNumberUsable(const std::string& serial_number);
 
 }  // namespace tavsn::server

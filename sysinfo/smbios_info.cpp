@@ -21,8 +21,6 @@ constexpr std::size_t kWakeupTypeOffset = 0x18;
 constexpr std::size_t kSkuNumberOffset = 0x19;
 constexpr std::size_t kFamilyOffset = 0x1A;
 
-constexpr std::size_t kUsableSerialLength = 8;
-
 // Pairs for the double zero start no later than the table's second-to-last
 // byte, so that both bytes of a pair lie inside it.
 constexpr std::uint32_t kLastPairStart = SmbiosInfo::kTableCapacity - 2;
@@ -166,13 +164,6 @@ void SmbiosInfo::get_structure_string(std::uint8_t number, const std::uint8_t* s
     while (byte(at) != 0) ++at;
     ++at;  // past the string's zero
   }
-}
-
-bool SmbiosInfo::serial_number_usable() const noexcept {
-  if (serial_number[0] == ' ') return false;
-  std::size_t length = 0;
-  while (length < kUsableSerialLength && serial_number[length] != '\0') ++length;
-  return length >= kUsableSerialLength;
 }
 
 const char* SmbiosInfo::get_uuid_text() noexcept {

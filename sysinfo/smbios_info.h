@@ -13,6 +13,18 @@
 
 namespace tavsn {
 
+// Whether GetPCSN takes a firmware serial number rather than the UUID: false
+// when the text begins with a space or has fewer than 8 characters; nothing
+// else about its content is judged. Inline, so that the licence server
+// applies the same rule without linking the firmware reader.
+inline bool SerialNumberTextUsable(const char* text) noexcept {
+  constexpr std::size_t kUsableLength = 8;
+  if (text[0] == ' ') return false;
+  std::size_t length = 0;
+  while (length < kUsableLength && text[length] != '\0') ++length;
+  return length >= kUsableLength;
+}
+
 class SmbiosInfo {
  public:
   static constexpr std::uint32_t kTableCapacity = 64000;
@@ -66,9 +78,7 @@ class SmbiosInfo {
                                    std::uint32_t structure_size, char* destination,
                                    std::size_t destination_size) noexcept;
 
-  // False when serial_number begins with a space or has fewer than 8
-  // characters; nothing else about its content is judged.
-  bool serial_number_usable() const noexcept;
+  bool serial_number_usable() const noexcept { return SerialNumberTextUsable(serial_number); }
   const char* get_serial_number() const noexcept { return serial_number; }
 
   // The uuid bytes as four little-endian 32-bit groups of hex digits, in the

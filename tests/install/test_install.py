@@ -1,0 +1,158 @@
+#!/usr/bin/env python3
+"""Installs the linux build into a scratch prefix, moves the tree elsewhere,
+and uses it there as a licence server would: a C program built with nothing
+but `pkg-config --cflags --libs tavsn_server`, the tool, and the Python
+module, whose answers must equal the tool's JSON for the same inputs.
+    python3 tests/install/test_install.py --build build/linux --cmake cmake --version 1.2.3"""
+import argparse
+import dataclasses
+import json
+import os
+import pathlib
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ARGS = None
+ts = None  # the installed tavsn_server module
+TWO_MACS, ONE_MAC = "TQ1101020011263744550B3B2B5B4B7B", "TQ110101001126374455110037265544"
+EX, EX_OTHER_CPU = "TQ1221000A1B7B480E00B8FF26006C9C", "TQ1221000A1B7B480E0068882400BF13"
+SERIAL, UUID = "TQ1225000A1B7B480A00DBDC26006FA0", "TQ1229000A1B7B482300A26C26006FA0"
+CPU = "Example CPU-00000000-00000006-00000094"
+DECODE_PROGRAM = r"""#include <stdio.h>
+#include <tavsn_server.h>
+int main(void) {
+  tavsn_decoded d;
+  int result = tavsn_decode("IDENTIFIER", 32, &d);
+  printf("%d %d %d %04X\n", result, d.kind, d.made_by, d.mac_checksum);
+}""".replace("IDENTIFIER", EX)
+# The tool's JSON keys the C API has nothing for.
+TOOL_ONLY = {"text", "valid", "message", "exit_code", "anomalies", "source_flag_words", "expected_self_checksum",
+             "facts", "expected_text", "note", "changes", "policy"}
+
+
+def run(*args, **options):
+    return subprocess.run(args, check=True, capture_output=True, text=True, **options).stdout
+
+
+class InstalledPackage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(cls.scratch.cleanup)
+        staged, cls.prefix = (pathlib.Path(cls.scratch.name) / name for name in ("staged", "moved"))
+        run(ARGS.cmake, "--install", ARGS.build, "--prefix", staged)
+        staged.rename(cls.prefix)
+        cls.env = dict(os.environ, PKG_CONFIG_PATH=str(cls.prefix / "lib/pkgconfig"),
+                       LD_LIBRARY_PATH=str(cls.prefix / "lib"), PYTHONPATH=str(cls.prefix / "share/tavsn/python"))
+        sys.path.insert(0, cls.env["PYTHONPATH"])
+        global ts
+        import tavsn_server as ts
+        ts.load(str(cls.prefix / "lib/libtavsn_server.so"))
+
+    def build_and_run(self, source):
+        program = pathlib.Path(self.scratch.name) / "program"
+        flags = run("pkg-config", "--cflags", "--libs", "tavsn_server", env=self.env).split()
+        run("cc", "-x", "c", "-", "-o", program, *flags, input=source)
+        return run(program, env=self.env)
+
+    def test_package_contents_and_version(self):
+        for path in ("bin/tavsn", "include/tavsn_server.h", "lib/libtavsn_server.so." + ARGS.version.split(".")[0],
+                     "share/tavsn/python/tavsn_server.py"):
+            self.assertTrue((self.prefix / path).is_file(), path)
+        self.assertEqual(run("pkg-config", "--modversion", "tavsn_server", env=self.env).strip(), ARGS.version)
+        self.assertIn("exit codes:", run(self.prefix / "bin/tavsn", "--help"))
+
+    def test_c_program_through_pkg_config(self):
+        self.assertEqual(self.build_and_run(DECODE_PROGRAM), "0 2 4 487B\n")
+
+    def test_only_the_c_api_is_exported(self):
+        declared = set(re.findall(r"\b(tavsn_\w+)\(", (self.prefix / "include/tavsn_server.h").read_text()))
+        exported = run("nm", "-D", "--defined-only", "--format=just-symbols", self.prefix / "lib/libtavsn_server.so")
+        self.assertEqual(set(exported.split()), declared)
+
+    def test_python_module_mirrors_the_header(self):
+        code = "import tavsn_server as t; print(t.decode('%s').made_by)" % EX
+        self.assertEqual(run(sys.executable, "-c", code, env=self.env), "GetPCSNEx\n")
+        checks = {}  # C expression: what ctypes has for it
+        for c_name, struct in ts.C_STRUCTS.items():
+            checks[f"sizeof({c_name})"] = ts.ctypes.sizeof(struct)
+            for name, _ in struct._fields_:
+                checks[f"offsetof({c_name}, {name})"] = getattr(struct, name).offset
+                checks[f"sizeof((({c_name}*)0)->{name})"] = getattr(struct, name).size
+        body = "".join(f'printf("{expression} %zu\\n", {expression});' for expression in checks)
+        source = "#include <stddef.h>\n#include <stdio.h>\n#include <tavsn_server.h>\nint main(void) {%s}\n"
+        self.assertEqual(self.build_and_run(source % body).splitlines(), [f"{e} {v}" for e, v in checks.items()])
+
+    def assert_module_answers_as_the_tool(self, call, *tool_args):
+        """Each field of the module's answer equals the tool's JSON field."""
+        out = subprocess.run([self.prefix / "bin/tavsn", "--json", *tool_args], capture_output=True, text=True).stdout
+        doc = json.loads(out) if out else None  # no JSON for a usage error, which the module refuses
+        doc = doc["identifiers"][0] if doc and "identifiers" in doc else doc
+        tool_errors = {ts.ERROR_LENGTH: "length", ts.ERROR_TAG: "tag", ts.ERROR_CHARACTER: "character",
+                       ts.ERROR_DIFFERENT_KINDS: "a MAC identifier and a machine identifier cannot be compared",
+                       ts.ERROR_DIFFERENT_EXPORTS: "a GetPCSN identifier and a GetPCSNEx identifier cannot be compared"}
+        try:
+            mine = {k: v for k, v in json.loads(json.dumps(dataclasses.asdict(call()))).items() if v is not None}
+        except ValueError:
+            mine = None
+        except ts.TavsnServerError as error:
+            mine = {"error": tool_errors[error.code], "detail": error.detail}
+        if doc is not None:
+            doc = dict(doc, anomaly_count=len(doc.get("anomalies", [])), changed_fields=len(doc.get("changes", [])))
+            self.assertLessEqual(set(doc) - set(mine or {}) - {"anomaly_count", "changed_fields"}, TOOL_ONLY)
+            doc = {k: doc.get(k) for k in mine or {}}
+        self.assertEqual(mine, doc, tool_args)
+
+    def test_python_decode(self):
+        for text in [TWO_MACS, ONE_MAC, "TQ110001001126374455110037265544", "TQ1101000011263744550B3B2B5B4B7B",
+                     "TQ1102020011263744550B3B2B5B4B7B", SERIAL, UUID, "TQ1211000A1B7B48000000001D002348", EX,
+                     EX[:20] + "B9" + EX[22:], EX[:31], EX + "0", "", "TQ13" + EX[4:], EX.lower(),
+                     EX[:10] + "x" + EX[11:], "TQ12\u00e9" + EX[5:]]:
+            self.assert_module_answers_as_the_tool(lambda: ts.decode(text), "decode", text)
+
+    def test_python_verify(self):
+        for text, *options in [
+            (TWO_MACS, "--mac", "10-20-30-40-50-60", "--mac", "0a1b2c3d4e5f"),
+            (TWO_MACS, "--mac", "102030405060", "--mac", "0A1B2C3D4E5F", "--list-order", "given"),
+            (TWO_MACS, "--mac", "0A1B2C3D4E5F", "--mac", "102030405060", "--mac-source", "0"),
+            (TWO_MACS, "--mac", "0A1B2C3D4E5"), (TWO_MACS,), (TWO_MACS, "--serial", "SN12345678"),
+            (EX, "--mac", "102030405060", "--mac", "0a:1b:2c:3d:4e:5f", "--cpu-text", CPU),
+            (EX, "--mac", "102030405060", "--mac", "0A1B2C3D4E5F", "--list-order", "given"),
+            (EX, "--mac", "0A1B2C3D4E5F", "--mac", "0a-1b:2c-3d-4e-5f"), (EX, "--mac-source", "1"),
+            (SERIAL, "--serial", "SN12345678"), (SERIAL, "--serial", "1234567", "--cpu-text", CPU),
+            (UUID, "--uuid-text", "33221100-77665544-bbaa9988-ffeeddcc", "--serial", "1234567"),
+            (EX[:31], "--mac", "0A1B2C3D4E5F"),
+        ]:
+            pairs = list(zip(options[::2], options[1::2]))
+            macs = [value for option, value in pairs if option == "--mac"]
+            facts = {o[2:].replace("-", "_"): int(v) if o == "--mac-source" else v for o, v in pairs if o != "--mac"}
+            self.assert_module_answers_as_the_tool(lambda: ts.verify(text, macs, **facts), "verify", text, *options)
+
+    def test_python_compare(self):
+        for before, after, *options in [
+            (EX, EX_OTHER_CPU), (EX, EX_OTHER_CPU, "--max-changed", "0"),
+            (EX, EX_OTHER_CPU, "--must-keep", "processor,mac"), (TWO_MACS, ONE_MAC),
+            (SERIAL, "TQ1223000A1B7B480000000026006C9C", "--max-changed", "2"),
+            (TWO_MACS, EX), (EX, SERIAL), (EX, EX[:-1]),
+        ]:
+            given = dict(zip(options[::2], options[1::2]))
+            keep = given.get("--must-keep")
+            policy = ts.ComparePolicy(int(given.get("--max-changed", 1)), tuple(keep.split(",")) if keep else ())
+            self.assert_module_answers_as_the_tool(lambda: ts.compare(before, after, policy if options else None),
+                                                   "compare", before, after, *options)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for option in ("--build", "--cmake", "--version"):
+        parser.add_argument(option, required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()
