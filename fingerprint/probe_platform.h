@@ -40,12 +40,15 @@ bool QueryDiskLength(const FileHandle& disk, std::int64_t& length) noexcept;
 
 // --- Adapter list -------------------------------------------------------------
 
-// The list buffer as a byte count: 16 entries of the 648-byte
-// IP_ADAPTER_INFO of Microsoft's headers, whatever size the toolchain's
-// headers give the structure.
-constexpr std::uint32_t kAdapterListBytes = 10368;
+// The list buffer holds 16 entries. A 32-bit process's buffer is 10,368
+// bytes, 16 of the 648-byte IP_ADAPTER_INFO of Microsoft's headers,
+// whatever size the toolchain's headers give the structure; a 64-bit
+// process's entries are larger, and its buffer is 16 of them, so that both
+// builds take the same adapter lists and fail on the same longer ones.
+constexpr std::uint32_t kAdapterListEntries = 16;
+constexpr std::uint32_t kAdapterListBytes32 = 10368;
 
-// One GetAdaptersInfo call into a buffer of kAdapterListBytes on the stack;
+// One GetAdaptersInfo call into the list buffer on the stack;
 // on success `address` receives the first six hardware address bytes of the
 // first entry, whatever its type or recorded address length.
 Status FirstAdapterAddress(std::uint8_t (&address)[6]) noexcept;

@@ -56,6 +56,13 @@ bool QueryDiskLength(const FileHandle& disk, std::int64_t& length) noexcept {
   return true;
 }
 
+#ifdef _WIN64
+static_assert(sizeof(IP_ADAPTER_INFO) == 704);
+constexpr ULONG kAdapterListBytes = kAdapterListEntries * sizeof(IP_ADAPTER_INFO);
+#else
+constexpr ULONG kAdapterListBytes = kAdapterListBytes32;
+#endif
+
 Status FirstAdapterAddress(std::uint8_t (&address)[6]) noexcept {
   static_assert(kAdapterListBytes >= sizeof(IP_ADAPTER_INFO));
   static_assert(sizeof(IP_ADAPTER_INFO::Address) >= 6);

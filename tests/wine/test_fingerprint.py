@@ -204,6 +204,33 @@ def no_adapter_prints_the_message_once_per_call_and_leaves_the_mac_out(prefix):
     bed.expect_equal(run.stdout, NO_ADAPTER_MESSAGE * 2, "standard output of two calls")
 
 
+def expect_adapter_list_of(prefix, count, fits):
+    # Distinct addresses, the first one named by the count.
+    interfaces(*["02:00:00:00:%02x:%02x" % (count, n) for n in range(count)])
+    facts = probe_facts(prefix)
+    bed.expect_equal(facts["first_address"], "02000000%02X00" % count, "first adapter address")
+    texts = expected_texts(facts)
+    if not fits:
+        texts["mac"] = b""
+    bed.expect_equal(facts["record"].upper(), expected_record(texts).hex().upper(), "probe record")
+    run = pc_id(prefix)
+    bed.expect_equal((run.calls[0].result, run.calls[0].buffer[:32], run.stdout),
+                     (32, expected_pc_id(texts), "" if fits else NO_ADAPTER_MESSAGE),
+                     "fingerprint and output")
+
+
+@bed.case
+def sixteen_adapters_fit_the_list(prefix):
+    # A 64-bit process's entries are larger: its list must still hold 16,
+    # or it would leave the MAC out where the 32-bit library takes it.
+    expect_adapter_list_of(prefix, 16, fits=True)
+
+
+@bed.case
+def seventeen_adapters_overflow_the_list_and_leave_the_mac_out(prefix):
+    expect_adapter_list_of(prefix, 17, fits=False)
+
+
 @bed.case
 def disk_length_query_fails_under_wine_so_the_disk_is_left_out(prefix):
     # Wine opens \\.\PhysicalDrive0 but answers IOCTL_DISK_GET_LENGTH_INFO
