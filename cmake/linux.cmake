@@ -4,6 +4,8 @@
 #   P/lib/libtavsn_server.so*           the C API (include/tavsn_server.h)
 #   P/include/tavsn_server.h
 #   P/lib/pkgconfig/tavsn_server.pc
+# (lib is GNUInstallDirs' CMAKE_INSTALL_LIBDIR: lib64 or lib/<multiarch>
+# where the platform's convention and the configured prefix say so)
 #   P/share/tavsn/python/tavsn_server.py the Python module over the C API
 # Every destination is relative and no installed file names a prefix, so the
 # prefix given at install time (not the configure-time one) is the one used.
@@ -33,4 +35,5 @@ endif()
 # (its answers against the tool's JSON).
 add_test(NAME installed_package
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/install/test_install.py
-                 --build ${CMAKE_BINARY_DIR} --cmake ${CMAKE_COMMAND} --version ${PROJECT_VERSION})
+                 --build ${CMAKE_BINARY_DIR} --cmake ${CMAKE_COMMAND} --version ${PROJECT_VERSION}
+                 --libdir ${CMAKE_INSTALL_LIBDIR})

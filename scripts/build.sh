@@ -11,7 +11,8 @@ for target in "$@"; do targets+=(--target "$target"); done
 jobs="$(nproc)"
 case "$kind" in
   native) cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null ;;
-  linux)  cmake -S "$root" -B "$root/build/linux" -DCMAKE_BUILD_TYPE=Release -DTAVSN_LINUX_PACKAGE=ON >/dev/null ;;
+  linux)  cmake -S "$root" -B "$root/build/linux" -DCMAKE_BUILD_TYPE=Release -DTAVSN_LINUX_PACKAGE=ON \
+                -DTAVSN_WARNINGS_AS_ERRORS=ON >/dev/null ;;
   win32)  cmake -S "$root" -B "$root/build/win32" -DCMAKE_BUILD_TYPE=Release \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null ;;
   win64)  cmake -S "$root" -B "$root/build/win64" -DCMAKE_BUILD_TYPE=Release \

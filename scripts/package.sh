@@ -2,7 +2,8 @@
 # Makes the release package dist/tavsn-<version>.zip: the 32-bit and the
 # 64-bit DLL and tool, the header, the module-definition files, the MinGW and
 # MSVC import libraries, the find_package(tavsn) configuration, the .NET and
-# Python bindings, the README and the licence. Prints the zip's path.
+# Python bindings, the README and the licence. Prints the zip's path. The
+# same sources give the same zip, byte for byte.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
@@ -16,13 +17,31 @@ name="tavsn-$version"
 staging="$root/build/package"
 rm -rf "$staging"
 for kind in win32 win64; do
-  cmake --install "$root/build/$kind" --prefix "$staging/$name" --strip >/dev/null
+  cmake --install "$root/build/$kind" --prefix "$staging/$name" >/dev/null
 done
 cp "$root/README.md" "$root/LICENSE" "$staging/$name/"
-cp -r "$root/bindings" "$staging/$name/"
-find "$staging/$name/bindings" -name __pycache__ -prune -exec rm -rf {} +
+# Only the files under version control: stray build output stays out.
+if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+  (cd "$root" && git ls-files -z bindings | xargs -0 cp --parents -t "$staging/$name")
+else
+  cp -r "$root/bindings" "$staging/$name/"
+fi
 
+# Entries in name order, dated to the last commit, with fixed permissions.
+epoch="${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}"
 mkdir -p "$root/dist"
-rm -f "$root/dist/$name.zip"
-(cd "$staging" && cmake -E tar cf "$root/dist/$name.zip" --format=zip "$name")
+python3 - "$staging" "$name" "$root/dist/$name.zip" "$epoch" <<'PYTHON'
+import os, sys, time, zipfile
+staging, name, zip_path, epoch = sys.argv[1:]
+stamp = time.gmtime(int(epoch))[:6]
+paths = sorted(os.path.join(folder, file)
+               for folder, _, files in os.walk(os.path.join(staging, name)) for file in files)
+with zipfile.ZipFile(zip_path, "w") as package:
+    for path in paths:
+        entry = zipfile.ZipInfo(os.path.relpath(path, staging), stamp)
+        entry.external_attr = (0o755 if os.access(path, os.X_OK) else 0o644) << 16
+        entry.compress_type = zipfile.ZIP_DEFLATED
+        with open(path, "rb") as data:
+            package.writestr(entry, data.read())
+PYTHON
 echo "$root/dist/$name.zip"

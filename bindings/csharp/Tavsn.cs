@@ -12,11 +12,14 @@
 // The 32-bit tavsn.dll exports its stdcall functions under decorated names
 // (_GetMacSN@8), the 64-bit one under plain names (GetMacSN). The bitness of
 // the running process picks the set, so an AnyCPU host calls whichever
-// tavsn.dll matches the process it was started in.
+// tavsn.dll matches the process it was started in. Both DLLs are named
+// tavsn.dll: an AnyCPU host keeps them in separate folders and points the
+// loader at the right one before the first call.
 //
 // Like the exports, these methods must not be called from several threads at
 // once. A missing DLL or export still surfaces as DllNotFoundException or
-// EntryPointNotFoundException.
+// EntryPointNotFoundException, a DLL of the other architecture as
+// BadImageFormatException.
 
 using System;
 using System.Runtime.InteropServices;

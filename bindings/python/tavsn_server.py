@@ -7,7 +7,7 @@ library libtavsn_server.so and ctypes: nothing to compile.
 
 The library is the one given to load(path); else the file named by the
 environment variable TAVSN_SERVER_LIBRARY; else the one the system finds
-(ctypes.util.find_library: the ld.so cache, LD_LIBRARY_PATH). Names and
+(the ld.so cache, LD_LIBRARY_PATH). Names and
 values are those of `tavsn --json`. A malformed identifier, or inputs the C
 library refuses, raise TavsnServerError with its result code.
 """
@@ -167,10 +167,16 @@ class Library:
     """libtavsn_server.so, loaded once; its functions are thread-safe."""
 
     def __init__(self, path: Optional[str] = None):
-        path = path or os.environ.get("TAVSN_SERVER_LIBRARY") or ctypes.util.find_library("tavsn_server")
-        if not path:
-            raise OSError("libtavsn_server.so not found: pass its path to load() or set TAVSN_SERVER_LIBRARY")
-        lib = ctypes.CDLL(path)
+        # find_library sees LD_LIBRARY_PATH only through binutils, which a
+        # server may lack; the dynamic loader, asked for the bare name,
+        # searches it and its cache itself.
+        path = (path or os.environ.get("TAVSN_SERVER_LIBRARY") or ctypes.util.find_library("tavsn_server")
+                or "libtavsn_server.so")
+        try:
+            lib = ctypes.CDLL(path)
+        except OSError as error:
+            raise OSError(f"{path} could not be loaded ({error}): pass its path to load() "
+                          "or set TAVSN_SERVER_LIBRARY") from error
         text = [ctypes.c_char_p, ctypes.c_size_t]
         for name, arguments in (
             ("tavsn_decode", [*text, ctypes.POINTER(DecodedStruct)]),

@@ -45,12 +45,13 @@ class InstalledPackage(unittest.TestCase):
         staged, cls.prefix = (pathlib.Path(cls.scratch.name) / name for name in ("staged", "moved"))
         run(ARGS.cmake, "--install", ARGS.build, "--prefix", staged)
         staged.rename(cls.prefix)
-        cls.env = dict(os.environ, PKG_CONFIG_PATH=str(cls.prefix / "lib/pkgconfig"),
-                       LD_LIBRARY_PATH=str(cls.prefix / "lib"), PYTHONPATH=str(cls.prefix / "share/tavsn/python"))
+        cls.lib = cls.prefix / ARGS.libdir
+        cls.env = dict(os.environ, PKG_CONFIG_PATH=str(cls.lib / "pkgconfig"),
+                       LD_LIBRARY_PATH=str(cls.lib), PYTHONPATH=str(cls.prefix / "share/tavsn/python"))
         sys.path.insert(0, cls.env["PYTHONPATH"])
         global ts
         import tavsn_server as ts
-        ts.load(str(cls.prefix / "lib/libtavsn_server.so"))
+        ts.load(str(cls.lib / "libtavsn_server.so"))
 
     def build_and_run(self, source):
         program = pathlib.Path(self.scratch.name) / "program"
@@ -59,7 +60,7 @@ class InstalledPackage(unittest.TestCase):
         return run(program, env=self.env)
 
     def test_package_contents_and_version(self):
-        for path in ("bin/tavsn", "include/tavsn_server.h", "lib/libtavsn_server.so." + ARGS.version.split(".")[0],
+        for path in ("bin/tavsn", "include/tavsn_server.h", ARGS.libdir + "/libtavsn_server.so." + ARGS.version.split(".")[0],
                      "share/tavsn/python/tavsn_server.py"):
             self.assertTrue((self.prefix / path).is_file(), path)
         self.assertEqual(run("pkg-config", "--modversion", "tavsn_server", env=self.env).strip(), ARGS.version)
@@ -70,7 +71,7 @@ class InstalledPackage(unittest.TestCase):
 
     def test_only_the_c_api_is_exported(self):
         declared = set(re.findall(r"\b(tavsn_\w+)\(", (self.prefix / "include/tavsn_server.h").read_text()))
-        exported = run("nm", "-D", "--defined-only", "--format=just-symbols", self.prefix / "lib/libtavsn_server.so")
+        exported = run("nm", "-D", "--defined-only", "--format=just-symbols", self.lib / "libtavsn_server.so")
         self.assertEqual(set(exported.split()), declared)
 
     def test_python_module_mirrors_the_header(self):
@@ -148,7 +149,7 @@ class InstalledPackage(unittest.TestCase):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for option in ("--build", "--cmake", "--version"):
+    for option in ("--build", "--cmake", "--version", "--libdir"):
         parser.add_argument(option, required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], *rest])

@@ -43,11 +43,8 @@ consumers = {}
 
 
 def repository_bindings():
-    found = []
-    for folder, dirs, files in os.walk(os.path.join(ROOT, "bindings")):
-        dirs[:] = [d for d in dirs if d != "__pycache__"]
-        found += [os.path.relpath(os.path.join(folder, f), ROOT) for f in files]
-    return found
+    return subprocess.run(["git", "-C", ROOT, "ls-files", "bindings"], check=True, capture_output=True,
+                          text=True).stdout.split()
 
 
 @bed.case
@@ -97,8 +94,16 @@ def version_resource(path):
     return strings, (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
 
+def link_time(path):
+    """The TimeDateStamp of a PE file's header."""
+    with open(path, "rb") as f:
+        header = f.read(4096)
+    offset = int.from_bytes(header[0x3C:0x40], "little")
+    return int.from_bytes(header[offset + 8:offset + 12], "little")
+
+
 @bed.case
-def every_binary_carries_the_version(prefix):
+def every_binary_carries_the_version_and_no_link_time(prefix):
     numbers = tuple(int(part) for part in version.split(".")) + (0,)
     for arch, facts in ARCHITECTURES.items():
         for binary in BINARIES:
@@ -113,6 +118,8 @@ def every_binary_carries_the_version(prefix):
                              what + " version strings")
             bed.expect(strings.get("FileDescription", "").endswith("(%d-bit)" % facts["bits"]),
                        "%s description %r" % (what, strings.get("FileDescription")))
+            # A stamped time would make every build of the same sources differ.
+            bed.expect_equal(link_time(path), 0, what + " link time stamp")
 
 
 @bed.case
@@ -156,30 +163,33 @@ def consumer_project_links_every_export_for_both_architectures(prefix):
         consumers[arch] = program
 
 
-def configuration_for(pointer_size, msvc):
+def configuration_for(pointer_size, toolchain):
     """What find_package(tavsn) gives a host of this pointer size and
     toolchain: {property: value}."""
     build = tempfile.mkdtemp(prefix="config-probe-", dir=unpacked)
     run = subprocess.run(["cmake", "-S", os.path.join(HERE, "config_probe"), "-B", build,
-                          "-DCMAKE_PREFIX_PATH=" + root, "-DPROBE_POINTER_SIZE=%d" % pointer_size,
-                          "-DPROBE_MSVC=%s" % ("ON" if msvc else "OFF")], capture_output=True, text=True)
+                          "-DCMAKE_PREFIX_PATH=" + root, "-DPROBE_POINTER_SIZE=%s" % pointer_size,
+                          "-DPROBE_TOOLCHAIN=" + toolchain], capture_output=True, text=True)
     bed.expect(run.returncode == 0, "config probe: %s%s" % (run.stdout, run.stderr))
     return dict(re.findall(r"^-- (\w+)=(.*)$", run.stdout, re.M))
 
 
 @bed.case
 def find_package_picks_the_hosts_architecture_and_import_library(prefix):
-    for pointer_size, msvc, arch, import_library in ((4, False, "x86", "libtavsn.dll.a"),
-                                                    (4, True, "x86", "tavsn.lib"),
-                                                    (8, False, "x64", "libtavsn.dll.a"),
-                                                    (8, True, "x64", "tavsn.lib")):
-        found = configuration_for(pointer_size, msvc)
-        dll = os.path.join(root, arch, "bin", "tavsn.dll")
-        bed.expect_equal(found, {"IMPORTED_LOCATION": dll,
-                                 "IMPORTED_IMPLIB": os.path.join(root, arch, "lib", import_library),
-                                 "INTERFACE_INCLUDE_DIRECTORIES": os.path.join(root, "include"),
-                                 "tavsn_DLL": dll},
-                         "find_package for a %d-byte pointer, MSVC %s" % (pointer_size, msvc))
+    for pointer_size, toolchain, arch, import_library in ((4, "mingw", "x86", "libtavsn.dll.a"),
+                                                         (4, "msvc", "x86", "tavsn.lib"),
+                                                         (8, "mingw", "x64", "libtavsn.dll.a"),
+                                                         (8, "msvc", "x64", "tavsn.lib"),
+                                                         (8, "clang-msvc", "x64", "tavsn.lib"),
+                                                         ("", "mingw", None, None)):
+        found = configuration_for(pointer_size, toolchain)
+        expected = {"tavsn_FOUND": "0"}
+        if arch:
+            dll = os.path.join(root, arch, "bin", "tavsn.dll")
+            expected = {"tavsn_FOUND": "1", "IMPORTED_LOCATION": dll,
+                        "IMPORTED_IMPLIB": os.path.join(root, arch, "lib", import_library),
+                        "INTERFACE_INCLUDE_DIRECTORIES": os.path.join(root, "include"), "tavsn_DLL": dll}
+        bed.expect_equal(found, expected, "find_package for pointer size %r, %s" % (pointer_size, toolchain))
 
 
 def run_for(prefix, arch, args):
