@@ -23,7 +23,7 @@ gtest_discover_tests(tavsn_native_tests DISCOVERY_TIMEOUT 60)
 # The tavsn tool as scripts run it: commands, exit codes and JSON read back.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME cli_tool COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/cli/test_cli.py
-         --tool $<TARGET_FILE:tavsn_cli>)
+         --tool $<TARGET_FILE:tavsn_cli> --version ${PROJECT_VERSION})
 
 # The C# declarations for .NET hosts, built with mcs and run under Mono
 # against a Linux stand-in of the DLL. Sanitizers stay out of the stand-in:

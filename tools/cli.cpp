@@ -22,7 +22,7 @@ constexpr char kUsage[] =
     "  tavsn [--json] verify ID [--mac MAC]... [--list-order sorted|given] [--mac-source 0|1]\n"
     "                 [--cpu-text TEXT] [--serial TEXT] [--uuid-text TEXT]\n"
     "  tavsn [--json] compare ID1 ID2 [--max-changed N] [--must-keep COMPONENT,...]\n"
-    "  tavsn --help\n";
+    "  tavsn --help | --version\n";
 
 constexpr char kHelp[] =
     "\n"
@@ -77,6 +77,7 @@ bool TakesValue(const std::string& option) {
 struct CommandLine {
   bool json = false;
   bool help = false;
+  bool version = false;
   bool trace = false;
   std::vector<std::string> positional;
   std::multimap<std::string, std::string> values;
@@ -91,6 +92,8 @@ CommandLine Split(const std::vector<std::string>& args) {
       line.json = true;
     } else if (a == "--help" || a == "-h") {
       line.help = true;
+    } else if (a == "--version") {
+      line.version = true;
     } else if (a == "--trace") {
       line.trace = true;
     } else if (TakesValue(a)) {
@@ -592,6 +595,11 @@ int RunCli(const std::vector<std::string>& args, std::string& out, std::string& 
   const CommandLine line = Split(args);
   if (line.help) {
     out += std::string(kUsage) + kHelp;
+    return kExitOk;
+  }
+  if (line.version) {
+    // The release's version, so that a support report names what it ran.
+    out += "tavsn " TAVSN_VERSION "\n";
     return kExitOk;
   }
   if (!line.error.empty()) {

@@ -11,6 +11,7 @@ import sys
 import unittest
 
 TOOL = None
+VERSION = None
 
 TWO_MACS = "TQ1101020011263744550B3B2B5B4B7B"  # 0A1B2C3D4E5F and 102030405060
 ONE_MAC = "TQ110101001126374455110037265544"
@@ -167,14 +168,16 @@ class CommandLine(unittest.TestCase):
         code, out, _ = run("--help")
         self.assertEqual(code, 0)
         self.assertIn("exit codes:", out)
+        self.assertEqual(run("--version"), (0, "tavsn %s\n" % VERSION, ""))
 
 
 def main():
-    global TOOL
+    global TOOL, VERSION
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
+    parser.add_argument("--version", required=True, help="the project's version")
     args, rest = parser.parse_known_args()
-    TOOL = args.tool
+    TOOL, VERSION = args.tool, args.version
     unittest.main(argv=[sys.argv[0], *rest])
 
 

@@ -65,6 +65,7 @@ class InstalledPackage(unittest.TestCase):
             self.assertTrue((self.prefix / path).is_file(), path)
         self.assertEqual(run("pkg-config", "--modversion", "tavsn_server", env=self.env).strip(), ARGS.version)
         self.assertIn("exit codes:", run(self.prefix / "bin/tavsn", "--help"))
+        self.assertEqual(run(self.prefix / "bin/tavsn", "--version"), "tavsn %s\n" % ARGS.version)
 
     def test_c_program_through_pkg_config(self):
         self.assertEqual(self.build_and_run(DECODE_PROGRAM), "0 2 4 487B\n")
