@@ -2,8 +2,8 @@
 # Makes the release package dist/tavsn-<version>.zip: the 32-bit and the
 # 64-bit DLL and tool, the header, the module-definition files, the MinGW and
 # MSVC import libraries, the find_package(tavsn) configuration, the .NET and
-# Python bindings, the README and the licence. Prints the zip's path. The
-# same sources give the same zip, byte for byte.
+# Python bindings, the README, the changes and the licence. Prints the zip's
+# path. The same sources give the same zip, byte for byte.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
@@ -19,7 +19,7 @@ rm -rf "$staging"
 for kind in win32 win64; do
   cmake --install "$root/build/$kind" --prefix "$staging/$name" >/dev/null
 done
-cp "$root/README.md" "$root/LICENSE" "$staging/$name/"
+cp "$root/README.md" "$root/CHANGELOG.md" "$root/LICENSE" "$staging/$name/"
 # Only the files under version control: stray build output stays out.
 if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
   (cd "$root" && git ls-files -z bindings | xargs -0 cp --parents -t "$staging/$name")

@@ -49,7 +49,7 @@ def repository_bindings():
 
 @bed.case
 def holds_every_file(prefix):
-    expected = {"README.md", "LICENSE", "include/tavsn.h", "lib/cmake/tavsn/tavsnConfig.cmake",
+    expected = {"README.md", "CHANGELOG.md", "LICENSE", "include/tavsn.h", "lib/cmake/tavsn/tavsnConfig.cmake",
                 "lib/cmake/tavsn/tavsnConfigVersion.cmake"}
     for arch in ARCHITECTURES:
         expected |= {"%s/%s" % (arch, name) for name in
@@ -58,6 +58,10 @@ def holds_every_file(prefix):
     files = {name.split("/", 1)[1] for name in names if not name.endswith("/")}
     bed.expect(re.fullmatch(r"\d+\.\d+\.\d+", version) is not None, "versioned name %r" % top)
     bed.expect_equal(sorted(files), sorted(expected), "package files")
+    with open(os.path.join(root, "CHANGELOG.md")) as changes:
+        newest = re.search(r"^## (\S+)", changes.read(), re.M)
+    bed.expect(newest is not None and newest.group(1) == version,
+               "the newest entry of CHANGELOG.md is this release, %s" % version)
 
 
 def version_resource(path):
