@@ -98,14 +98,6 @@ def version_resource(path):
     return strings, (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
 
-def link_time(path):
-    """The TimeDateStamp of a PE file's header."""
-    with open(path, "rb") as f:
-        header = f.read(4096)
-    offset = int.from_bytes(header[0x3C:0x40], "little")
-    return int.from_bytes(header[offset + 8:offset + 12], "little")
-
-
 @bed.case
 def every_binary_carries_the_version_and_no_link_time(prefix):
     numbers = tuple(int(part) for part in version.split(".")) + (0,)
@@ -123,7 +115,7 @@ def every_binary_carries_the_version_and_no_link_time(prefix):
             bed.expect(strings.get("FileDescription", "").endswith("(%d-bit)" % facts["bits"]),
                        "%s description %r" % (what, strings.get("FileDescription")))
             # A stamped time would make every build of the same sources differ.
-            bed.expect_equal(link_time(path), 0, what + " link time stamp")
+            bed.expect_equal(winebed.pe_link_time(path), 0, what + " link time stamp")
 
 
 @bed.case

@@ -43,6 +43,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/host_report.h"
+
 extern "C" {
 // Filled by the call shim below.
 std::uint32_t host_esp_before_call;
@@ -128,17 +130,6 @@ struct Options {
   bool stack_peak = false;
 };
 
-void Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Report(const char* format, ...) {
-  std::fputs("host: ", stderr);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputs("\n", stderr);
-  std::fflush(stderr);
-}
-
 bool ParseNumber(const char* text, long long& value) {
   char* end = nullptr;
   value = std::strtoll(text, &end, 0);
@@ -217,17 +208,6 @@ class LoadedDll {
  private:
   HMODULE module_;
 };
-
-std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(2 * count);
-  for (std::size_t i = 0; i < count; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 15];
-  }
-  return text;
-}
 
 // The stack pointer after the call, relative to before it: 0 when the
 // caller removes the arguments (cdecl), 8 when the callee pops them.

@@ -11,6 +11,10 @@ import re
 
 import winebed
 
+# The DLL's six exports and their calling conventions on x86.
+EXPORTS = [("GetMacSN", "stdcall"), ("GetPCSN", "stdcall"), ("GetPCSNEx", "stdcall"),
+           ("tav_get_pc_id_ex", "cdecl"), ("tav_get_pc_id_info", "cdecl"), ("tav_get_pc_id", "cdecl")]
+
 
 class Call:
     def __init__(self, fields):

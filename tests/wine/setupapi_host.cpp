@@ -54,19 +54,9 @@
 
 #include "tavsn.h"
 #include "tests/wine/nt_device_links.h"
+#include "tests/wine/host_report.h"
 
 namespace {
-
-void Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Report(const char* format, ...) {
-  std::fputs("host: ", stderr);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputs("\n", stderr);
-  std::fflush(stderr);
-}
 
 const char* Outcome(BOOL ok) { return ok ? "ok" : "fail"; }
 
@@ -233,16 +223,6 @@ bool Redirect(HMODULE module, const char* name, Function hook, Function& origina
   original = reinterpret_cast<Function>(RedirectImport(module, "setupapi.dll", name, reinterpret_cast<void*>(hook)));
   if (original == nullptr) Report("redirect_error=%s", name);
   return original != nullptr;
-}
-
-std::string Hex(const unsigned char* bytes, std::size_t count) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    text.push_back(kDigits[bytes[i] >> 4]);
-    text.push_back(kDigits[bytes[i] & 0x0F]);
-  }
-  return text;
 }
 
 }  // namespace

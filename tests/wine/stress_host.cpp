@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "tavsn.h"
+#include "tests/wine/host_report.h"
 
 namespace {
 
@@ -85,27 +86,15 @@ CRITICAL_SECTION g_report_lock;
 HANDLE g_start = nullptr;
 int g_calls_per_thread = 100;
 
-void Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Report(const char* format, ...) {
+// Threads report at once: each line is written whole.
+void LockedReport(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LockedReport(const char* format, ...) {
   EnterCriticalSection(&g_report_lock);
-  std::fputs("host: ", stderr);
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  ReportLine(format, args);
   va_end(args);
-  std::fputs("\n", stderr);
-  std::fflush(stderr);
   LeaveCriticalSection(&g_report_lock);
-}
-
-std::string Hex(const unsigned char* bytes, std::size_t count) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    text.push_back(kDigits[bytes[i] >> 4]);
-    text.push_back(kDigits[bytes[i] & 0x0F]);
-  }
-  return text;
 }
 
 Outcome Call(const Export& e) {
@@ -152,7 +141,7 @@ DWORD WINAPI Worker(void* parameter) {
         std::memcmp(outcome.buffer, expected.buffer, kBufferBytes) == 0) {
       g_equal[index].fetch_add(1);
     } else if (g_mismatch_lines.fetch_add(1) < kMismatchLinesMax) {
-      Report("mismatch thread=%d call=%d export=%s result=%d buffer=%s", thread, i,
+      LockedReport("mismatch thread=%d call=%d export=%s result=%d buffer=%s", thread, i,
              g_exports[index].name, outcome.result, Hex(outcome.buffer, kBufferBytes).c_str());
     }
   }
@@ -186,24 +175,24 @@ int main(int argc, char** argv) {
                ParseCount(argv[i + 1], 0, 100000, g_calls_per_thread)) {
       ++i;
     } else {
-      Report("usage_error=bad option %s", name.c_str());
+      LockedReport("usage_error=bad option %s", name.c_str());
       return 2;
     }
   }
   if (dll_path.empty()) {
-    Report("usage_error=--dll is required");
+    LockedReport("usage_error=--dll is required");
     return 2;
   }
 
   const HMODULE dll = LoadLibraryA(dll_path.c_str());
   if (dll == nullptr) {
-    Report("load_error=%lu", GetLastError());
+    LockedReport("load_error=%lu", GetLastError());
     return 3;
   }
   for (Export& e : g_exports) {
     e.function = reinterpret_cast<void*>(GetProcAddress(dll, e.symbol));
     if (e.function == nullptr) {
-      Report("missing_export=%s error=%lu", e.symbol, GetLastError());
+      LockedReport("missing_export=%s error=%lu", e.symbol, GetLastError());
       return 4;
     }
   }
@@ -213,7 +202,7 @@ int main(int argc, char** argv) {
   // log also holds each export's lines in a block of its own.
   for (int index = 0; index < kExports; ++index) {
     g_reference[index] = Call(g_exports[index]);
-    Report("reference export=%s result=%d buffer=%s log_end=%lld", g_exports[index].name,
+    LockedReport("reference export=%s result=%d buffer=%s log_end=%lld", g_exports[index].name,
            g_reference[index].result, Hex(g_reference[index].buffer, kBufferBytes).c_str(),
            FileSize(log_path));
   }
@@ -221,7 +210,7 @@ int main(int argc, char** argv) {
     const HANDLE file = CreateFileA(log_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-      Report("log_create_error=%lu", GetLastError());
+      LockedReport("log_create_error=%lu", GetLastError());
       return 2;
     }
     CloseHandle(file);
@@ -234,7 +223,7 @@ int main(int argc, char** argv) {
                                        reinterpret_cast<void*>(static_cast<std::intptr_t>(thread)),
                                        0, nullptr);
     if (handle == nullptr) {
-      Report("thread_error=%lu", GetLastError());
+      LockedReport("thread_error=%lu", GetLastError());
       SetEvent(g_start);
       for (HANDLE started : handles) WaitForSingleObject(started, INFINITE);
       return 5;
@@ -249,10 +238,10 @@ int main(int argc, char** argv) {
   CloseHandle(g_start);
 
   for (int index = 0; index < kExports; ++index) {
-    Report("summary export=%s calls=%ld equal=%ld", g_exports[index].name, g_calls[index].load(),
+    LockedReport("summary export=%s calls=%ld equal=%ld", g_exports[index].name, g_calls[index].load(),
            g_equal[index].load());
   }
-  Report("done threads=%d calls=%d", threads, g_calls_per_thread);
+  LockedReport("done threads=%d calls=%d", threads, g_calls_per_thread);
   FreeLibrary(dll);
   return 0;
 }

@@ -10,15 +10,13 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winebed  # noqa: E402
-from export_host import call_export  # noqa: E402
+from export_host import EXPORTS, call_export  # noqa: E402
 from library_bed import library_in_scratch, with_adapters  # noqa: E402
 
 winebed.in_private_network_namespace()
 bed = winebed.TestBed()
 
 MAC = "0A1B2C3D4E5F"
-EXPORTS = [("GetMacSN", "stdcall"), ("GetPCSN", "stdcall"), ("GetPCSNEx", "stdcall"),
-           ("tav_get_pc_id_ex", "cdecl"), ("tav_get_pc_id_info", "cdecl"), ("tav_get_pc_id", "cdecl")]
 
 
 def tool(prefix, *args):

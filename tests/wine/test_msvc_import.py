@@ -16,13 +16,11 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winebed  # noqa: E402
-from export_host import call_export  # noqa: E402
+from export_host import EXPORTS, call_export  # noqa: E402
 from library_bed import library_in_scratch, with_adapters  # noqa: E402
 from test_dll_imports import exported_names, imported_functions, objdump  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-EXPORTS = [("GetMacSN", "stdcall"), ("GetPCSN", "stdcall"), ("GetPCSNEx", "stdcall"),
-           ("tav_get_pc_id_ex", "cdecl"), ("tav_get_pc_id_info", "cdecl"), ("tav_get_pc_id", "cdecl")]
 # The kernel32 functions msvc_host.c declares, with their argument bytes.
 KERNEL32 = {"GetStdHandle": 4, "WriteFile": 20, "ExitProcess": 4}
 

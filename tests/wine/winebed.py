@@ -43,12 +43,22 @@ WINE32 = "/usr/lib/wine/wine"
 WINE = ["wine"]
 
 
-def pe_machine(path):
-    """The machine field of a PE file's header: 0x14C for x86, 0x8664 for x64."""
+def pe_file_header_field(path, offset, size):
+    """A field of a PE file's COFF header, at `offset` after the signature."""
     with open(path, "rb") as f:
         header = f.read(4096)
-    offset = int.from_bytes(header[0x3C:0x40], "little")
-    return int.from_bytes(header[offset + 4:offset + 6], "little")
+    signature = int.from_bytes(header[0x3C:0x40], "little")
+    return int.from_bytes(header[signature + 4 + offset:signature + 4 + offset + size], "little")
+
+
+def pe_machine(path):
+    """0x14C for x86, 0x8664 for x64."""
+    return pe_file_header_field(path, 0, 2)
+
+
+def pe_link_time(path):
+    """The TimeDateStamp the linker wrote, 0 when it wrote none."""
+    return pe_file_header_field(path, 4, 4)
 
 
 def thirty_two_bit_programs_run():

@@ -110,6 +110,51 @@ bool read_version(IWbemClassObject* object, const wchar_t* name, const char* lab
   return true;
 }
 
+// The interfaces the sequence holds so far. Every path ends by releasing
+// them in reverse order of taking and leaving COM, as the library does.
+struct Held {
+  IWbemLocator* locator = nullptr;
+  IWbemServices* services = nullptr;
+  IEnumWbemClassObject* enumerator = nullptr;
+  IWbemClassObject* object = nullptr;
+
+  template <typename Interface>
+  static void release(const char* name, Interface*& held) {
+    if (!held) return;
+    char line[64];
+    std::snprintf(line, sizeof line, "release %s", name);
+    journal(line);
+    held->Release();
+    held = nullptr;
+  }
+
+  void release_all_and_uninitialize() {
+    release("object", object);
+    release("enumerator", enumerator);
+    release("services", services);
+    release("locator", locator);
+    uninitialize();
+  }
+};
+
+bool fail(Held& held, const char* step, HRESULT hr) {
+  held.release_all_and_uninitialize();
+  log_hresult(step, hr);
+  return false;
+}
+
+// One write for the whole line: a 64 KB table is 128 K hex digits.
+void say_table(const Raw& raw) {
+  static char hex[2 * kTableCapacity + 1];
+  static const char kDigits[] = "0123456789ABCDEF";
+  for (unsigned long i = 0; i < raw.table_length; ++i) {
+    hex[2 * i] = kDigits[raw.table[i] >> 4];
+    hex[2 * i + 1] = kDigits[raw.table[i] & 0xF];
+  }
+  hex[2 * raw.table_length] = '\0';
+  say("table=%s\n", hex);
+}
+
 bool read_raw(Raw* raw) {
   std::memset(raw->table, 0, sizeof raw->table);
 
@@ -121,119 +166,66 @@ bool read_raw(Raw* raw) {
     return false;
   }
 
-  IWbemLocator* locator = nullptr;
+  Held held;
   journal("CoCreateInstance");
   hr = CoCreateInstance(kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER, kIidWbemLocator,
-                        reinterpret_cast<void**>(&locator));
+                        reinterpret_cast<void**>(&held.locator));
   say("CoCreateInstance=%ld\n", static_cast<long>(hr));
-  if (FAILED(hr)) {
-    uninitialize();
-    log_hresult("CoCreateInstance", hr);
-    return false;
-  }
+  if (FAILED(hr)) return fail(held, "CoCreateInstance", hr);
 
-  IWbemServices* services = nullptr;
   journal("ConnectServer");
-  hr = locator->ConnectServer(const_cast<BSTR>(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0,
-                              nullptr, nullptr, &services);
+  hr = held.locator->ConnectServer(const_cast<BSTR>(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0,
+                                   nullptr, nullptr, &held.services);
   say("ConnectServer=%ld\n", static_cast<long>(hr));
-  if (FAILED(hr)) {
-    journal("release locator");
-    locator->Release();
-    uninitialize();
-    log_hresult("ConnectServer", hr);
-    return false;
-  }
+  if (FAILED(hr)) return fail(held, "ConnectServer", hr);
 
   journal("CoSetProxyBlanket");
-  hr = CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+  hr = CoSetProxyBlanket(held.services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                          RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
   say("CoSetProxyBlanket=%ld\n", static_cast<long>(hr));
-  if (FAILED(hr)) {
-    journal("release services");
-    services->Release();
-    journal("release locator");
-    locator->Release();
-    uninitialize();
-    log_hresult("CoSetProxyBlanket", hr);
-    return false;
-  }
+  if (FAILED(hr)) return fail(held, "CoSetProxyBlanket", hr);
 
-  IEnumWbemClassObject* enumerator = nullptr;
   journal("CreateInstanceEnum");
-  hr = services->CreateInstanceEnum(const_cast<BSTR>(L"MSSMBios_RawSMBiosTables"), 0, nullptr,
-                                    &enumerator);
+  hr = held.services->CreateInstanceEnum(const_cast<BSTR>(L"MSSMBios_RawSMBiosTables"), 0, nullptr,
+                                         &held.enumerator);
   say("CreateInstanceEnum=%ld\n", static_cast<long>(hr));
-  if (FAILED(hr)) {
-    journal("release services");
-    services->Release();
-    journal("release locator");
-    locator->Release();
-    uninitialize();
-    log_hresult("CreateInstanceEnum", hr);
-    return false;
-  }
+  if (FAILED(hr)) return fail(held, "CreateInstanceEnum", hr);
 
-  IWbemClassObject* object = nullptr;
   ULONG returned = 0;
   journal("Next");
-  hr = enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned);
+  hr = held.enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &held.object, &returned);
   say("Next=%ld returned=%lu\n", static_cast<long>(hr), returned);
-  if (SUCCEEDED(hr) && returned != 0 && object) {
-    if (read_version(object, L"SmbiosMajorVersion", "SmbiosMajorVersion", &raw->major) &&
-        read_version(object, L"SmbiosMinorVersion", "SmbiosMinorVersion", &raw->minor)) {
-      VARIANT value;
-      VariantInit(&value);
-      CIMTYPE type = 0;
-      hr = object->Get(L"SMBiosData", 0, &value, &type, nullptr);
-      if (FAILED(hr) || V_VT(&value) != (VT_ARRAY | VT_UI1)) {
-        say("SMBiosData=%ld vt=%u\n", static_cast<long>(hr), V_VT(&value));
-      } else {
-        SAFEARRAY* array = V_ARRAY(&value);
-        raw->table_length = array ? array->rgsabound[0].cElements : 0;
-        say("SMBiosData=%ld vt=%u length=%lu\n", static_cast<long>(hr), V_VT(&value),
-            raw->table_length);
-        if (raw->table_length >= kTableCapacity) {
-          VariantClear(&value);
-          journal("release object");
-          object->Release();
-          journal("release enumerator");
-          enumerator->Release();
-          journal("release services");
-          services->Release();
-          journal("release locator");
-          locator->Release();
-          uninitialize();
-          say("log=init_raw_smbios_data Bios Data Overflow length [%lu].\n", raw->table_length);
-          return false;
-        }
-        void* data = nullptr;
-        if (raw->table_length && SUCCEEDED(SafeArrayAccessData(array, &data))) {
-          std::memcpy(raw->table, data, raw->table_length);
-          SafeArrayUnaccessData(array);
-        }
-        // One write for the whole line: a 64 KB table is 128 K hex digits.
-        static char hex[2 * kTableCapacity + 1];
-        static const char kDigits[] = "0123456789ABCDEF";
-        for (unsigned long i = 0; i < raw->table_length; ++i) {
-          hex[2 * i] = kDigits[raw->table[i] >> 4];
-          hex[2 * i + 1] = kDigits[raw->table[i] & 0xF];
-        }
-        hex[2 * raw->table_length] = '\0';
-        say("table=%s\n", hex);
+  IWbemClassObject* object = held.object;
+  if (SUCCEEDED(hr) && returned != 0 && object &&
+      read_version(object, L"SmbiosMajorVersion", "SmbiosMajorVersion", &raw->major) &&
+      read_version(object, L"SmbiosMinorVersion", "SmbiosMinorVersion", &raw->minor)) {
+    VARIANT value;
+    VariantInit(&value);
+    CIMTYPE type = 0;
+    hr = object->Get(L"SMBiosData", 0, &value, &type, nullptr);
+    if (FAILED(hr) || V_VT(&value) != (VT_ARRAY | VT_UI1)) {
+      say("SMBiosData=%ld vt=%u\n", static_cast<long>(hr), V_VT(&value));
+    } else {
+      SAFEARRAY* array = V_ARRAY(&value);
+      raw->table_length = array ? array->rgsabound[0].cElements : 0;
+      say("SMBiosData=%ld vt=%u length=%lu\n", static_cast<long>(hr), V_VT(&value),
+          raw->table_length);
+      if (raw->table_length >= kTableCapacity) {
+        VariantClear(&value);
+        held.release_all_and_uninitialize();
+        say("log=init_raw_smbios_data Bios Data Overflow length [%lu].\n", raw->table_length);
+        return false;
       }
-      VariantClear(&value);
+      void* data = nullptr;
+      if (raw->table_length && SUCCEEDED(SafeArrayAccessData(array, &data))) {
+        std::memcpy(raw->table, data, raw->table_length);
+        SafeArrayUnaccessData(array);
+      }
+      say_table(*raw);
     }
-    journal("release object");
-    object->Release();
+    VariantClear(&value);
   }
-  journal("release enumerator");
-  enumerator->Release();
-  journal("release services");
-  services->Release();
-  journal("release locator");
-  locator->Release();
-  uninitialize();
+  held.release_all_and_uninitialize();
   return true;
 }
 
