@@ -3,36 +3,14 @@
 #include <cstring>
 
 #include "api/identifier_records.h"
+#include "api/mac_search.h"
 #include "log/diag_log.h"
-#include "netadapter/cgetmac.h"
 #include "tavsn.h"
 
 namespace tavsn {
 namespace {
 
 DiagLine Log() { return DiagLine(ProcessLog()); }
-
-struct MacSource {
-  int count = 0;
-  std::uint8_t record_source = MacSnRecord::kSourceAdapter;
-};
-
-// The permanent addresses first; then the IP Helper list; then a UUID's node.
-// A list that ran out of memory ends the search: the call then fails like a
-// machine without addresses, before any byte of the buffer is written.
-MacSource CollectMacs(MacList& macs) {
-  CGetMac reader;
-  MacSource source;
-  source.count = reader.GetPhysicalMac(macs);
-  if (source.count != 0 || macs.failed()) return source;
-  Log() << "GetMacSN  GetPhysicalMac MacCount is 0 .";
-  source.count = reader.GetMacFromPCI(macs);
-  if (source.count != 0 || macs.failed()) return source;
-  Log() << "GetMacSN  GetMacFromPCI MacCount is 0 .";
-  source.record_source = MacSnRecord::kSourceUuid;
-  source.count = reader.GetUUIDMac(macs);
-  return source;
-}
 
 int MacIdentifier(char* buffer, int size) {
   OpenDiagLog();
@@ -47,13 +25,13 @@ int MacIdentifier(char* buffer, int size) {
   }
 
   MacList macs;
-  const MacSource source = CollectMacs(macs);
+  const MacSearch search = CollectMacs(macs);
   if (macs.failed()) return TAVSN_ERROR_NO_MAC;
-  if (source.count == 0) {
+  if (search.count == 0) {
     Log() << "GetMacSN No MAC address.";
     return TAVSN_ERROR_NO_MAC;
   }
-  Log() << "GetMacSN Mac Count [ " << source.count << " ]";
+  Log() << "GetMacSN Mac Count [ " << search.count << " ]";
 
   std::uint8_t first[6] = {};
   ScanMacBytes(macs[0], first);
@@ -61,13 +39,15 @@ int MacIdentifier(char* buffer, int size) {
 
   // With one address the record takes it twice; see MacSnRecord::Build.
   std::uint8_t second[6] = {};
-  if (source.count > 1) {
+  if (search.count > 1) {
     ScanMacBytes(macs[1], second);
     Log() << "GetMacSN Second Mac [ " << macs[1] << " ]";
   }
 
   char text[kIdentifierBufferSize];
-  MacSnText(MacSnRecord::Build(source.record_source, source.count, first, second), text);
+  const std::uint8_t record_source =
+      search.step == MacStep::kUuid ? MacSnRecord::kSourceUuid : MacSnRecord::kSourceAdapter;
+  MacSnText(MacSnRecord::Build(record_source, search.count, first, second), text);
   std::memcpy(buffer, text, kIdentifierLength);
   Log() << "GetMacSN  [ " << text << " ]";
   return TAVSN_MAC_SN_WRITTEN;

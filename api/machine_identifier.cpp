@@ -5,10 +5,9 @@
 #include <cstring>
 
 #include "api/identifier_records.h"
-#include "api/machine_identifier.h"
+#include "api/mac_search.h"
 #include "base/process_heap.h"
 #include "log/diag_log.h"
-#include "netadapter/cgetmac.h"
 #include "sysinfo/cpuid_info.h"
 #include "sysinfo/smbios_info.h"
 #include "tavsn.h"
@@ -18,8 +17,7 @@ namespace {
 
 DiagLine Log() { return DiagLine(ProcessLog()); }
 
-}  // namespace
-
+// Opens the log and checks the caller's buffer: 0, or -2 / -3.
 int CheckPcSnArgs(const char* buffer, int size) {
   OpenDiagLog();
   Log() << "GetPCSNEx start.";
@@ -34,40 +32,31 @@ int CheckPcSnArgs(const char* buffer, int size) {
   return 0;
 }
 
+// The first MAC address and its checksum: returns where it came from (0
+// driver, 1 IP Helper, 2 UUID), or -1 when there is none.
 int FillPcSnMac(PcSnRecord& record) {
-  CGetMac reader;
   MacList macs;
-  int source = TAVSN_MAC_FROM_ADAPTER;
-  int count = reader.GetPhysicalMac(macs);
   // Set whatever the physical read found: a MAC from the IP Helper list
   // gives the same flags as one from a driver.
   record.SetFlag(PcSnRecord::kFlagMacStep);
-  if (count == 0 && !macs.failed()) {
-    Log() << "GetMacSN  GetPhysicalMac MacCount is 0 .";
-    count = reader.GetMacFromPCI(macs);
-    source = TAVSN_MAC_FROM_IP_HELPER;
-    if (count == 0 && !macs.failed()) {
-      record.SetFlag(PcSnRecord::kFlagMacFromUuid);
-      Log() << "GetMacSN  GetMacFromPCI MacCount is 0 .";
-      count = reader.GetUUIDMac(macs);
-      source = TAVSN_MAC_FROM_UUID;
-    }
-  }
+  const MacSearch search = CollectMacs(macs);
+  if (search.step == MacStep::kUuid) record.SetFlag(PcSnRecord::kFlagMacFromUuid);
   // A list that lost an address for want of memory makes no identifier.
   if (macs.failed()) return TAVSN_ERROR_NO_MAC;
-  if (count == 0) {
+  if (search.count == 0) {
     Log() << "GetMacSN No MAC address.";
     return TAVSN_ERROR_NO_MAC;
   }
-  Log() << "GetPCSN Mac Count [ " << count << " ]";
+  Log() << "GetPCSN Mac Count [ " << search.count << " ]";
   std::uint8_t mac[6] = {};
   ScanMacBytes(macs[0], mac);
   Log() << "GetPCSN First Mac [ " << macs[0] << " ]";
   record.SetMac(mac);
-  return source;
+  return static_cast<int>(search.step);
 }
 
-int FillPcSnProcessor(PcSnRecord& record) {
+// The processor serial text or the processor details text.
+void FillPcSnProcessor(PcSnRecord& record) {
   CpuidInfo cpuid;
   cpuid.read_cpuid();
   char details[kProcessorDetailsBufferSize];
@@ -83,17 +72,19 @@ int FillPcSnProcessor(PcSnRecord& record) {
     Log() << "GetPCSNEx CPU Details [ " << text << " ]";
   }
   record.SetTextFields(PcSnRecord::kProcessorLengthOffset, text);
-  return 0;
 }
 
-int FillPcSnSystem(PcSnRecord& record) {
+// The firmware's serial number or UUID text. True also when the firmware
+// cannot be read (the system fields stay zero then); false when there is no
+// memory for the firmware record.
+bool FillPcSnSystem(PcSnRecord& record) {
   // The firmware record and its work buffer take over 130 KB: far too much
   // for the stack of a host thread.
   const HeapPointer<SmbiosInfo> info(AllocateSmbiosInfo());
-  if (!info) return TAVSN_ERROR_NO_MAC;
+  if (!info) return false;
   if (!info.get()->init_system_information()) {
     Log() << "GetPCSN init_system_information failed. ";
-    return 0;
+    return true;
   }
   const char* text = nullptr;
   if (info.get()->serial_number_usable()) {
@@ -106,17 +97,16 @@ int FillPcSnSystem(PcSnRecord& record) {
     Log() << "GetPCSN Motherboard UUID [ " << text << " ]";
   }
   record.SetTextFields(PcSnRecord::kSystemLengthOffset, text);
-  return 0;
+  return true;
 }
 
+// Encodes the record and copies its 32 characters into `buffer`.
 void WritePcSnText(const PcSnRecord& record, char* buffer) {
   char text[kIdentifierBufferSize];
   PcSnText(record, text);
   std::memcpy(buffer, text, kIdentifierLength);
   Log() << "GetPCSNEx  [ " << text << " ]";
 }
-
-namespace {
 
 // What both exports do first: the arguments, the MAC and the processor.
 // Returns the MAC source index or a negative result.
@@ -129,13 +119,11 @@ int StartPcSnRecord(char* buffer, int size, PcSnRecord& record) {
   return source;
 }
 
-}  // namespace
-
 int MachineIdentifier(char* buffer, int size) {
   PcSnRecord record;
   const int source = StartPcSnRecord(buffer, size, record);
   if (source < 0) return source;
-  if (FillPcSnSystem(record) < 0) return TAVSN_ERROR_NO_MAC;
+  if (!FillPcSnSystem(record)) return TAVSN_ERROR_NO_MAC;
   WritePcSnText(record, buffer);
   return source;
 }
@@ -149,6 +137,7 @@ int MachineIdentifierWithSelfChecksum(char* buffer, int size) {
   return source;
 }
 
+}  // namespace
 }  // namespace tavsn
 
 extern "C" int TAVSN_STDCALL GetPCSN(char* buffer, int size) {
