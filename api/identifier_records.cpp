@@ -5,9 +5,6 @@
 namespace tavsn {
 namespace {
 
-constexpr char kMacSnTag[] = "TQ11";
-constexpr char kPcSnTag[] = "TQ12";
-constexpr std::size_t kTagLength = 4;
 constexpr std::size_t kDigitCapacity = 28;
 
 int HexDigitValue(char c) {

@@ -11,6 +11,9 @@ namespace tavsn {
 constexpr std::size_t kRecordSize = 14;
 constexpr std::size_t kIdentifierLength = 32;        // tag + 28 digits, no zero
 constexpr std::size_t kIdentifierBufferSize = 33;    // with the terminating zero
+constexpr char kMacSnTag[] = "TQ11";                  // GetMacSN
+constexpr char kPcSnTag[] = "TQ12";                   // GetPCSN, GetPCSNEx
+constexpr std::size_t kTagLength = 4;
 
 // 16-bit one's-complement style checksum over little-endian words. An odd
 // last byte is not included, and the single fold drops its own carry.
@@ -50,6 +53,8 @@ struct PcSnRecord {
   static constexpr std::uint16_t kFlagSystemUuid = 0x0008;
   static constexpr std::uint16_t kFlagProcessorSerial = 0x0010;
   static constexpr std::uint16_t kFlagProcessorDetails = 0x0020;
+  static constexpr std::uint16_t kAllFlags = kFlagMacStep | kFlagMacFromUuid | kFlagSystemSerial |
+                                             kFlagSystemUuid | kFlagProcessorSerial | kFlagProcessorDetails;
 
   static constexpr std::size_t kSourceFlagsOffset = 0;
   static constexpr std::size_t kMacPrefixOffset = 2;

@@ -2,12 +2,11 @@
 
 #include <cstring>
 
+#include "sysinfo/smbios_info.h"
+
 namespace tavsn::server {
 namespace {
 
-constexpr char kMacTag[] = "TQ11";
-constexpr char kMachineTag[] = "TQ12";
-constexpr std::size_t kTagLength = 4;
 
 // The shortest processor text: a details text with an empty brand string,
 // "-" and three 8-digit numbers with their separators.
@@ -16,8 +15,8 @@ constexpr std::uint16_t kProcessorSerialLength = 29;
 // The firmware UUID text is four groups of 8 digits joined by "-".
 constexpr std::uint16_t kUuidTextLength = 35;
 // A serial number shorter than this is never used: the UUID is taken instead.
-constexpr std::uint16_t kShortestUsableSerial = 8;
-constexpr std::uint16_t kKnownFlags = 0x003F;
+constexpr std::uint16_t kShortestUsableSerial = kUsableSerialLength;
+constexpr std::uint16_t kKnownFlags = PcSnRecord::kAllFlags;
 
 int UpperHexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -136,11 +135,11 @@ ParsedIdentifier ParseIdentifier(const char* text, std::size_t length) {
     parsed.detail = length;
     return parsed;
   }
-  const bool mac = std::memcmp(text, kMacTag, kTagLength) == 0;
-  if (!mac && std::memcmp(text, kMachineTag, kTagLength) != 0) {
+  const bool mac = std::memcmp(text, kMacSnTag, kTagLength) == 0;
+  if (!mac && std::memcmp(text, kPcSnTag, kTagLength) != 0) {
     parsed.status = ParseStatus::kBadTag;
     std::size_t i = 0;
-    while (i < kTagLength && text[i] == kMacTag[i]) ++i;  // the tags differ only in the last place
+    while (i < kTagLength && text[i] == kMacSnTag[i]) ++i;  // the tags differ only in the last place
     parsed.detail = i;
     return parsed;
   }

@@ -17,12 +17,12 @@ namespace tavsn {
 // when the text begins with a space or has fewer than 8 characters; nothing
 // else about its content is judged. Inline, so that the licence server
 // applies the same rule without linking the firmware reader.
+constexpr std::size_t kUsableSerialLength = 8;
 inline bool SerialNumberTextUsable(const char* text) noexcept {
-  constexpr std::size_t kUsableLength = 8;
   if (text[0] == ' ') return false;
   std::size_t length = 0;
-  while (length < kUsableLength && text[length] != '\0') ++length;
-  return length >= kUsableLength;
+  while (length < kUsableSerialLength && text[length] != '\0') ++length;
+  return length >= kUsableSerialLength;
 }
 
 class SmbiosInfo {
