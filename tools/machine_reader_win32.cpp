@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "base/process_heap.h"
+#include "base/resources.h"
 #include "sysinfo/smbios_info.h"
 #include "tavsn.h"
 #include "tools/machine_reader.h"
@@ -70,9 +71,9 @@ class TraceFolder {
     created_ = true;
     if (!CopyFileA(dll_path.c_str(), dll().c_str(), TRUE)) return Fail("cannot copy " + dll_path, error);
     // The DLL writes its log only into a file that already exists.
-    HANDLE log = CreateFileA(this->log().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (log == INVALID_HANDLE_VALUE) return Fail("cannot create " + this->log(), error);
-    CloseHandle(log);
+    const FileHandle log(
+        CreateFileA(this->log().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!log) return Fail("cannot create " + this->log(), error);
     return true;
   }
   ~TraceFolder() {
@@ -123,14 +124,14 @@ bool ReadMachine(const MachineOptions& options, MachineReport& report, std::stri
   report.facts.single_threaded_apartment = SingleThreadedApartment();
   BOOL wow64 = FALSE;
   report.facts.wow64 = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-  HMODULE dll = LoadLibraryA(load_path.c_str());
-  if (dll == nullptr) {
+  LoadedLibrary dll(LoadLibraryA(load_path.c_str()));
+  if (!dll) {
     error = "cannot load " + load_path + ": error " + std::to_string(GetLastError());
     return false;
   }
-  for (const Export& e : kExports) report.calls.push_back(CallExport(dll, e));
+  for (const Export& e : kExports) report.calls.push_back(CallExport(static_cast<HMODULE>(dll.get()), e));
   // Unloading closes the log file, so that all of it can be read.
-  FreeLibrary(dll);
+  dll.reset();
   if (options.trace) report.trace_log = ReadFile(trace.log());
   ReadFirmware(report.facts);
   return true;
