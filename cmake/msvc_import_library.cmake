@@ -33,14 +33,9 @@ foreach(line IN LISTS def_lines)
 endforeach()
 set(TAVSN_MSVC_DEF ${CMAKE_BINARY_DIR}/tavsn_msvc.def)
 file(GENERATE OUTPUT ${TAVSN_MSVC_DEF} CONTENT "${msvc_def_text}")
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(TAVSN_LINK_MACHINE x64)
-else()
-  set(TAVSN_LINK_MACHINE x86)
-endif()
 set(TAVSN_MSVC_LIB ${CMAKE_BINARY_DIR}/tavsn.lib)
 add_custom_command(OUTPUT ${TAVSN_MSVC_LIB}
-  COMMAND ${TAVSN_LLD_LINK} /nologo /machine:${TAVSN_LINK_MACHINE} /def:${TAVSN_MSVC_DEF}
+  COMMAND ${TAVSN_LLD_LINK} /nologo /machine:${TAVSN_ARCH} /def:${TAVSN_MSVC_DEF}
           /out:${TAVSN_MSVC_LIB}
   DEPENDS ${TAVSN_MSVC_DEF} VERBATIM)
 add_custom_target(tavsn_msvc_lib ALL DEPENDS ${TAVSN_MSVC_LIB})

@@ -7,17 +7,11 @@
 #   lib/cmake/tavsn    the find_package(tavsn) configuration
 include(CMakePackageConfigHelpers)
 
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(TAVSN_PACKAGE_ARCH x64)
-else()
-  set(TAVSN_PACKAGE_ARCH x86)
-endif()
-
 install(TARGETS tavsn tavsn_main
-        RUNTIME DESTINATION ${TAVSN_PACKAGE_ARCH}/bin
-        ARCHIVE DESTINATION ${TAVSN_PACKAGE_ARCH}/lib)
-install(FILES ${TAVSN_DEF_FILE} DESTINATION ${TAVSN_PACKAGE_ARCH}/lib RENAME tavsn.def)
-install(FILES ${TAVSN_MSVC_LIB} DESTINATION ${TAVSN_PACKAGE_ARCH}/lib)
+        RUNTIME DESTINATION ${TAVSN_ARCH}/bin
+        ARCHIVE DESTINATION ${TAVSN_ARCH}/lib)
+install(FILES ${TAVSN_DEF_FILE} DESTINATION ${TAVSN_ARCH}/lib RENAME tavsn.def)
+install(FILES ${TAVSN_MSVC_LIB} DESTINATION ${TAVSN_ARCH}/lib)
 install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn.h DESTINATION include)
 
 # One configuration serves both architectures, so its version check must not

@@ -4,11 +4,14 @@ target_include_directories(tavsn_objects PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_
 target_compile_options(tavsn_objects PRIVATE ${TAVSN_WIN32_FLAGS} ${TAVSN_DLL_FLAGS} -Os)
 target_compile_definitions(tavsn_objects PRIVATE ${TAVSN_DLL_DEFINES})
 
-# 32-bit exports carry the decorated stdcall names hosts look up; x64 has one
+# The architecture's name as Windows tools and the package spell it. 32-bit
+# exports carry the decorated stdcall names hosts look up; x64 has one
 # calling convention and plain names.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TAVSN_ARCH x64)
   set(TAVSN_DEF_FILE ${PROJECT_SOURCE_DIR}/api/tavsn_x64.def)
 else()
+  set(TAVSN_ARCH x86)
   set(TAVSN_DEF_FILE ${PROJECT_SOURCE_DIR}/api/tavsn.def)
 endif()
 add_library(tavsn SHARED $<TARGET_OBJECTS:tavsn_objects> ${TAVSN_DEF_FILE})

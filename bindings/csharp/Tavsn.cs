@@ -207,10 +207,8 @@ namespace Tavsn
         /// <summary>As GetPCSN(); macSource tells where the MAC came from.</summary>
         public static string GetPCSN(out IdentifierResult macSource)
         {
-            byte[] buffer = new byte[IdentifierLength];
-            int code = Is64BitProcess ? NativeX64.GetPCSN(buffer, buffer.Length)
-                                      : NativeX86.GetPCSN(buffer, buffer.Length);
-            return MachineIdentifier("GetPCSN", code, buffer, out macSource);
+            return MachineIdentifier("GetPCSN", (b, n) => NativeX64.GetPCSN(b, n),
+                                     (b, n) => NativeX86.GetPCSN(b, n), out macSource);
         }
 
         /// <summary>As GetPCSN, with a record checksum in place of the
@@ -224,10 +222,8 @@ namespace Tavsn
         /// <summary>As GetPCSNEx(); macSource tells where the MAC came from.</summary>
         public static string GetPCSNEx(out IdentifierResult macSource)
         {
-            byte[] buffer = new byte[IdentifierLength];
-            int code = Is64BitProcess ? NativeX64.GetPCSNEx(buffer, buffer.Length)
-                                      : NativeX86.GetPCSNEx(buffer, buffer.Length);
-            return MachineIdentifier("GetPCSNEx", code, buffer, out macSource);
+            return MachineIdentifier("GetPCSNEx", (b, n) => NativeX64.GetPCSNEx(b, n),
+                                     (b, n) => NativeX86.GetPCSNEx(b, n), out macSource);
         }
 
         /// <summary>GetPCSN through its cdecl alias tav_get_pc_id_ex.</summary>
@@ -240,10 +236,8 @@ namespace Tavsn
         /// <summary>As GetPcIdEx(); macSource tells where the MAC came from.</summary>
         public static string GetPcIdEx(out IdentifierResult macSource)
         {
-            byte[] buffer = new byte[IdentifierLength];
-            int code = Is64BitProcess ? NativeX64.tav_get_pc_id_ex(buffer, buffer.Length)
-                                      : NativeX86.tav_get_pc_id_ex(buffer, buffer.Length);
-            return MachineIdentifier("tav_get_pc_id_ex", code, buffer, out macSource);
+            return MachineIdentifier("tav_get_pc_id_ex", (b, n) => NativeX64.tav_get_pc_id_ex(b, n),
+                                     (b, n) => NativeX86.tav_get_pc_id_ex(b, n), out macSource);
         }
 
         /// <summary>GetPCSNEx through its cdecl alias tav_get_pc_id_info.</summary>
@@ -256,10 +250,8 @@ namespace Tavsn
         /// <summary>As GetPcIdInfo(); macSource tells where the MAC came from.</summary>
         public static string GetPcIdInfo(out IdentifierResult macSource)
         {
-            byte[] buffer = new byte[IdentifierLength];
-            int code = Is64BitProcess ? NativeX64.tav_get_pc_id_info(buffer, buffer.Length)
-                                      : NativeX86.tav_get_pc_id_info(buffer, buffer.Length);
-            return MachineIdentifier("tav_get_pc_id_info", code, buffer, out macSource);
+            return MachineIdentifier("tav_get_pc_id_info", (b, n) => NativeX64.tav_get_pc_id_info(b, n),
+                                     (b, n) => NativeX86.tav_get_pc_id_info(b, n), out macSource);
         }
 
         /// <summary>The fingerprint: 31 uppercase hex digits of an MD5 over
@@ -275,8 +267,13 @@ namespace Tavsn
             return Encoding.ASCII.GetString(data, 0, PcIdLength);
         }
 
-        static string MachineIdentifier(string function, int code, byte[] buffer, out IdentifierResult macSource)
+        // The lambdas name the externs only in their bodies, so the other
+        // bitness's entry points are never bound.
+        static string MachineIdentifier(string function, Func<byte[], int, int> x64, Func<byte[], int, int> x86,
+                                        out IdentifierResult macSource)
         {
+            byte[] buffer = new byte[IdentifierLength];
+            int code = Is64BitProcess ? x64(buffer, buffer.Length) : x86(buffer, buffer.Length);
             if (code != (int)IdentifierResult.MacFromAdapter && code != (int)IdentifierResult.MacFromIpHelper &&
                 code != (int)IdentifierResult.MacFromUuid)
                 throw new TavsnException(function, (IdentifierResult)code);
