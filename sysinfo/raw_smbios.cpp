@@ -40,7 +40,6 @@ WmiOutcome ReadTableProperties(const ComInterface& object, SmbiosInfo& info) {
   // The walk relies on zero bytes after the table, so a table that fills
   // the whole buffer is refused.
   if (table.element_count >= SmbiosInfo::kTableCapacity) return StepFailed(WmiStep::kTableTooLarge, result);
-  if (!table.copied) std::memset(info.table_data, 0, sizeof info.table_data);
   return WmiOutcome{};
 }
 

@@ -54,7 +54,6 @@ HResult GetLowByteProperty(const ComInterface& object, const char16_t* name, std
 struct ByteArrayProperty {
   bool is_byte_array = false;     // VT_ARRAY | VT_UI1
   std::uint32_t element_count = 0;  // of its single dimension
-  bool copied = false;            // the elements fitted into the destination
 };
 
 // VariantInit, IWbemClassObject::Get(name, 0, &value, &type, NULL); for a

@@ -125,7 +125,6 @@ HResult GetByteArrayProperty(const ComInterface& object, const char16_t* name,
   if (FAILED(accessed)) return accessed;
   std::memcpy(destination, elements, property.element_count);
   ::SafeArrayUnaccessData(array);
-  property.copied = true;
   return result;
 }
 
