@@ -77,6 +77,24 @@ const char* VerdictName(Verdict verdict) {
   return "unknown";
 }
 
+std::optional<std::vector<std::string>> DllMacList(const std::vector<std::string>& macs, MacListOrder order,
+                                                   std::string* malformed) {
+  std::vector<std::string> list;
+  for (const std::string& mac : macs) {
+    std::optional<std::string> normalized = NormalizeMacText(mac);
+    if (!normalized) {
+      if (malformed) *malformed = mac;
+      return std::nullopt;
+    }
+    list.push_back(*normalized);
+  }
+  if (order == MacListOrder::kSortedDistinct) {
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+  }
+  return list;
+}
+
 MacMatch MatchMacIdentifier(const ParsedIdentifier& parsed, const MacFacts& facts) {
   MacMatch result;
   if (!parsed.ok() || parsed.kind != IdentifierKind::kMac) {
@@ -84,19 +102,12 @@ MacMatch MatchMacIdentifier(const ParsedIdentifier& parsed, const MacFacts& fact
     return result;
   }
   if (facts.macs.empty()) return result;
-  std::vector<std::string> list;
-  for (const std::string& mac : facts.macs) {
-    std::optional<std::string> normalized = NormalizeMacText(mac);
-    if (!normalized) {
-      result.verdict = Verdict::kBadFact;
-      return result;
-    }
-    list.push_back(*normalized);
+  const std::optional<std::vector<std::string>> dll_list = DllMacList(facts.macs, facts.order);
+  if (!dll_list) {
+    result.verdict = Verdict::kBadFact;
+    return result;
   }
-  if (facts.order == MacListOrder::kSortedDistinct) {
-    std::sort(list.begin(), list.end());
-    list.erase(std::unique(list.begin(), list.end()), list.end());
-  }
+  const std::vector<std::string>& list = *dll_list;
   std::uint8_t first[6], second[6];
   ScanMac(list[0], first);
   ScanMac(list.size() > 1 ? list[1] : list[0], second);

@@ -32,6 +32,12 @@ const char* VerdictName(Verdict verdict);
 // keep their own order.
 enum class MacListOrder { kSortedDistinct, kAsGiven };
 
+// The DLL's list made of a machine's addresses: each normalized, and for
+// kSortedDistinct sorted with repeats dropped. Nothing when one of them is
+// not an address; `malformed`, when given, then receives that text.
+std::optional<std::vector<std::string>> DllMacList(const std::vector<std::string>& macs, MacListOrder order,
+                                                   std::string* malformed = nullptr);
+
 struct MacFacts {
   std::vector<std::string> macs;
   MacListOrder order = MacListOrder::kSortedDistinct;

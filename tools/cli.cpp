@@ -313,20 +313,11 @@ VerifyOutcome VerifyMachine(const ParsedIdentifier& parsed, const CommandLine& l
   const MacListOrder order = ListOrder(line, error);
   if (line.values.count("--mac-source")) error = "--mac-source applies to a MAC identifier only";
   if (!macs.empty()) {
-    // The DLL takes entry 0 of its list: the lowest of the adapters' addresses.
-    std::vector<std::string> normalized;
-    for (const std::string& mac : macs) {
-      const std::optional<std::string> n = NormalizeMacText(mac);
-      if (!n) {
-        facts.mac = mac;  // the matcher reports it as a bad fact
-        break;
-      }
-      normalized.push_back(*n);
-    }
-    if (!facts.mac) {
-      if (order == MacListOrder::kSortedDistinct) std::sort(normalized.begin(), normalized.end());
-      facts.mac = normalized.front();
-    }
+    // The DLL takes entry 0 of its list; a malformed address is passed on
+    // for the matcher to report as a bad fact.
+    std::string malformed;
+    const std::optional<std::vector<std::string>> list = DllMacList(macs, order, &malformed);
+    facts.mac = list ? list->front() : malformed;
   }
   facts.processor_text = Option(line, "--cpu-text", error);
   facts.serial_number = Option(line, "--serial", error);
