@@ -54,12 +54,6 @@ void CompareMachine(const MachineIdentifierFields& a, const MachineIdentifierFie
   changes.AddHex("system_checksum", a.system_checksum, b.system_checksum, kComponentFirmware);
 }
 
-// GetPCSNEx's record by its shape alone, so that a damaged one is still
-// compared with its own kind.
-bool HasSelfChecksumShape(const MachineIdentifierFields& f) {
-  return (f.source_flags & kFirmwareFlags) == 0 && f.system_length == kRecordSize;
-}
-
 }  // namespace
 
 const char* ComponentName(Component component) {

@@ -190,6 +190,11 @@ DecodedIdentifier Decode(const ParsedIdentifier& parsed) {
   return out;
 }
 
+bool HasSelfChecksumShape(const MachineIdentifierFields& fields) {
+  constexpr std::uint16_t kFirmwareFlags = PcSnRecord::kFlagSystemSerial | PcSnRecord::kFlagSystemUuid;
+  return (fields.source_flags & kFirmwareFlags) == 0 && fields.system_length == kRecordSize;
+}
+
 std::vector<std::string> DescribeSourceFlags(std::uint16_t flags) {
   static const struct {
     std::uint16_t bit;

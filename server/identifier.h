@@ -87,6 +87,10 @@ struct DecodedIdentifier {
 
 DecodedIdentifier Decode(const ParsedIdentifier& parsed);
 
+// GetPCSNEx's record by its shape alone (no firmware flag, system length 14),
+// whether or not its checksum verifies: a damaged one is still of that kind.
+bool HasSelfChecksumShape(const MachineIdentifierFields& fields);
+
 // The set source flags in words, in bit order ("MAC step ran", ...).
 std::vector<std::string> DescribeSourceFlags(std::uint16_t flags);
 const char* MachineExportName(MachineExport made_by);

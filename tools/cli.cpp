@@ -162,7 +162,7 @@ void DescribeMachine(const MachineIdentifierFields& f, std::string& out) {
          ")\n";
   out += "  MAC begins " + MacBytesText(f.mac_prefix, 1) + "-" + MacBytesText(f.mac_prefix + 1, 1) +
          ", MAC checksum " + Hex16Text(f.mac_checksum) + "\n";
-  if (f.system_length == kRecordSize && !(f.source_flags & (PcSnRecord::kFlagSystemSerial | PcSnRecord::kFlagSystemUuid))) {
+  if (HasSelfChecksumShape(f)) {
     out += "  record checksum " + Hex16Text(f.system_checksum) +
            (f.self_checksum_verifies ? ": verifies\n" : ": DOES NOT VERIFY (expected " + Hex16Text(f.expected_self_checksum) + ")\n");
   } else {
