@@ -29,6 +29,9 @@ extern "C" {
 #define TAVSN_SERVER_ERROR_DIFFERENT_EXPORTS (-7) /* compare: GetPCSN against GetPCSNEx */
 #define TAVSN_SERVER_ERROR_BAD_FACT (-8)         /* a MAC address that is not 12 hex digits */
 #define TAVSN_SERVER_ERROR_INTERNAL (-9)         /* out of memory */
+#define TAVSN_SERVER_ERROR_NOT_DLL_RECORD (-10)  /* well-formed, but no record the DLL writes (its
+                                                    anomalies: tavsn_describe); never judged */
+#define TAVSN_SERVER_ERROR_BAD_ARGUMENT (-11)    /* an argument out of its range (a policy kind) */
 
 #define TAVSN_KIND_MAC 1     /* "TQ11", GetMacSN */
 #define TAVSN_KIND_MACHINE 2 /* "TQ12", GetPCSN or GetPCSNEx */
@@ -77,13 +80,17 @@ int tavsn_decode(const char* text, size_t length, tavsn_decoded* out);
 #define TAVSN_VERDICT_MISMATCH 2
 #define TAVSN_VERDICT_NOT_CHECKABLE 3 /* the identifier does not carry this fact */
 #define TAVSN_VERDICT_BAD_FACT 4      /* the fact is malformed */
+#define TAVSN_VERDICT_NOT_WRITTEN_BY_DLL 5 /* with TAVSN_SERVER_ERROR_NOT_DLL_RECORD */
 
 /* Does a MAC identifier belong to a machine with these addresses (each 12
  * hex digits, either case, pairs optionally separated by '-' or ':')?
- * sorted_distinct: nonzero to order them as the DLL orders the adapter
- * drivers' list (distinct, ascending), zero to take them as given (the IP
- * Helper fallback's order). source: 0 or 1 to require that source byte, -1
- * to accept the identifier's own. *verdict receives TAVSN_VERDICT_*. */
+ * sorted_distinct: nonzero to make the list as the DLL makes the adapter
+ * drivers' list (zero addresses dropped, distinct, ascending); zero for a
+ * fallback's single address: the IP Helper list in its own order, whose
+ * first adapter described as "PCI" (else its first) the DLL takes, so give
+ * that one first; the rest are not used. source: 0 or 1 to require that
+ * source byte, -1 to accept the identifier's own. *verdict receives
+ * TAVSN_VERDICT_*. */
 int tavsn_match_mac(const char* text, size_t length, const char* const* macs, size_t mac_count,
                     int sorted_distinct, int source, int* verdict);
 
@@ -92,7 +99,10 @@ typedef struct tavsn_machine_facts {
   const char* mac;            /* the first address of the DLL's list */
   const char* processor_text; /* the processor serial or details text */
   const char* serial_number;  /* the firmware's system serial number */
-  const char* uuid_text;      /* the firmware UUID as the DLL formats it: 4 groups of 8 digits */
+  const char* uuid_text;      /* the firmware UUID as the DLL writes it: four groups of 8 hex digits
+                                 joined by '-', each group the little-endian 32-bit value of table
+                                 bytes 0-3, 6-7 and 4-5, 11..8, 15..12: the bytes 00 11 22 .. FF give
+                                 33221100-77665544-bbaa9988-ffeeddcc. Another shape is a bad fact. */
 } tavsn_machine_facts;
 
 typedef struct tavsn_machine_match {
@@ -111,9 +121,10 @@ int tavsn_match_machine(const char* text, size_t length, const tavsn_machine_fac
 #define TAVSN_COMPONENT_FIRMWARE 0x4u
 #define TAVSN_COMPONENT_MAC_SOURCE 0x8u
 
-/* "Same machine" when at most max_changed components changed and none in
- * must_keep did. The default, {1, 0}, tolerates any one changed component,
- * such as a replaced network card. */
+/* The count policy of release 1.0: same machine when at most max_changed
+ * components changed and none in must_keep did. It calls two machines of one
+ * model with a placeholder firmware text the same machine; see
+ * tavsn_policy for the default. */
 typedef struct tavsn_compare_policy {
   unsigned max_changed;
   unsigned must_keep;
@@ -122,12 +133,99 @@ typedef struct tavsn_compare_policy {
 typedef struct tavsn_comparison {
   unsigned changed_components; /* TAVSN_COMPONENT_* */
   unsigned changed_fields;     /* how many record fields differ */
-  int same_machine;            /* 1 or 0 under the policy */
+  int same_machine;            /* 1 when the verdict is TAVSN_SAME_MACHINE */
 } tavsn_comparison;
 
-/* Compares two identifiers of one kind; policy NULL means the default. */
+/* Compares two identifiers of one kind. policy NULL: the default evidence
+ * policy (tavsn_judge); otherwise the count policy with these numbers.
+ * tavsn_judge tells the verdict, the evidence and each changed field. */
 int tavsn_compare(const char* before, size_t before_length, const char* after, size_t after_length,
                   const tavsn_compare_policy* policy, tavsn_comparison* out);
+
+/* ---- Since 1.1: the evidence, the verdicts and the record's details. ---- */
+
+/* How much a component tells about one machine. */
+#define TAVSN_STRENGTH_ABSENT 0 /* not carried, or not read by the DLL */
+#define TAVSN_STRENGTH_WEAK 1   /* many machines share it: a processor text, a placeholder firmware
+                                   text, a sequential UUID's node, the MAC's source */
+#define TAVSN_STRENGTH_STRONG 2 /* an address from a driver or IP Helper, a real firmware text */
+
+typedef struct tavsn_evidence {
+  unsigned component; /* TAVSN_COMPONENT_* */
+  int strength;       /* TAVSN_STRENGTH_* */
+  const char* reason; /* static English sentence */
+} tavsn_evidence;
+
+#define TAVSN_MAX_ANOMALIES 8
+#define TAVSN_MAX_FLAG_WORDS 7
+
+typedef struct tavsn_details {
+  unsigned anomaly_count;                      /* as tavsn_decoded's */
+  const char* anomalies[TAVSN_MAX_ANOMALIES];  /* static sentences, the first anomaly_count */
+  unsigned flag_word_count;                    /* TQ12: the set source flags in words */
+  const char* source_flag_words[TAVSN_MAX_FLAG_WORDS];
+  tavsn_evidence evidence[4];                  /* one per component, in bit order */
+  char firmware_placeholder[80];               /* GetPCSN: the placeholder text its firmware
+                                                  fields hold ("Default string"), else "" */
+  unsigned address_count;                      /* TQ11: 1 or 2 addresses held */
+} tavsn_details;
+
+/* What tavsn_decode leaves out. Fills evidence only for a record the DLL
+ * writes (anomaly_count 0). */
+int tavsn_describe(const char* text, size_t length, tavsn_details* out);
+
+#define TAVSN_POLICY_EVIDENCE 0 /* the default */
+#define TAVSN_POLICY_COUNT 1    /* release 1.0's: see tavsn_compare_policy */
+
+/* TAVSN_POLICY_EVIDENCE: same machine when strong evidence matches and at
+ * most max_changed strong components changed (a replaced network card);
+ * different machine when more changed; undecided when nothing strong is
+ * left (two machines of one model with a placeholder firmware text are
+ * never called the same). Either kind: a change in must_keep is a
+ * different machine. The default is {TAVSN_POLICY_EVIDENCE, 1, 0}. */
+typedef struct tavsn_policy {
+  int kind;
+  unsigned max_changed;
+  unsigned must_keep;
+} tavsn_policy;
+
+#define TAVSN_SAME_MACHINE 1
+#define TAVSN_DIFFERENT_MACHINE 2
+#define TAVSN_UNDECIDED 3
+
+#define TAVSN_MAX_FIELD_CHANGES 12
+
+typedef struct tavsn_field_change {
+  const char* field;  /* static: "mac_count", "processor_checksum", ... as tavsn --json names it */
+  char before[16];    /* the values as the tool writes them */
+  char after[16];
+  unsigned component; /* TAVSN_COMPONENT_* */
+} tavsn_field_change;
+
+typedef struct tavsn_component_judgment {
+  unsigned component;  /* TAVSN_COMPONENT_* */
+  int before, after;   /* TAVSN_STRENGTH_* in each record */
+  int changed;         /* 1 when a field of the component changed */
+  const char* reason;  /* the weaker side's */
+} tavsn_component_judgment;
+
+typedef struct tavsn_judgment {
+  int verdict;                /* TAVSN_SAME_MACHINE, TAVSN_DIFFERENT_MACHINE, TAVSN_UNDECIDED */
+  const char* reason;         /* static sentence: why */
+  unsigned changed_components;
+  unsigned strong_matches;    /* strong evidence both hold alike (TQ11: addresses in common) */
+  unsigned strong_changes;
+  unsigned change_count;
+  tavsn_field_change changes[TAVSN_MAX_FIELD_CHANGES];
+  tavsn_component_judgment evidence[4]; /* in bit order */
+  int error_side;             /* on an error: 1 the first text, 2 the second, 3 both */
+  size_t error_detail;        /* on a parse error: that text's, as tavsn_decoded's */
+} tavsn_judgment;
+
+/* Judges two identifiers of one kind; policy NULL means the default. Both
+ * must be records the DLL writes (else TAVSN_SERVER_ERROR_NOT_DLL_RECORD). */
+int tavsn_judge(const char* before, size_t before_length, const char* after, size_t after_length,
+                const tavsn_policy* policy, tavsn_judgment* out);
 
 /* A static English text for a result code. */
 const char* tavsn_server_error_text(int code);

@@ -28,6 +28,7 @@ int VerdictCode(Verdict verdict) {
     case Verdict::kMismatch: return TAVSN_VERDICT_MISMATCH;
     case Verdict::kNotCheckable: return TAVSN_VERDICT_NOT_CHECKABLE;
     case Verdict::kBadFact: return TAVSN_VERDICT_BAD_FACT;
+    case Verdict::kNotWrittenByDll: return TAVSN_VERDICT_NOT_WRITTEN_BY_DLL;
   }
   return TAVSN_VERDICT_NOT_CHECKABLE;
 }
@@ -79,6 +80,105 @@ void FillDecoded(const ParsedIdentifier& parsed, tavsn_decoded& out) {
   out.self_checksum_verifies = m.self_checksum_verifies ? 1 : 0;
 }
 
+int StrengthCode(Strength strength) {
+  switch (strength) {
+    case Strength::kAbsent: return TAVSN_STRENGTH_ABSENT;
+    case Strength::kWeak: return TAVSN_STRENGTH_WEAK;
+    case Strength::kStrong: return TAVSN_STRENGTH_STRONG;
+  }
+  return TAVSN_STRENGTH_ABSENT;
+}
+
+int MachineVerdictCode(MachineVerdict verdict) {
+  switch (verdict) {
+    case MachineVerdict::kSame: return TAVSN_SAME_MACHINE;
+    case MachineVerdict::kDifferent: return TAVSN_DIFFERENT_MACHINE;
+    case MachineVerdict::kUndecided: return TAVSN_UNDECIDED;
+  }
+  return TAVSN_UNDECIDED;
+}
+
+// Copies a short value text; every value the comparison writes fits.
+template <std::size_t N>
+void CopyText(const std::string& text, char (&destination)[N]) {
+  const std::size_t length = text.size() < N ? text.size() : N - 1;
+  std::memcpy(destination, text.data(), length);
+  destination[length] = '\0';
+}
+
+void FillDetails(const ParsedIdentifier& parsed, tavsn_details& out) {
+  const DecodedIdentifier decoded = Decode(parsed);
+  out.anomaly_count = static_cast<unsigned>(decoded.anomalies.size());
+  for (std::size_t i = 0; i < decoded.anomalies.size() && i < TAVSN_MAX_ANOMALIES; ++i) {
+    out.anomalies[i] = decoded.anomalies[i];
+  }
+  if (parsed.kind == IdentifierKind::kMachine) {
+    for (std::uint16_t bit = 1; bit != 0 && out.flag_word_count < TAVSN_MAX_FLAG_WORDS;
+         bit = static_cast<std::uint16_t>(bit << 1)) {
+      if ((decoded.machine.source_flags & bit) == 0) continue;
+      const char* words = SourceFlagWords(bit);
+      if (words != nullptr) out.source_flag_words[out.flag_word_count++] = words;
+    }
+    if (decoded.machine.source_flags & ~PcSnRecord::kAllFlags) {
+      out.source_flag_words[out.flag_word_count++] = "unknown bits";
+    }
+    CopyText(RecognisedPlaceholder(decoded.machine), out.firmware_placeholder);
+  } else {
+    out.address_count = static_cast<unsigned>(AddressShapes(decoded.mac).size());
+  }
+  if (!decoded.written_by_dll()) return;
+  const std::vector<ComponentEvidence> evidence = Evidence(decoded);
+  for (std::size_t i = 0; i < evidence.size(); ++i) {
+    out.evidence[i] = {evidence[i].component, StrengthCode(evidence[i].strength), evidence[i].reason};
+  }
+}
+
+void FillJudgment(const Comparison& comparison, tavsn_judgment& out) {
+  out.verdict = MachineVerdictCode(comparison.verdict);
+  out.reason = comparison.reason;
+  out.changed_components = comparison.changed;
+  out.strong_matches = comparison.strong_matches;
+  out.strong_changes = comparison.strong_changes;
+  for (const FieldChange& change : comparison.changes) {
+    if (out.change_count == TAVSN_MAX_FIELD_CHANGES) break;
+    tavsn_field_change& c = out.changes[out.change_count++];
+    c.field = change.field;
+    CopyText(change.before, c.before);
+    CopyText(change.after, c.after);
+    c.component = change.component;
+  }
+  for (std::size_t i = 0; i < comparison.evidence.size() && i < 4; ++i) {
+    const ComponentJudgment& j = comparison.evidence[i];
+    out.evidence[i] = {j.component, StrengthCode(j.before), StrengthCode(j.after),
+                       j.relation == Relation::kChanged ? 1 : 0, j.reason};
+  }
+}
+
+// The comparison of two texts, or the error code that stops it; `side` and
+// `detail` tell which text was refused and why.
+int CompareCode(const char* before, size_t before_length, const char* after, size_t after_length,
+                const ComparePolicy& policy, Comparison& comparison, int& side, size_t& detail) {
+  const ParsedIdentifier a = ParseIdentifier(before, before_length);
+  const ParsedIdentifier b = ParseIdentifier(after, after_length);
+  for (const ParsedIdentifier* parsed : {&a, &b}) {
+    if (parsed->ok()) continue;
+    side = parsed == &a ? 1 : 2;
+    detail = parsed->detail;
+    return ParseCode(*parsed);
+  }
+  comparison = Compare(a, b, policy);
+  switch (comparison.status) {
+    case CompareStatus::kOk: return TAVSN_SERVER_OK;
+    case CompareStatus::kDifferentKinds: return TAVSN_SERVER_ERROR_DIFFERENT_KINDS;
+    case CompareStatus::kDifferentExports: return TAVSN_SERVER_ERROR_DIFFERENT_EXPORTS;
+    case CompareStatus::kNotWrittenByDll:
+      side = static_cast<int>(comparison.refused);
+      return TAVSN_SERVER_ERROR_NOT_DLL_RECORD;
+    case CompareStatus::kMalformed: break;
+  }
+  return TAVSN_SERVER_ERROR_INTERNAL;
+}
+
 }  // namespace
 }  // namespace tavsn::server
 
@@ -115,6 +215,7 @@ extern "C" int tavsn_match_mac(const char* text, size_t length, const char* cons
     if (source == 0 || source == 1) facts.source = static_cast<std::uint8_t>(source);
     const MacMatch match = MatchMacIdentifier(parsed, facts);
     *verdict = VerdictCode(match.verdict);
+    if (match.verdict == Verdict::kNotWrittenByDll) return TAVSN_SERVER_ERROR_NOT_DLL_RECORD;
     return match.verdict == Verdict::kBadFact ? TAVSN_SERVER_ERROR_BAD_FACT : TAVSN_SERVER_OK;
   });
 }
@@ -138,7 +239,7 @@ extern "C" int tavsn_match_machine(const char* text, size_t length, const tavsn_
     out->serial_number = VerdictCode(match.serial_number);
     out->uuid_text = VerdictCode(match.uuid_text);
     out->overall = VerdictCode(match.Overall());
-    return TAVSN_SERVER_OK;
+    return match.Overall() == Verdict::kNotWrittenByDll ? TAVSN_SERVER_ERROR_NOT_DLL_RECORD : TAVSN_SERVER_OK;
   });
 }
 
@@ -147,19 +248,51 @@ extern "C" int tavsn_compare(const char* before, size_t before_length, const cha
   if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
   std::memset(out, 0, sizeof *out);
   return Guarded([&] {
-    const ParsedIdentifier a = ParseIdentifier(before, before_length);
-    if (!a.ok()) return ParseCode(a);
-    const ParsedIdentifier b = ParseIdentifier(after, after_length);
-    if (!b.ok()) return ParseCode(b);
     ComparePolicy cpp_policy;
-    if (policy != nullptr) cpp_policy = {policy->max_changed, policy->must_keep};
-    const Comparison comparison = Compare(a, b, cpp_policy);
-    if (comparison.status == CompareStatus::kDifferentKinds) return TAVSN_SERVER_ERROR_DIFFERENT_KINDS;
-    if (comparison.status == CompareStatus::kDifferentExports) return TAVSN_SERVER_ERROR_DIFFERENT_EXPORTS;
+    if (policy != nullptr) cpp_policy = CountPolicy(policy->max_changed, policy->must_keep);
+    Comparison comparison;
+    int side = 0;
+    size_t detail = 0;
+    const int code = CompareCode(before, before_length, after, after_length, cpp_policy, comparison, side, detail);
+    if (code != TAVSN_SERVER_OK) return code;
     out->changed_components = comparison.changed;
     out->changed_fields = static_cast<unsigned>(comparison.changes.size());
     out->same_machine = comparison.same_machine ? 1 : 0;
     return TAVSN_SERVER_OK;
+  });
+}
+
+extern "C" int tavsn_describe(const char* text, size_t length, tavsn_details* out) {
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  return Guarded([&] {
+    const ParsedIdentifier parsed = ParseIdentifier(text, length);
+    if (!parsed.ok()) return ParseCode(parsed);
+    FillDetails(parsed, *out);
+    return TAVSN_SERVER_OK;
+  });
+}
+
+extern "C" int tavsn_judge(const char* before, size_t before_length, const char* after, size_t after_length,
+                           const tavsn_policy* policy, tavsn_judgment* out) {
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  out->verdict = TAVSN_UNDECIDED;
+  out->reason = "";
+  return Guarded([&] {
+    ComparePolicy cpp_policy;
+    if (policy != nullptr) {
+      if (policy->kind != TAVSN_POLICY_EVIDENCE && policy->kind != TAVSN_POLICY_COUNT) {
+        return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
+      }
+      cpp_policy = {policy->max_changed, policy->must_keep,
+                    policy->kind == TAVSN_POLICY_COUNT ? PolicyKind::kCount : PolicyKind::kEvidence};
+    }
+    Comparison comparison;
+    const int code = CompareCode(before, before_length, after, after_length, cpp_policy, comparison,
+                                 out->error_side, out->error_detail);
+    if (code == TAVSN_SERVER_OK) FillJudgment(comparison, *out);
+    return code;
   });
 }
 
@@ -175,6 +308,8 @@ extern "C" const char* tavsn_server_error_text(int code) {
     case TAVSN_SERVER_ERROR_DIFFERENT_EXPORTS: return "a GetPCSN identifier cannot be compared with a GetPCSNEx one";
     case TAVSN_SERVER_ERROR_BAD_FACT: return "a MAC address is not 12 hexadecimal digits";
     case TAVSN_SERVER_ERROR_INTERNAL: return "out of memory";
+    case TAVSN_SERVER_ERROR_NOT_DLL_RECORD: return "the identifier is well-formed but no record the DLL writes";
+    case TAVSN_SERVER_ERROR_BAD_ARGUMENT: return "an argument is out of its range";
     default: return "unknown result code";
   }
 }

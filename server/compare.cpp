@@ -1,5 +1,6 @@
 #include "server/compare.h"
 
+#include <algorithm>
 #include <bitset>
 
 namespace tavsn::server {
@@ -54,23 +55,89 @@ void CompareMachine(const MachineIdentifierFields& a, const MachineIdentifierFie
   changes.AddHex("system_checksum", a.system_checksum, b.system_checksum, kComponentFirmware);
 }
 
+// The strong evidence of a component found in both records, as matches and
+// changes. A TQ11 record knows each of its one or two addresses by its shape,
+// so an address that moved from first to second place still matches; one
+// benign event (a card replaced or added) keeps at least one of the lowest
+// two addresses, so two records that share none differ by two changes.
+void CountStrongEvidence(const DecodedIdentifier& a, const DecodedIdentifier& b, const ComponentJudgment& judgment,
+                         Comparison& out) {
+  if (judgment.weaker() != Strength::kStrong) return;
+  if (judgment.component == kComponentMac && a.kind == IdentifierKind::kMac) {
+    const std::vector<std::string> before = AddressShapes(a.mac), after = AddressShapes(b.mac);
+    unsigned common = 0;
+    for (const std::string& shape : before) common += std::count(after.begin(), after.end(), shape) > 0;
+    out.strong_matches += common;
+    out.strong_changes += static_cast<unsigned>(std::max(before.size(), after.size())) - common;
+    return;
+  }
+  (judgment.relation == Relation::kSame ? out.strong_matches : out.strong_changes) += 1;
+}
+
+void JudgeEvidence(const DecodedIdentifier& a, const DecodedIdentifier& b, Comparison& out) {
+  const std::vector<ComponentEvidence> before = Evidence(a), after = Evidence(b);
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    ComponentJudgment judgment;
+    judgment.component = before[i].component;
+    judgment.before = before[i].strength;
+    judgment.after = after[i].strength;
+    judgment.relation = (out.changed & judgment.component) ? Relation::kChanged : Relation::kSame;
+    judgment.reason = after[i].strength < before[i].strength ? after[i].reason : before[i].reason;
+    CountStrongEvidence(a, b, judgment, out);
+    out.evidence.push_back(judgment);
+  }
+}
+
+void Decide(const ComparePolicy& policy, Comparison& out) {
+  if (out.changed & policy.must_keep) {
+    out.verdict = MachineVerdict::kDifferent;
+    out.reason = "a component that the policy must keep changed";
+  } else if (policy.kind == PolicyKind::kCount) {
+    const bool within = ComponentCount(out.changed) <= policy.max_changed;
+    out.verdict = within ? MachineVerdict::kSame : MachineVerdict::kDifferent;
+    out.reason = within ? "no more components changed than the count policy allows"
+                        : "more components changed than the count policy allows";
+  } else if (out.strong_changes > policy.max_changed) {
+    out.verdict = MachineVerdict::kDifferent;
+    out.reason = "more strong evidence changed than one machine's benign changes explain";
+  } else if (out.strong_matches > 0) {
+    out.verdict = MachineVerdict::kSame;
+    out.reason = "strong evidence matches, and the changes are within the policy";
+  } else {
+    out.verdict = MachineVerdict::kUndecided;
+    out.reason = "nothing strong is left to decide on: the records cannot tell this machine from another of its "
+                 "model";
+  }
+  out.same_machine = out.verdict == MachineVerdict::kSame;
+}
+
 }  // namespace
 
-const char* ComponentName(Component component) {
-  switch (component) {
-    case kComponentMac: return "mac";
-    case kComponentProcessor: return "processor";
-    case kComponentFirmware: return "firmware";
-    case kComponentMacSource: return "mac_source";
+const char* PolicyName(PolicyKind kind) { return kind == PolicyKind::kCount ? "count" : "evidence"; }
+
+bool PolicyByName(const std::string& name, PolicyKind& kind) {
+  if (name != "evidence" && name != "count") return false;
+  kind = name == "count" ? PolicyKind::kCount : PolicyKind::kEvidence;
+  return true;
+}
+
+const char* MachineVerdictName(MachineVerdict verdict) {
+  switch (verdict) {
+    case MachineVerdict::kSame: return "same machine";
+    case MachineVerdict::kDifferent: return "different machine";
+    case MachineVerdict::kUndecided: return "undecided";
   }
   return "unknown";
 }
+
+const char* RelationName(Relation relation) { return relation == Relation::kSame ? "same" : "changed"; }
 
 unsigned ComponentCount(unsigned components) { return static_cast<unsigned>(std::bitset<32>(components).count()); }
 
 Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after, const ComparePolicy& policy) {
   Comparison out;
-  if (!before.ok() || !after.ok()) return out;
+  out.refused = (before.ok() ? 0u : 1u) | (after.ok() ? 0u : 2u);
+  if (out.refused != 0) return out;
   out.kind = before.kind;
   if (before.kind != after.kind) {
     out.status = CompareStatus::kDifferentKinds;
@@ -78,6 +145,11 @@ Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after
   }
   const DecodedIdentifier a = Decode(before);
   const DecodedIdentifier b = Decode(after);
+  out.refused = (a.written_by_dll() ? 0u : 1u) | (b.written_by_dll() ? 0u : 2u);
+  if (out.refused != 0) {
+    out.status = CompareStatus::kNotWrittenByDll;
+    return out;
+  }
   ChangeList changes(out);
   if (out.kind == IdentifierKind::kMac) {
     CompareMac(a.mac, b.mac, changes);
@@ -90,7 +162,8 @@ Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after
     CompareMachine(a.machine, b.machine, !a_ex, changes);
   }
   out.status = CompareStatus::kOk;
-  out.same_machine = ComponentCount(out.changed) <= policy.max_changed && (out.changed & policy.must_keep) == 0;
+  JudgeEvidence(a, b, out);
+  Decide(policy, out);
   return out;
 }
 

@@ -6,54 +6,95 @@
 #include <string>
 #include <vector>
 
+#include "server/evidence.h"
 #include "server/identifier.h"
 
 namespace tavsn::server {
 
-// Bits of a component set.
-enum Component : unsigned {
-  kComponentMac = 1u << 0,        // the addresses (and, for TQ11, their count)
-  kComponentProcessor = 1u << 1,  // processor text length, checksum or kind
-  kComponentFirmware = 1u << 2,   // firmware text length, checksum or kind (GetPCSN only)
-  kComponentMacSource = 1u << 3,  // adapter versus fallback source
+enum class PolicyKind {
+  // The default: same machine only when strong evidence matches and at most
+  // `max_changed` strong components changed; different machine when more
+  // changed; undecided when nothing strong is left to decide on.
+  kEvidence,
+  // Counts changed components of any strength: same machine when at most
+  // `max_changed` changed. Two machines of one model whose firmware is a
+  // placeholder differ only in their MAC, so this calls them one machine;
+  // kept for servers that chose it knowingly.
+  kCount,
 };
-constexpr unsigned kAllComponents = 0xFu;
 
-const char* ComponentName(Component component);
-
-// "Same machine" when at most `max_changed` components changed and none of
-// `must_keep` did. The default tolerates any one change, so a machine whose
-// network card was replaced (or whose firmware read failed once) stays the
-// same machine; two changes make it another machine.
+// Under either kind, a change of a component in `must_keep` makes it
+// another machine.
 struct ComparePolicy {
   unsigned max_changed = 1;
   unsigned must_keep = 0;
+  PolicyKind kind = PolicyKind::kEvidence;
 };
+
+inline ComparePolicy CountPolicy(unsigned max_changed = 1, unsigned must_keep = 0) {
+  return {max_changed, must_keep, PolicyKind::kCount};
+}
+
+// "evidence" or "count"; PolicyByName gives false for other names.
+const char* PolicyName(PolicyKind kind);
+bool PolicyByName(const std::string& name, PolicyKind& kind);
+
+enum class MachineVerdict { kSame, kDifferent, kUndecided };
+// "same machine", "different machine", "undecided".
+const char* MachineVerdictName(MachineVerdict verdict);
 
 enum class CompareStatus {
   kOk,
   kMalformed,         // one of the texts does not parse
   kDifferentKinds,    // a TQ11 against a TQ12
   kDifferentExports,  // a GetPCSN identifier against a GetPCSNEx one
+  kNotWrittenByDll,   // a record that decode calls not the DLL's: never judged
 };
 
 struct FieldChange {
-  std::string field;
+  const char* field;  // static, as the tool's JSON names it
   std::string before;
   std::string after;
   Component component;
 };
 
+enum class Relation { kSame, kChanged };
+
+// One component in both records: its evidence in each, and whether it
+// changed. The reason is the weaker side's.
+struct ComponentJudgment {
+  Component component = kComponentMac;
+  Strength before = Strength::kAbsent;
+  Strength after = Strength::kAbsent;
+  Relation relation = Relation::kSame;
+  const char* reason = "";
+
+  Strength weaker() const { return before < after ? before : after; }
+};
+
 struct Comparison {
   CompareStatus status = CompareStatus::kMalformed;
+  // kMalformed and kNotWrittenByDll: 1 for the first text, 2 for the second,
+  // 3 for both.
+  unsigned refused = 0;
   IdentifierKind kind = IdentifierKind::kMac;
   std::vector<FieldChange> changes;  // only the fields that differ
   unsigned changed = 0;              // component set
-  bool same_machine = false;
+  std::vector<ComponentJudgment> evidence;  // one per component, in the order of kComponents
+  // Strong evidence found in both records: a TQ11 counts each address that
+  // both hold (by its shape), a TQ12 its first MAC and its firmware text.
+  unsigned strong_matches = 0;
+  unsigned strong_changes = 0;
+  MachineVerdict verdict = MachineVerdict::kUndecided;
+  const char* reason = "";  // why this verdict, one static sentence
+  bool same_machine = false;  // verdict == kSame
 };
 
 Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after,
                    const ComparePolicy& policy = {});
+
+// Which relation a relation is: "same", "changed".
+const char* RelationName(Relation relation);
 
 // Number of components in a set.
 unsigned ComponentCount(unsigned components);

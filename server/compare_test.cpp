@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "server/match.h"
 #include "server/test_records.h"
 
 namespace tavsn::server {
@@ -15,24 +16,26 @@ using testing::MachineInputs;
 std::string Machine(unsigned changed, Firmware firmware) {
   MachineInputs in;
   in.firmware = firmware;
-  in.system_text = "SN-0000-1111";
+  const bool uuid = firmware == Firmware::kUuid;
+  in.system_text = uuid ? "33221100-77665544-bbaa9988-ffeeddcc" : "SN-0000-1111";
   if (changed & kComponentMac) in.mac = "0A1B2C3D4E60";
   if (changed & kComponentProcessor) in.processor = "Other CPU-00000000-00000006-00000095";
-  if (changed & kComponentFirmware) in.system_text = "SN-0000-2222";
+  if (changed & kComponentFirmware) in.system_text = uuid ? "43221100-77665544-bbaa9988-ffeeddcc" : "SN-0000-2222";
   if (changed & kComponentMacSource) in.mac_from_uuid = true;
   return MachineIdText(in);
 }
 
-Comparison CompareTexts(const std::string& a, const std::string& b, const ComparePolicy& policy = {}) {
+// The count policy of release 1.0 unless a test names another.
+Comparison CompareTexts(const std::string& a, const std::string& b, const ComparePolicy& policy = CountPolicy()) {
   return Compare(ParseIdentifier(a), ParseIdentifier(b), policy);
 }
 
 // Index: the set of changed components (bit 0 MAC, 1 processor, 2 firmware,
-// 3 MAC source). The default policy keeps the machine for none or one.
+// 3 MAC source). The count policy keeps the machine for none or one.
 constexpr bool kDefaultSameMachine[16] = {true,  true,  true,  false, true,  false, false, false,
                                           true,  false, false, false, false, false, false, false};
 
-TEST(CompareTest, DefaultPolicyOnEveryCombinationOfChangedComponents) {
+TEST(CompareTest, CountPolicyOnEveryCombinationOfChangedComponents) {
   const std::string before = Machine(0, Firmware::kSerial);
   for (unsigned changed = 0; changed < 16; ++changed) {
     const Comparison c = CompareTexts(before, Machine(changed, Firmware::kSerial));
@@ -59,14 +62,14 @@ TEST(CompareTest, PolicyIsAParameter) {
     unsigned changed;
     bool same;
   } cases[] = {
-      {{0, 0}, 0, true},
-      {{0, 0}, kComponentMac, false},
-      {{1, kComponentProcessor}, kComponentMac, true},
-      {{1, kComponentProcessor}, kComponentProcessor, false},
-      {{2, 0}, kComponentMac | kComponentMacSource, true},
-      {{2, 0}, kComponentMac | kComponentMacSource | kComponentFirmware, false},
-      {{4, kComponentFirmware}, kComponentMac | kComponentProcessor | kComponentMacSource, true},
-      {{4, kComponentFirmware}, kComponentFirmware, false},
+      {CountPolicy(0, 0), 0, true},
+      {CountPolicy(0, 0), kComponentMac, false},
+      {CountPolicy(1, kComponentProcessor), kComponentMac, true},
+      {CountPolicy(1, kComponentProcessor), kComponentProcessor, false},
+      {CountPolicy(2, 0), kComponentMac | kComponentMacSource, true},
+      {CountPolicy(2, 0), kComponentMac | kComponentMacSource | kComponentFirmware, false},
+      {CountPolicy(4, kComponentFirmware), kComponentMac | kComponentProcessor | kComponentMacSource, true},
+      {CountPolicy(4, kComponentFirmware), kComponentFirmware, false},
   };
   const std::string before = Machine(0, Firmware::kUuid);
   for (const Case& c : cases) {
@@ -79,10 +82,10 @@ TEST(CompareTest, PolicyIsAParameter) {
 TEST(CompareTest, NamesEachChangedField) {
   const Comparison c = CompareTexts("TQ1221000A1B7B480E00B8FF26006C9C", "TQ1221000A1B7B480E0068882400BF13");
   ASSERT_EQ(c.changes.size(), 2u);
-  EXPECT_EQ(c.changes[0].field, "processor_length");
+  EXPECT_STREQ(c.changes[0].field, "processor_length");
   EXPECT_EQ(c.changes[0].before, "38");
   EXPECT_EQ(c.changes[0].after, "36");
-  EXPECT_EQ(c.changes[1].field, "processor_checksum");
+  EXPECT_STREQ(c.changes[1].field, "processor_checksum");
   EXPECT_EQ(c.changes[1].before, "0x9C6C");
   EXPECT_EQ(c.changes[1].after, "0x13BF");
   EXPECT_TRUE(c.same_machine);
@@ -98,7 +101,7 @@ TEST(CompareTest, MacIdentifiers) {
       {two, 0, true},
       {testing::MacIdText(1, 2, "0A1B2C3D4E5F", "102030405061"), kComponentMac, true},
       {testing::MacIdText(1, 3, "0A1B2C3D4E5F", "102030405060"), kComponentMac, true},
-      {testing::MacIdText(0, 2, "0A1B2C3D4E5F", "102030405060"), kComponentMacSource, true},
+      {testing::MacIdText(0, 1, "0A1B2C3D4E5F", ""), kComponentMac | kComponentMacSource, false},
       {testing::MacIdText(0, 1, "AABBCCDDEEFF", ""), kComponentMac | kComponentMacSource, false},
   };
   for (const Case& c : cases) {
@@ -121,7 +124,7 @@ TEST(CompareTest, RefusesWhatCannotBeCompared) {
       {mac, ex, CompareStatus::kDifferentKinds},
       {ex, Machine(0, Firmware::kSerial), CompareStatus::kDifferentExports},
       {Machine(0, Firmware::kNotRead), ex, CompareStatus::kDifferentExports},
-      {ex, damaged_ex, CompareStatus::kOk},
+      {ex, damaged_ex, CompareStatus::kNotWrittenByDll},
       {ex, ex.substr(1), CompareStatus::kMalformed},
       {"TQ13" + ex.substr(4), ex, CompareStatus::kMalformed},
   };
@@ -134,6 +137,135 @@ TEST(CompareTest, RefusesWhatCannotBeCompared) {
   const Comparison lost = CompareTexts(Machine(0, Firmware::kSerial), Machine(0, Firmware::kNotRead));
   EXPECT_EQ(lost.changed, kComponentFirmware);
   EXPECT_TRUE(lost.same_machine);
+}
+
+// ---- verdicts of the default evidence policy ------------------------------
+
+// One machine of an office model: the same processor and, for `placeholder`,
+// the board's unfilled serial number; `nic` and `serial` tell the machines apart.
+std::string Office(const char* nic, const char* serial, Firmware firmware = Firmware::kSerial,
+                   const char* processor = "Example CPU-00000000-00000006-00000094", bool node = false) {
+  MachineInputs in;
+  in.mac = nic;
+  in.processor = processor;
+  in.firmware = firmware;
+  in.system_text = serial;
+  in.mac_from_uuid = node;
+  return MachineIdText(in);
+}
+
+std::string Forged(std::string text, std::size_t at, const char* digits) { return text.replace(at, 4, digits); }
+
+TEST(VerdictTest, StrongEvidenceDecidesAndWeakEvidenceNever) {
+  constexpr const char* kPlaceholder = "To be filled by O.E.M.";
+  constexpr const char* kUpgrade = "Faster CPU-00000000-00000006-00000097";
+  const std::string a = Office("0A1B2C3D4E5F", "PF2ABCDE1234");
+  const std::string ex_a = Office("0A1B2C3D4E5F", "", Firmware::kSelfChecksum);
+  const std::string oem_a = Office("0A1B2C3D4E5F", kPlaceholder);
+  const std::string mac_a = testing::MacIdText(1, 2, "0A1B2C3D4E5F", "102030405060");
+  const std::string uuid_a = Office("0A1B2C3D4E5F", "33221100-77665544-bbaa9988-ffeeddcc", Firmware::kUuid);
+  using V = MachineVerdict;
+  struct Case {
+    const char* name;
+    std::string before, after;
+    V verdict;
+    bool count_policy_same;  // what release 1.0's policy said
+    ComparePolicy policy = {};
+  } cases[] = {
+      {"unchanged", a, a, V::kSame, true},
+      {"network card replaced", a, Office("0A1B2C3D4E70", "PF2ABCDE1234"), V::kSame, true},
+      {"processor upgrade", a, Office("0A1B2C3D4E5F", "PF2ABCDE1234", Firmware::kSerial, kUpgrade), V::kSame, true},
+      {"firmware read failed once", a, Office("0A1B2C3D4E5F", "", Firmware::kNotRead), V::kSame, true},
+      {"address from the UUID node once", a, Office("AA0000000001", "PF2ABCDE1234", Firmware::kSerial,
+                                                   "Example CPU-00000000-00000006-00000094", true),
+       V::kSame, false},
+      {"sibling, real serials", a, Office("0A1B2C3D4E70", "PF2ABCDE9999"), V::kDifferent, false},
+      {"sibling, placeholder serial", oem_a, Office("0A1B2C3D4E70", kPlaceholder), V::kUndecided, true},
+      {"placeholder, card replaced", oem_a, Office("0A1B2C3D4E71", kPlaceholder), V::kUndecided, true},
+      {"placeholder, unchanged", oem_a, oem_a, V::kSame, true},
+      {"sibling, firmware unreadable", Office("0A1B2C3D4E5F", "", Firmware::kNotRead),
+       Office("0A1B2C3D4E70", "", Firmware::kNotRead), V::kUndecided, true},
+      {"sibling, real UUIDs", uuid_a, Office("0A1B2C3D4E70", "43221100-77665544-bbaa9988-ffeeddcc", Firmware::kUuid),
+       V::kDifferent, false},
+      {"GetPCSNEx sibling", ex_a, Office("0A1B2C3D4E70", "", Firmware::kSelfChecksum), V::kUndecided, true},
+      {"GetPCSNEx processor upgrade", ex_a, Office("0A1B2C3D4E5F", "", Firmware::kSelfChecksum, kUpgrade), V::kSame,
+       true},
+      {"UUID node alone", Office("AA0000000001", "", Firmware::kSelfChecksum, "Example CPU-00000000-00000006-00000094",
+                                 true),
+       Office("AA0000000001", "", Firmware::kSelfChecksum, "Example CPU-00000000-00000006-00000094", true),
+       V::kUndecided, true},
+      {"must keep the processor", a, Office("0A1B2C3D4E5F", "PF2ABCDE1234", Firmware::kSerial, kUpgrade),
+       V::kDifferent, true, {1, kComponentProcessor}},
+      {"strict: nothing strong may change", a, Office("0A1B2C3D4E70", "PF2ABCDE1234"), V::kDifferent, true, {0, 0}},
+      // MAC identifiers: each address is known by its shape, wherever it stands.
+      {"TQ11 unchanged", mac_a, mac_a, V::kSame, true},
+      {"TQ11 second card replaced", mac_a, testing::MacIdText(1, 2, "0A1B2C3D4E5F", "203040506070"), V::kSame, true},
+      {"TQ11 lower card added", mac_a, testing::MacIdText(1, 3, "001122334455", "0A1B2C3D4E5F"), V::kSame, true},
+      {"TQ11 card added beyond the first two", mac_a, testing::MacIdText(1, 3, "0A1B2C3D4E5F", "102030405060"),
+       V::kSame, true},
+      {"TQ11 only card replaced", testing::MacIdText(1, 1, "0A1B2C3D4E5F", ""),
+       testing::MacIdText(1, 1, "0A1B2C3D4E70", ""), V::kUndecided, true},
+      {"TQ11 both cards other", mac_a, testing::MacIdText(1, 2, "0A1B2C3D4E70", "102030405070"), V::kDifferent, true},
+      // The record's limit: addresses that differ by one byte in all six places write one text.
+      {"TQ11 same address under another first byte", testing::MacIdText(1, 1, "0A1B2C3D4E5F", ""),
+       testing::MacIdText(1, 1, "0B1A2D3C4F5E", ""), V::kSame, true},
+      {"TQ11 UUID nodes", testing::MacIdText(0, 1, "AA0000000001", ""), testing::MacIdText(0, 1, "AA0000000001", ""),
+       V::kUndecided, true},
+      {"TQ11 257 adapters", testing::MacIdText(1, 257, "0A1B2C3D4E5F", "102030405060"), mac_a, V::kSame, true},
+  };
+  for (const Case& c : cases) {
+    const Comparison r = CompareTexts(c.before, c.after, c.policy);
+    ASSERT_EQ(r.status, CompareStatus::kOk) << c.name;
+    EXPECT_EQ(r.verdict, c.verdict) << c.name << ": " << r.reason;
+    EXPECT_EQ(r.same_machine, c.verdict == V::kSame) << c.name;
+    EXPECT_EQ(CompareTexts(c.before, c.after).same_machine, c.count_policy_same) << c.name;
+    ASSERT_EQ(r.evidence.size(), 4u) << c.name;
+  }
+}
+
+TEST(VerdictTest, OnlyRecordsTheDllWritesAreJudged) {
+  const std::string ex = Office("0A1B2C3D4E5F", "", Firmware::kSelfChecksum);
+  const std::string mac = testing::MacIdText(1, 2, "0A1B2C3D4E5F", "102030405060");
+  const struct {
+    std::string before, after;
+    unsigned refused;
+  } cases[] = {
+      {ex, Forged(ex, 4, "A1FF"), 2},                            // source flags 0xFFA1
+      {Forged(ex, 20, "0000"), ex, 1},                           // record checksum zeroed
+      {mac, "TQ1100020011263744550B3B2B5B4B7B", 2},              // a UUID's node with two addresses
+      {"TQ110102001126374455110037265544", mac, 1},              // two equal addresses
+      {Forged(ex, 4, "A1FF"), Forged(ex, 20, "0000"), 3},
+  };
+  for (const auto& c : cases) {
+    for (const ComparePolicy& policy : {ComparePolicy{}, CountPolicy()}) {
+      const Comparison r = CompareTexts(c.before, c.after, policy);
+      EXPECT_EQ(r.status, CompareStatus::kNotWrittenByDll) << c.before << " " << c.after;
+      EXPECT_EQ(r.refused, c.refused) << c.before << " " << c.after;
+      EXPECT_FALSE(r.same_machine);
+    }
+  }
+}
+
+// Every placeholder of the table that the DLL can use is recognised in a
+// record by its length and checksum, and leaves siblings undecided.
+TEST(VerdictTest, EachPlaceholderIsWeakEvidence) {
+  std::vector<std::pair<std::string, Firmware>> texts = {{"000000000000", Firmware::kSerial}};
+  for (std::size_t i = 0; i < kPlaceholderSerialCount; ++i) {
+    const char* serial = kPlaceholderSerials[i].text;
+    if (SerialNumberUsable(serial)) texts.emplace_back(serial, Firmware::kSerial);
+  }
+  for (std::size_t i = 0; i < kPlaceholderUuidCount; ++i) {
+    texts.emplace_back(PlaceholderUuidText(kPlaceholderUuids[i]), Firmware::kUuid);
+  }
+  for (const auto& [text, firmware] : texts) {
+    EXPECT_TRUE(IsPlaceholderFirmwareText(text)) << text;
+    const std::string one = Office("0A1B2C3D4E5F", text.c_str(), firmware);
+    EXPECT_EQ(RecognisedPlaceholder(Decode(ParseIdentifier(one)).machine), text);
+    const Comparison r = Compare(ParseIdentifier(one), ParseIdentifier(Office("0A1B2C3D4E70", text.c_str(), firmware)));
+    EXPECT_EQ(r.verdict, MachineVerdict::kUndecided) << text;
+    EXPECT_EQ(r.evidence[2].weaker(), Strength::kWeak) << text;
+  }
+  EXPECT_EQ(PlaceholderUuidText(kPlaceholderUuids[2]), "03000200-05000400-07000600-09000800");
 }
 
 }  // namespace

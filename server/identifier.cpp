@@ -7,21 +7,46 @@
 namespace tavsn::server {
 namespace {
 
-
-// The shortest processor text: a details text with an empty brand string,
-// "-" and three 8-digit numbers with their separators.
-constexpr std::uint16_t kShortestProcessorDetails = 27;
-constexpr std::uint16_t kProcessorSerialLength = 29;
-// The firmware UUID text is four groups of 8 digits joined by "-".
-constexpr std::uint16_t kUuidTextLength = 35;
 // A serial number shorter than this is never used: the UUID is taken instead.
 constexpr std::uint16_t kShortestUsableSerial = kUsableSerialLength;
 constexpr std::uint16_t kKnownFlags = PcSnRecord::kAllFlags;
+static_assert(kLongestSerialNumber == SmbiosInfo::kTextCapacity - 1);
 
 int UpperHexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+bool AllZero(const std::uint8_t (&bytes)[6]) {
+  for (std::uint8_t b : bytes) {
+    if (b != 0) return false;
+  }
+  return true;
+}
+
+// What the DLL's MAC sources can give: the adapters' list is distinct (any
+// count, stored modulo 256, so 257 adapters store 1 beside two addresses);
+// IP Helper and a UUID's node give one address, and only the node stores
+// source 0.
+void CheckMacRecord(const MacIdentifierFields& f, std::vector<const char*>& anomalies) {
+  if (f.first_masked[0] != 0) {
+    anomalies.push_back("the first address field does not begin with 00, as masking with its own first byte gives");
+  }
+  const bool one_address = AllZero(f.address_xor);
+  if (f.source > MacSnRecord::kSourceAdapter) {
+    anomalies.push_back("the source byte is neither 0 nor 1");
+  } else if (f.source == MacSnRecord::kSourceUuid) {
+    if (f.mac_count != 1) anomalies.push_back("a sequential UUID's node is one address, but the count is not 1");
+    if (!one_address) {
+      anomalies.push_back("a sequential UUID's node is one address, but the second address field is not the first "
+                          "address again");
+    }
+    return;
+  }
+  if (f.mac_count != 1 && one_address) {
+    anomalies.push_back("the two addresses are equal, but the DLL's list holds distinct addresses");
+  }
 }
 
 void DecodeMac(const std::uint8_t* record, DecodedIdentifier& out) {
@@ -35,23 +60,7 @@ void DecodeMac(const std::uint8_t* record, DecodedIdentifier& out) {
   for (int i = 0; i < 6; ++i) {
     f.address_xor[i] = f.first_masked[i] ^ f.second_masked[i] ^ f.first_masked[1];
   }
-  if (f.first_masked[0] != 0) {
-    out.anomalies.push_back("the first address field does not begin with 00, as masking with its own first byte gives");
-  }
-  if (f.source > MacSnRecord::kSourceAdapter) {
-    out.anomalies.push_back("the source byte is neither 0 nor 1");
-  }
-  if (f.mac_count == 0) {
-    // Only a count of 256, 512, ... stores 0; no machine has that many.
-    out.anomalies.push_back("the address count is 0");
-  }
-  if (f.mac_count == 1) {
-    for (std::uint8_t b : f.address_xor) {
-      if (b == 0) continue;
-      out.anomalies.push_back("the count is 1 but the second address field is not the first address again");
-      break;
-    }
-  }
+  CheckMacRecord(f, out.anomalies);
 }
 
 MachineExport MadeBy(const MachineIdentifierFields& f) {
@@ -62,7 +71,7 @@ MachineExport MadeBy(const MachineIdentifierFields& f) {
   return MachineExport::kUnknown;
 }
 
-void CheckMachineFlags(const MachineIdentifierFields& f, std::vector<std::string>& anomalies) {
+void CheckMachineFlags(const MachineIdentifierFields& f, std::vector<const char*>& anomalies) {
   const std::uint16_t flags = f.source_flags;
   if ((flags & PcSnRecord::kFlagMacStep) == 0) anomalies.push_back("source flag 0x0001 (MAC step) is missing");
   if (flags & ~kKnownFlags) anomalies.push_back("source flags outside 0x003F are set");
@@ -73,24 +82,29 @@ void CheckMachineFlags(const MachineIdentifierFields& f, std::vector<std::string
   const bool details = flags & PcSnRecord::kFlagProcessorDetails;
   if (serial == details) anomalies.push_back("not exactly one processor flag (serial or details) is set");
   if (serial && !details && f.processor_length != kProcessorSerialLength) {
-    anomalies.push_back("a processor serial text is 29 characters, not " + std::to_string(f.processor_length));
+    anomalies.push_back("a processor serial text is 29 characters, not another length");
   }
   if (details && !serial && f.processor_length < kShortestProcessorDetails) {
-    anomalies.push_back("a processor details text is at least 27 characters, not " +
-                        std::to_string(f.processor_length));
+    anomalies.push_back("a processor details text is at least 27 characters");
+  }
+  if (details && !serial && f.processor_length > kLongestProcessorDetails) {
+    anomalies.push_back("a processor details text is at most 75 characters: a brand string of 48 and 27 more");
   }
 }
 
-void CheckMachineSystem(const MachineIdentifierFields& f, std::vector<std::string>& anomalies) {
+void CheckMachineSystem(const MachineIdentifierFields& f, std::vector<const char*>& anomalies) {
   switch (f.made_by) {
     case MachineExport::kGetPcsnSerial:
       if (f.system_length < kShortestUsableSerial) {
         anomalies.push_back("a serial number shorter than 8 characters is never used");
       }
+      if (f.system_length > kLongestSerialNumber) {
+        anomalies.push_back("a serial number is read into a 1000-byte field: at most 999 characters");
+      }
       break;
     case MachineExport::kGetPcsnUuid:
       if (f.system_length != kUuidTextLength) {
-        anomalies.push_back("a firmware UUID text is 35 characters, not " + std::to_string(f.system_length));
+        anomalies.push_back("a firmware UUID text is 35 characters, not another length");
       }
       break;
     case MachineExport::kUnknown:
@@ -195,19 +209,22 @@ bool HasSelfChecksumShape(const MachineIdentifierFields& fields) {
   return (fields.source_flags & kFirmwareFlags) == 0 && fields.system_length == kRecordSize;
 }
 
+const char* SourceFlagWords(std::uint16_t bit) {
+  switch (bit) {
+    case PcSnRecord::kFlagMacStep: return "MAC step ran";
+    case PcSnRecord::kFlagMacFromUuid: return "MAC from a sequential UUID's node";
+    case PcSnRecord::kFlagSystemSerial: return "firmware serial number";
+    case PcSnRecord::kFlagSystemUuid: return "firmware UUID";
+    case PcSnRecord::kFlagProcessorSerial: return "processor serial";
+    case PcSnRecord::kFlagProcessorDetails: return "processor details";
+  }
+  return nullptr;
+}
+
 std::vector<std::string> DescribeSourceFlags(std::uint16_t flags) {
-  static const struct {
-    std::uint16_t bit;
-    const char* words;
-  } kFlags[] = {{PcSnRecord::kFlagMacStep, "MAC step ran"},
-                {PcSnRecord::kFlagMacFromUuid, "MAC from a sequential UUID's node"},
-                {PcSnRecord::kFlagSystemSerial, "firmware serial number"},
-                {PcSnRecord::kFlagSystemUuid, "firmware UUID"},
-                {PcSnRecord::kFlagProcessorSerial, "processor serial"},
-                {PcSnRecord::kFlagProcessorDetails, "processor details"}};
   std::vector<std::string> words;
-  for (const auto& flag : kFlags) {
-    if (flags & flag.bit) words.emplace_back(flag.words);
+  for (std::uint16_t bit = 1; bit & kKnownFlags; bit = static_cast<std::uint16_t>(bit << 1)) {
+    if (flags & bit) words.emplace_back(SourceFlagWords(bit));
   }
   if (flags & ~kKnownFlags) words.emplace_back("unknown bits");
   return words;

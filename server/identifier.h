@@ -80,9 +80,12 @@ struct DecodedIdentifier {
   IdentifierKind kind = IdentifierKind::kMac;
   MacIdentifierFields mac;          // kind kMac
   MachineIdentifierFields machine;  // kind kMachine
-  // What the DLL never writes: each entry is one sentence. Empty for every
-  // identifier the DLL can produce.
-  std::vector<std::string> anomalies;
+  // What the DLL never writes: each entry is one static sentence. Empty for
+  // every identifier the DLL can produce; a record with any is not the DLL's
+  // and is never judged.
+  std::vector<const char*> anomalies;
+
+  bool written_by_dll() const { return anomalies.empty(); }
 };
 
 DecodedIdentifier Decode(const ParsedIdentifier& parsed);
@@ -91,8 +94,20 @@ DecodedIdentifier Decode(const ParsedIdentifier& parsed);
 // whether or not its checksum verifies: a damaged one is still of that kind.
 bool HasSelfChecksumShape(const MachineIdentifierFields& fields);
 
-// The set source flags in words, in bit order ("MAC step ran", ...).
+// The set source flags in words, in bit order ("MAC step ran", ...), and
+// "unknown bits" for any outside them.
 std::vector<std::string> DescribeSourceFlags(std::uint16_t flags);
+// The words of one flag bit; null for a bit the DLL does not define.
+const char* SourceFlagWords(std::uint16_t bit);
+
+// The longest texts the DLL measures: a processor details text is the brand
+// string (at most 48 characters) and 27 more; a firmware serial number is
+// read into a 1000-byte field.
+constexpr std::uint16_t kShortestProcessorDetails = 27;
+constexpr std::uint16_t kLongestProcessorDetails = 48 + kShortestProcessorDetails;
+constexpr std::uint16_t kProcessorSerialLength = 29;
+constexpr std::uint16_t kUuidTextLength = 35;
+constexpr std::uint16_t kLongestSerialNumber = 999;
 const char* MachineExportName(MachineExport made_by);
 
 // Two uppercase hex digits a byte, e.g. 12 for an address.

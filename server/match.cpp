@@ -41,6 +41,19 @@ Verdict MatchSerial(const ParsedIdentifier& parsed, MachineExport made_by, const
   return Verdict::kNotCheckable;
 }
 
+Verdict MatchUuid(const ParsedIdentifier& parsed, MachineExport made_by, const std::string& uuid_text,
+                  std::string& note) {
+  const std::optional<std::string> normalized = NormalizeUuidText(uuid_text);
+  if (!normalized) {
+    note = "a UUID text as the DLL writes it is four groups of 8 hex digits joined by '-', e.g. "
+           "33221100-77665544-bbaa9988-ffeeddcc for the table bytes 00 11 22 ... FF, not the usual "
+           "8-4-4-4-12 form";
+    return Verdict::kBadFact;
+  }
+  if (made_by != MachineExport::kGetPcsnUuid) return Verdict::kNotCheckable;
+  return MatchTextFields(parsed, PcSnRecord::kSystemLengthOffset, *normalized);
+}
+
 }  // namespace
 
 std::optional<std::string> NormalizeMacText(const std::string& text) {
@@ -73,6 +86,7 @@ const char* VerdictName(Verdict verdict) {
     case Verdict::kMismatch: return "mismatch";
     case Verdict::kNotCheckable: return "not checkable";
     case Verdict::kBadFact: return "bad fact";
+    case Verdict::kNotWrittenByDll: return "not written by the DLL";
   }
   return "unknown";
 }
@@ -88,10 +102,14 @@ std::optional<std::vector<std::string>> DllMacList(const std::vector<std::string
     }
     list.push_back(*normalized);
   }
-  if (order == MacListOrder::kSortedDistinct) {
-    std::sort(list.begin(), list.end());
-    list.erase(std::unique(list.begin(), list.end()), list.end());
+  if (order == MacListOrder::kAsGiven) {
+    if (list.size() > 1) list.resize(1);
+    return list;
   }
+  // The DLL keys its list by the address's value and leaves out value 0.
+  list.erase(std::remove(list.begin(), list.end(), std::string(12, '0')), list.end());
+  std::sort(list.begin(), list.end());
+  list.erase(std::unique(list.begin(), list.end()), list.end());
   return list;
 }
 
@@ -101,6 +119,10 @@ MacMatch MatchMacIdentifier(const ParsedIdentifier& parsed, const MacFacts& fact
     result.verdict = Verdict::kNotCheckable;
     return result;
   }
+  if (!Decode(parsed).written_by_dll()) {
+    result.verdict = Verdict::kNotWrittenByDll;
+    return result;
+  }
   if (facts.macs.empty()) return result;
   const std::optional<std::vector<std::string>> dll_list = DllMacList(facts.macs, facts.order);
   if (!dll_list) {
@@ -108,6 +130,12 @@ MacMatch MatchMacIdentifier(const ParsedIdentifier& parsed, const MacFacts& fact
     return result;
   }
   const std::vector<std::string>& list = *dll_list;
+  if (list.empty()) {
+    // Only zero addresses: the adapters' list would be empty and the DLL
+    // would have taken a fallback, which these facts do not describe.
+    result.verdict = Verdict::kMismatch;
+    return result;
+  }
   std::uint8_t first[6], second[6];
   ScanMac(list[0], first);
   ScanMac(list.size() > 1 ? list[1] : list[0], second);
@@ -127,6 +155,7 @@ MacMatch MatchMacIdentifier(const ParsedIdentifier& parsed, const MacFacts& fact
 Verdict MachineMatch::Overall() const {
   const Verdict all[] = {mac, processor, serial_number, uuid_text};
   const auto any = [&](Verdict v) { return std::find(std::begin(all), std::end(all), v) != std::end(all); };
+  if (any(Verdict::kNotWrittenByDll)) return Verdict::kNotWrittenByDll;
   if (any(Verdict::kMismatch)) return Verdict::kMismatch;
   if (any(Verdict::kBadFact)) return Verdict::kBadFact;
   if (any(Verdict::kMatch)) return Verdict::kMatch;
@@ -140,7 +169,12 @@ MachineMatch MatchMachineIdentifier(const ParsedIdentifier& parsed, const Machin
     result.mac = result.processor = result.serial_number = result.uuid_text = Verdict::kNotCheckable;
     return result;
   }
-  const MachineExport made_by = Decode(parsed).machine.made_by;
+  const DecodedIdentifier decoded = Decode(parsed);
+  if (!decoded.written_by_dll()) {
+    result.mac = result.processor = result.serial_number = result.uuid_text = Verdict::kNotWrittenByDll;
+    return result;
+  }
+  const MachineExport made_by = decoded.machine.made_by;
   if (facts.mac) {
     std::optional<std::string> normalized = NormalizeMacText(*facts.mac);
     if (!normalized) {
@@ -160,12 +194,23 @@ MachineMatch MatchMachineIdentifier(const ParsedIdentifier& parsed, const Machin
   if (facts.serial_number) {
     result.serial_number = MatchSerial(parsed, made_by, *facts.serial_number, result.note);
   }
-  if (facts.uuid_text) {
-    result.uuid_text = made_by == MachineExport::kGetPcsnUuid
-                           ? MatchTextFields(parsed, PcSnRecord::kSystemLengthOffset, *facts.uuid_text)
-                           : Verdict::kNotCheckable;
-  }
+  if (facts.uuid_text) result.uuid_text = MatchUuid(parsed, made_by, *facts.uuid_text, result.note);
   return result;
+}
+
+std::optional<std::string> NormalizeUuidText(const std::string& text) {
+  if (text.size() != kUuidTextLength) return std::nullopt;
+  std::string lower = text;
+  for (std::size_t i = 0; i < lower.size(); ++i) {
+    char& c = lower[i];
+    if (i % 9 == 8) {
+      if (c != '-') return std::nullopt;
+      continue;
+    }
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
+  }
+  return lower;
 }
 
 bool SerialNumberUsable(const std::string& serial_number) {

@@ -23,18 +23,24 @@ enum class Verdict {
   kNotCheckable,  // this identifier does not carry the fact (e.g. a serial number
                   // against a GetPCSNEx identifier)
   kBadFact,       // the fact itself is malformed (an address that is not one)
+  kNotWrittenByDll,  // the identifier is no record the DLL writes: never judged
 };
 
 const char* VerdictName(Verdict verdict);
 
-// How the DLL ordered the list whose entries 0 and 1 it used: the adapter
-// drivers' list is distinct and ascending; the IP Helper and UUID fallbacks
-// keep their own order.
+// Which of the DLL's sources made the list whose entries 0 and 1 it used.
+// The adapter drivers' list holds their distinct non-zero addresses,
+// ascending. The IP Helper fallback gives one address, the first adapter in
+// its list whose description contains "PCI", else the first adapter; the
+// UUID node is one address too. For kAsGiven the facts are that list in its
+// own order with the adapter the DLL takes first.
 enum class MacListOrder { kSortedDistinct, kAsGiven };
 
-// The DLL's list made of a machine's addresses: each normalized, and for
-// kSortedDistinct sorted with repeats dropped. Nothing when one of them is
-// not an address; `malformed`, when given, then receives that text.
+// The DLL's list made of a machine's addresses: each normalized; for
+// kSortedDistinct sorted with repeats and all-zero addresses dropped, for
+// kAsGiven the first address alone. Nothing when one of them is not an
+// address; `malformed`, when given, then receives that text. The list may
+// be empty: then the DLL would have taken a fallback.
 std::optional<std::vector<std::string>> DllMacList(const std::vector<std::string>& macs, MacListOrder order,
                                                    std::string* malformed = nullptr);
 
@@ -61,18 +67,27 @@ struct MachineFacts {
   std::optional<std::string> mac;  // the first address of the DLL's list
   std::optional<std::string> processor_text;
   std::optional<std::string> serial_number;
-  std::optional<std::string> uuid_text;  // as the DLL formats it: 4 groups of 8 digits
+  // As the DLL writes it (FormatUuidText): four groups of 8 hex digits
+  // joined by '-', e.g. 33221100-77665544-bbaa9988-ffeeddcc for the table
+  // bytes 00 11 22 ... FF; either case. Any other shape is a bad fact.
+  std::optional<std::string> uuid_text;
 };
+
+// The UUID text in the DLL's lowercase form, or nothing when it does not
+// have the DLL's shape.
+std::optional<std::string> NormalizeUuidText(const std::string& text);
 
 struct MachineMatch {
   Verdict mac = Verdict::kNotGiven;
   Verdict processor = Verdict::kNotGiven;
   Verdict serial_number = Verdict::kNotGiven;
   Verdict uuid_text = Verdict::kNotGiven;
-  // A serial number the DLL would not have used (shorter than 8 or
-  // beginning with a space) can't be checked; this says why.
+  // Why a fact could not be used: a serial number the DLL would not have
+  // used (shorter than 8 or beginning with a space), a UUID text of another
+  // shape.
   std::string note;
 
+  // kNotWrittenByDll for a record the DLL does not write, whatever the facts;
   // kMatch when at least one fact matched and none mismatched or was bad;
   // kMismatch when any mismatched; kBadFact when a fact was malformed;
   // otherwise kNotCheckable (or kNotGiven when no fact was given).

@@ -16,6 +16,7 @@ using testing::MachineInputs;
 
 constexpr char kTwoMacs[] = "TQ1101020011263744550B3B2B5B4B7B";   // 0A1B2C3D4E5F, 102030405060
 constexpr char kOneMac[] = "TQ110101001126374455110037265544";    // 0A1B2C3D4E5F alone
+constexpr char kForged[] = "TQ1102020011263744550B3B2B5B4B7B";     // source byte 2
 constexpr char kMachineEx[] = "TQ1221000A1B7B480E00B8FF26006C9C";
 constexpr char kProcessor[] = "Example CPU-00000000-00000006-00000094";
 constexpr char kUuidText[] = "33221100-77665544-bbaa9988-ffeeddcc";
@@ -58,14 +59,22 @@ TEST(MatchMacIdentifierTest, TheDllsListDecides) {
        Verdict::kMismatch, true, false, true},
       {kTwoMacs, {"0A1B2C3D4E5F", "102030405060", "000000000001"}, MacListOrder::kSortedDistinct, {},
        Verdict::kMismatch, false, false, true},
-      {kTwoMacs, {"102030405060", "0A1B2C3D4E5F"}, MacListOrder::kAsGiven, {}, Verdict::kMismatch, false, true, true},
-      {kTwoMacs, {"0A1B2C3D4E5F", "102030405060"}, MacListOrder::kAsGiven, {}, Verdict::kMatch, true, true, true},
+      // The IP Helper list gives one address: never a two-address identifier.
+      {kTwoMacs, {"102030405060", "0A1B2C3D4E5F"}, MacListOrder::kAsGiven, {}, Verdict::kMismatch, false, false, true},
+      {kTwoMacs, {"0A1B2C3D4E5F", "102030405060"}, MacListOrder::kAsGiven, {}, Verdict::kMismatch, false, false, true},
+      {kOneMac, {"0A1B2C3D4E5F", "102030405060"}, MacListOrder::kAsGiven, {}, Verdict::kMatch, true, true, true},
+      {kOneMac, {"102030405060", "0A1B2C3D4E5F"}, MacListOrder::kAsGiven, {}, Verdict::kMismatch, false, true, true},
+      // The adapters' list leaves out all-zero addresses.
+      {kTwoMacs, {"000000000000", "102030405060", "0A1B2C3D4E5F"}, MacListOrder::kSortedDistinct, {}, Verdict::kMatch,
+       true, true, true},
+      {kTwoMacs, {"00-00-00-00-00-00"}, MacListOrder::kSortedDistinct, {}, Verdict::kMismatch, false, false, false},
+      {kForged, {"0A1B2C3D4E5F"}, MacListOrder::kSortedDistinct, {}, Verdict::kNotWrittenByDll, false, false, false},
       {kTwoMacs, {"0A1B2C3D4E5F", "102030405060"}, MacListOrder::kSortedDistinct, 0, Verdict::kMismatch, true, true,
        false},
       {kTwoMacs, {"0A1B2C3D4E5F"}, MacListOrder::kSortedDistinct, {}, Verdict::kMismatch, false, false, true},
       {kOneMac, {"0A1B2C3D4E5F"}, MacListOrder::kSortedDistinct, {}, Verdict::kMatch, true, true, true},
       {kOneMac, {"0A1B2C3D4E5F", "0a1b2c3d4e5f"}, MacListOrder::kSortedDistinct, {}, Verdict::kMatch, true, true, true},
-      {kOneMac, {"0A1B2C3D4E5F", "0a1b2c3d4e5f"}, MacListOrder::kAsGiven, {}, Verdict::kMismatch, true, false, true},
+      {kOneMac, {"0A1B2C3D4E5F", "0a1b2c3d4e5f"}, MacListOrder::kAsGiven, {}, Verdict::kMatch, true, true, true},
       {kTwoMacs, {"0A1B2C3D4E5F", "1020304050"}, MacListOrder::kSortedDistinct, {}, Verdict::kBadFact, false, false,
        false},
       {kTwoMacs, {}, MacListOrder::kSortedDistinct, {}, Verdict::kNotGiven, false, false, false},
@@ -166,6 +175,16 @@ TEST(MatchMachineIdentifierTest, EachFactAgainstEachExport) {
        V::kNotCheckable, V::kMatch, false},
       {kTwoMacs, "0A1B2C3D4E5F", {}, {}, {}, V::kNotCheckable, V::kNotCheckable, V::kNotCheckable, V::kNotCheckable,
        V::kNotCheckable, false},
+      // UUID texts: the DLL's shape in either case; the usual form is a bad fact.
+      {by_uuid, {}, {}, {}, "33221100-77665544-BBAA9988-FFEEDDCC", V::kNotGiven, V::kNotGiven, V::kNotGiven,
+       V::kMatch, V::kMatch, false},
+      {by_uuid, {}, {}, {}, "00112233-4455-6677-8899-aabbccddeeff", V::kNotGiven, V::kNotGiven, V::kNotGiven,
+       V::kBadFact, V::kBadFact, true},
+      {kMachineEx, {}, {}, {}, "33221100-77665544-bbaa9988-ffeeddcg", V::kNotGiven, V::kNotGiven, V::kNotGiven,
+       V::kBadFact, V::kBadFact, true},
+      // A record checksum zeroed: no record the DLL writes, whatever the facts.
+      {std::string(kMachineEx).replace(20, 4, "0000"), "0A1B2C3D4E5F", kProcessor, {}, {}, V::kNotWrittenByDll,
+       V::kNotWrittenByDll, V::kNotWrittenByDll, V::kNotWrittenByDll, V::kNotWrittenByDll, false},
   };
   for (const Case& c : cases) {
     const MachineMatch m = MatchMachine(c.id, c.mac, c.cpu, c.serial, c.uuid);

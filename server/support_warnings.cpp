@@ -1,37 +1,11 @@
 #include "server/support_warnings.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "server/identifier.h"
 #include "server/match.h"
 #include "tavsn.h"
 
 namespace tavsn::server {
 namespace {
-
-std::string Trimmed(const std::string& text) {
-  const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-  const auto begin = std::find_if_not(text.begin(), text.end(), blank);
-  const auto end = std::find_if_not(text.rbegin(), text.rend(), blank).base();
-  return begin < end ? std::string(begin, end) : std::string();
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// A UUID text whose digits are all `digit`, whatever the grouping.
-bool AllDigits(const std::string& text, char digit) {
-  bool any = false;
-  for (char c : text) {
-    if (c == '-') continue;
-    if (c != digit) return false;
-    any = true;
-  }
-  return any;
-}
 
 void FallbackWarning(const char* export_name, const std::optional<int>& result,
                      std::vector<SupportWarning>& out) {
@@ -44,18 +18,6 @@ void FallbackWarning(const char* export_name, const std::optional<int>& result,
 }
 
 }  // namespace
-
-bool IsPlaceholderFirmwareText(const std::string& text) {
-  static const char* const kPlaceholders[] = {
-      "to be filled by o.e.m.", "default string", "system serial number", "not specified",
-      "not applicable",         "none",           "0123456789",
-  };
-  const std::string key = Lower(Trimmed(text));
-  for (const char* placeholder : kPlaceholders) {
-    if (key == placeholder) return true;
-  }
-  return AllDigits(key, '0') || AllDigits(key, 'f');
-}
 
 std::vector<SupportWarning> SupportWarnings(const SupportFacts& facts) {
   std::vector<SupportWarning> out;

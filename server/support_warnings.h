@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "server/evidence.h"
+
 namespace tavsn::server {
 
 struct SupportFacts {
@@ -28,10 +30,6 @@ struct SupportWarning {
   std::string code;  // stable, for scripts
   std::string message;
 };
-
-// A firmware text that many machines share: vendors' unfilled defaults and
-// all-zero or all-FF UUIDs. Case and surrounding blanks are ignored.
-bool IsPlaceholderFirmwareText(const std::string& text);
 
 std::vector<SupportWarning> SupportWarnings(const SupportFacts& facts);
 

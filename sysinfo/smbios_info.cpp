@@ -34,15 +34,6 @@ std::uint32_t FindDoubleZero(const std::uint8_t* table, std::uint32_t from, std:
   return none;
 }
 
-std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-std::uint32_t LittleEndian16(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8;
-}
-
 }  // namespace
 
 bool SmbiosInfo::init_system_information() noexcept {
@@ -167,10 +158,7 @@ void SmbiosInfo::get_structure_string(std::uint8_t number, const std::uint8_t* s
 }
 
 const char* SmbiosInfo::get_uuid_text() noexcept {
-  std::snprintf(uuid_text, sizeof uuid_text, "%08x-%04x%04x-%02x%02x%02x%02x-%02x%02x%02x%02x",
-                static_cast<unsigned>(LittleEndian32(uuid)), static_cast<unsigned>(LittleEndian16(uuid + 6)),
-                static_cast<unsigned>(LittleEndian16(uuid + 4)), uuid[11], uuid[10], uuid[9], uuid[8], uuid[15],
-                uuid[14], uuid[13], uuid[12]);
+  FormatUuidText(uuid, uuid_text);
   return uuid_text;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace tavsn {
 
@@ -23,6 +24,19 @@ inline bool SerialNumberTextUsable(const char* text) noexcept {
   std::size_t length = 0;
   while (length < kUsableSerialLength && text[length] != '\0') ++length;
   return length >= kUsableSerialLength;
+}
+
+// The firmware UUID's 16 table bytes as GetPCSN writes them: four groups of
+// 8 lowercase hex digits, each the little-endian 32-bit value of bytes 0-3,
+// 6-7 then 4-5, 11..8 and 15..12, joined by '-' (35 characters). Neither the
+// table's byte order nor the usual 8-4-4-4-12 layout, but the identifiers
+// already stored hold it. Inline, so that the licence server writes the
+// same texts without linking the firmware reader.
+constexpr std::size_t kUuidTextCapacity = 64;
+inline void FormatUuidText(const std::uint8_t (&uuid)[16], char (&text)[kUuidTextCapacity]) noexcept {
+  const auto le16 = [&](int at) { return static_cast<unsigned>(uuid[at] | uuid[at + 1] << 8); };
+  std::snprintf(text, sizeof text, "%08x-%04x%04x-%02x%02x%02x%02x-%02x%02x%02x%02x", le16(0) | le16(2) << 16,
+                le16(6), le16(4), uuid[11], uuid[10], uuid[9], uuid[8], uuid[15], uuid[14], uuid[13], uuid[12]);
 }
 
 class SmbiosInfo {
@@ -81,9 +95,8 @@ class SmbiosInfo {
   bool serial_number_usable() const noexcept { return SerialNumberTextUsable(serial_number); }
   const char* get_serial_number() const noexcept { return serial_number; }
 
-  // The uuid bytes as four little-endian 32-bit groups of hex digits, in the
-  // group order of the identifiers already stored: bytes 0-3, 6-7 then 4-5,
-  // 11..8, 15..12. Formatted anew on each call into uuid_text.
+  // FormatUuidText of the uuid bytes, formatted anew on each call into
+  // uuid_text.
   const char* get_uuid_text() noexcept;
 
   std::uint8_t smbios_major_version = 0;
@@ -99,7 +112,7 @@ class SmbiosInfo {
   std::uint8_t wakeup_type = 0;
   char sku_number[kTextCapacity] = {};
   char family[kTextCapacity] = {};
-  char uuid_text[64] = {};
+  char uuid_text[kUuidTextCapacity] = {};
   std::uint32_t search_cursor = 0;
 
  private:

@@ -21,7 +21,8 @@ constexpr char kUsage[] =
     "  tavsn [--json] decode ID...\n"
     "  tavsn [--json] verify ID [--mac MAC]... [--list-order sorted|given] [--mac-source 0|1]\n"
     "                 [--cpu-text TEXT] [--serial TEXT] [--uuid-text TEXT]\n"
-    "  tavsn [--json] compare ID1 ID2 [--max-changed N] [--must-keep COMPONENT,...]\n"
+    "  tavsn [--json] compare ID1 ID2 [--policy evidence|count] [--max-changed N]\n"
+    "                 [--must-keep COMPONENT,...]\n"
     "  tavsn --help | --version\n";
 
 constexpr char kHelp[] =
@@ -34,27 +35,37 @@ constexpr char kHelp[] =
     "           GetPCSNEx, their aliases and tav_get_pc_id with return codes, decoded,\n"
     "           and warnings for support. --trace runs a private copy of the DLL\n"
     "           beside an empty tavsn.log in a scratch folder and prints that log.\n"
-    "  decode   the fields of each identifier and anything the DLL never writes.\n"
+    "  decode   the fields of each identifier, how much each component tells about\n"
+    "           one machine (strong, weak or absent evidence) and anything the DLL\n"
+    "           never writes.\n"
     "  verify   whether an identifier fits a machine's facts, as the DLL computes it:\n"
     "           TQ11 against all its MAC addresses (--mac for each; the DLL sorts\n"
     "           its adapters' addresses and drops repeats, --list-order given keeps\n"
-    "           the order for an IP Helper list); TQ12 against the first MAC, the\n"
-    "           processor text, the firmware serial number or UUID text.\n"
+    "           the IP Helper list's order, whose first PCI adapter, else its first,\n"
+    "           the DLL takes: give that one first); TQ12 against the first MAC,\n"
+    "           the processor text, the firmware serial number or UUID text (four\n"
+    "           groups of 8 hex digits, as the DLL writes it).\n"
     "  compare  which fields and components (mac, processor, firmware, mac_source)\n"
-    "           changed between two identifiers of one kind. Same machine when at\n"
-    "           most --max-changed components (default 1) changed and none named by\n"
-    "           --must-keep did.\n"
+    "           changed between two identifiers of one kind, and the verdict.\n"
+    "           --policy evidence (default): same machine when strong evidence\n"
+    "           matches and at most --max-changed (default 1) strong components\n"
+    "           changed, different machine when more did, undecided when nothing\n"
+    "           strong is left. --policy count (release 1.0's): same machine when\n"
+    "           at most --max-changed components of any strength changed. Either:\n"
+    "           a change of a component named by --must-keep is another machine.\n"
+    "           Only records the DLL writes are judged.\n"
     "\n"
     "options:\n"
     "  --json   one JSON document on standard output\n"
     "\n"
     "exit codes:\n"
     "  0 done: decoded, matched, same machine, identifiers printed\n"
-    "  1 verify: a fact does not match; compare: not the same machine\n"
+    "  1 verify: a fact does not match; compare: different machine\n"
     "  2 bad command line (a malformed --mac included)\n"
     "  3 an identifier is malformed (length, tag or character)\n"
-    "  4 decode: well-formed, but not something the DLL writes\n"
-    "  5 verify: nothing could be checked; compare: different kinds or exports\n"
+    "  4 well-formed, but not something the DLL writes (never verified or compared)\n"
+    "  5 verify: nothing could be checked; compare: undecided, different kinds or\n"
+    "    exports\n"
     "  6 the DLL could not be loaded\n"
     "\n"
     "examples:\n"
@@ -67,8 +78,8 @@ constexpr char kHelp[] =
     "  tavsn --json compare TQ1221000A1B7B480E00B8FF26006C9C TQ1221000A1B7B480E0068882400BF13\n";
 
 // Options that take the next argument as their value.
-const char* const kValueOptions[] = {"--mac",       "--list-order",  "--mac-source", "--cpu-text",
-                                     "--serial",    "--uuid-text",   "--max-changed", "--must-keep"};
+const char* const kValueOptions[] = {"--mac",       "--list-order", "--mac-source",  "--cpu-text", "--serial",
+                                     "--uuid-text", "--policy",     "--max-changed", "--must-keep"};
 
 bool TakesValue(const std::string& option) {
   return std::find(std::begin(kValueOptions), std::end(kValueOptions), option) != std::end(kValueOptions);
@@ -183,8 +194,32 @@ std::string DescribeIdentifier(const ParsedIdentifier& parsed) {
   } else {
     DescribeMachine(decoded.machine, out);
   }
-  for (const std::string& anomaly : decoded.anomalies) out += "  anomaly: " + anomaly + "\n";
+  for (const char* anomaly : decoded.anomalies) out += std::string("  anomaly: ") + anomaly + "\n";
+  if (!decoded.written_by_dll()) return out;
+  for (const ComponentEvidence& e : Evidence(decoded)) {
+    out += std::string("  evidence: ") + ComponentName(e.component) + " " + StrengthName(e.strength) + ": " +
+           e.reason + "\n";
+  }
+  if (decoded.kind == IdentifierKind::kMachine) {
+    const std::string placeholder = RecognisedPlaceholder(decoded.machine);
+    if (!placeholder.empty()) out += "  firmware placeholder: \"" + placeholder + "\"\n";
+  }
   return out;
+}
+
+std::vector<std::string> Texts(const std::vector<const char*>& sentences) {
+  return std::vector<std::string>(sentences.begin(), sentences.end());
+}
+
+void EvidenceJson(const DecodedIdentifier& decoded, JsonWriter& json) {
+  json.Key("evidence").BeginArray();
+  if (decoded.written_by_dll()) {
+    for (const ComponentEvidence& e : Evidence(decoded)) {
+      json.BeginObject().Key("component").String(ComponentName(e.component));
+      json.Key("strength").String(StrengthName(e.strength)).Key("reason").String(e.reason).EndObject();
+    }
+  }
+  json.EndArray();
 }
 
 void DecodedJson(const ParsedIdentifier& parsed, JsonWriter& json) {
@@ -204,6 +239,7 @@ void DecodedJson(const ParsedIdentifier& parsed, JsonWriter& json) {
     json.Key("first_mac_masked").String(MacBytesText(f.first_masked, 6));
     json.Key("second_mac_masked").String(MacBytesText(f.second_masked, 6));
     json.Key("address_xor").String(MacBytesText(f.address_xor, 6));
+    json.Key("address_count").Number(static_cast<long long>(AddressShapes(f).size()));
   } else {
     const MachineIdentifierFields& f = decoded.machine;
     json.Key("made_by").String(MachineExportName(f.made_by));
@@ -217,8 +253,10 @@ void DecodedJson(const ParsedIdentifier& parsed, JsonWriter& json) {
     json.Key("processor_checksum").Number(f.processor_checksum);
     json.Key("expected_self_checksum").Number(f.expected_self_checksum);
     json.Key("self_checksum_verifies").Bool(f.self_checksum_verifies);
+    json.Key("firmware_placeholder").String(RecognisedPlaceholder(f));
   }
-  json.Key("anomalies").Strings(decoded.anomalies);
+  json.Key("anomalies").Strings(Texts(decoded.anomalies));
+  EvidenceJson(decoded, json);
 }
 
 int DecodeCommand(const CommandLine& line, std::string& out, std::string& err) {
@@ -234,7 +272,7 @@ int DecodeCommand(const CommandLine& line, std::string& out, std::string& err) {
     const ParsedIdentifier parsed = ParseIdentifier(text);
     if (!parsed.ok()) {
       code = kExitMalformed;
-    } else if (!Decode(parsed).anomalies.empty() && code == kExitOk) {
+    } else if (!Decode(parsed).written_by_dll() && code == kExitOk) {
       code = kExitAnomaly;
     }
     if (line.json) {
@@ -267,6 +305,7 @@ int VerdictExit(Verdict verdict) {
     case Verdict::kMatch: return kExitOk;
     case Verdict::kMismatch: return kExitMismatch;
     case Verdict::kBadFact: return kExitUsage;
+    case Verdict::kNotWrittenByDll: return kExitAnomaly;
     default: return kExitUndecided;
   }
 }
@@ -357,7 +396,13 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
     return kExitUsage;
   }
   const int code = VerdictExit(outcome.overall);
-  if (outcome.overall == Verdict::kBadFact) err += "a --mac value is not a MAC address (12 hex digits)\n";
+  for (const auto& [name, verdict] : outcome.facts) {
+    if (verdict != Verdict::kBadFact) continue;
+    err += name == "uuid_text" ? outcome.note + "\n" : "a --mac value is not a MAC address (12 hex digits)\n";
+  }
+  if (outcome.overall == Verdict::kNotWrittenByDll) {
+    err += text + ": not a record the DLL writes, so it is not verified (see tavsn decode)\n";
+  }
   json.Key("kind").String(KindName(parsed.kind)).Key("verdict").String(VerdictName(outcome.overall));
   json.Key("facts").BeginObject();
   for (const auto& [name, verdict] : outcome.facts) json.Key(name).String(VerdictName(verdict));
@@ -381,6 +426,12 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
 // ---- compare ------------------------------------------------------------
 
 bool ParsePolicy(const CommandLine& line, ComparePolicy& policy, std::string& error) {
+  if (const auto name = Option(line, "--policy", error)) {
+    if (!PolicyByName(*name, policy.kind)) {
+      error = "--policy is evidence or count";
+      return false;
+    }
+  }
   if (const auto max = Option(line, "--max-changed", error)) {
     if (max->empty() || max->size() > 2 || max->find_first_not_of("0123456789") != std::string::npos) {
       error = "--max-changed is a number of components, 0 to 4";
@@ -417,6 +468,38 @@ std::vector<std::string> ComponentNames(unsigned components) {
   return names;
 }
 
+int VerdictExitCode(MachineVerdict verdict) {
+  switch (verdict) {
+    case MachineVerdict::kSame: return kExitOk;
+    case MachineVerdict::kDifferent: return kExitMismatch;
+    case MachineVerdict::kUndecided: break;
+  }
+  return kExitUndecided;
+}
+
+void ComparisonJson(const Comparison& comparison, const ComparePolicy& policy, JsonWriter& json) {
+  json.Key("kind").String(KindName(comparison.kind));
+  json.Key("changes").BeginArray();
+  for (const FieldChange& change : comparison.changes) {
+    json.BeginObject().Key("field").String(change.field).Key("before").String(change.before);
+    json.Key("after").String(change.after).Key("component").String(ComponentName(change.component)).EndObject();
+  }
+  json.EndArray().Key("changed_components").Strings(ComponentNames(comparison.changed));
+  json.Key("evidence").BeginArray();
+  for (const ComponentJudgment& j : comparison.evidence) {
+    json.BeginObject().Key("component").String(ComponentName(j.component));
+    json.Key("before").String(StrengthName(j.before)).Key("after").String(StrengthName(j.after));
+    json.Key("relation").String(RelationName(j.relation)).Key("reason").String(j.reason).EndObject();
+  }
+  json.EndArray().Key("strong_matches").Number(comparison.strong_matches);
+  json.Key("strong_changes").Number(comparison.strong_changes);
+  json.Key("verdict").String(MachineVerdictName(comparison.verdict)).Key("reason").String(comparison.reason);
+  json.Key("same_machine").Bool(comparison.same_machine);
+  json.Key("policy").BeginObject().Key("name").String(PolicyName(policy.kind));
+  json.Key("max_changed").Number(policy.max_changed);
+  json.Key("must_keep").Strings(ComponentNames(policy.must_keep)).EndObject();
+}
+
 int CompareCommand(const CommandLine& line, std::string& out, std::string& err) {
   if (line.positional.size() != 3) {
     err += "compare needs exactly two identifiers\n";
@@ -442,6 +525,21 @@ int CompareCommand(const CommandLine& line, std::string& out, std::string& err) 
     return kExitMalformed;
   }
   const Comparison comparison = Compare(parsed[0], parsed[1], policy);
+  if (comparison.status == CompareStatus::kNotWrittenByDll) {
+    for (int i = 0; i < 2; ++i) {
+      if (comparison.refused & (1u << i)) {
+        err += line.positional[1 + i] + ": not a record the DLL writes, so it is not compared (see tavsn decode)\n";
+      }
+    }
+    json.Key("error").String("not written by the DLL");
+    json.Key("refused").BeginArray();
+    for (int i = 0; i < 2; ++i) {
+      if (comparison.refused & (1u << i)) json.String(line.positional[1 + i]);
+    }
+    json.EndArray().Key("exit_code").Number(kExitAnomaly).EndObject();
+    out += line.json ? json.text() + "\n" : "";
+    return kExitAnomaly;
+  }
   if (comparison.status != CompareStatus::kOk) {
     const char* why = comparison.status == CompareStatus::kDifferentKinds
                           ? "a MAC identifier and a machine identifier cannot be compared"
@@ -451,30 +549,26 @@ int CompareCommand(const CommandLine& line, std::string& out, std::string& err) 
     out += line.json ? json.text() + "\n" : "";
     return kExitUndecided;
   }
-  const int code = comparison.same_machine ? kExitOk : kExitMismatch;
-  json.Key("kind").String(KindName(comparison.kind));
-  json.Key("changes").BeginArray();
-  for (const FieldChange& change : comparison.changes) {
-    json.BeginObject().Key("field").String(change.field).Key("before").String(change.before);
-    json.Key("after").String(change.after).Key("component").String(ComponentName(change.component)).EndObject();
-  }
-  json.EndArray().Key("changed_components").Strings(ComponentNames(comparison.changed));
-  json.Key("same_machine").Bool(comparison.same_machine);
-  json.Key("policy").BeginObject().Key("max_changed").Number(policy.max_changed);
-  json.Key("must_keep").Strings(ComponentNames(policy.must_keep)).EndObject();
+  const int code = VerdictExitCode(comparison.verdict);
+  ComparisonJson(comparison, policy, json);
   json.Key("exit_code").Number(code).EndObject();
   if (line.json) {
     out += json.text() + "\n";
     return code;
   }
   for (const FieldChange& change : comparison.changes) {
-    out += "  " + change.field + ": " + change.before + " -> " + change.after + " (" +
+    out += std::string("  ") + change.field + ": " + change.before + " -> " + change.after + " (" +
            ComponentName(change.component) + ")\n";
   }
   if (comparison.changes.empty()) out += "  no field changed\n";
+  for (const ComponentJudgment& j : comparison.evidence) {
+    out += std::string("  evidence: ") + ComponentName(j.component) + " " + StrengthName(j.before) + " -> " +
+           StrengthName(j.after) + ", " + RelationName(j.relation) + ": " + j.reason + "\n";
+  }
   const std::vector<std::string> changed = ComponentNames(comparison.changed);
   out += "changed components: " + (changed.empty() ? std::string("none") : Joined(changed, ", ")) + "\n";
-  out += comparison.same_machine ? "same machine\n" : "not the same machine\n";
+  out += std::string(MachineVerdictName(comparison.verdict)) + " (" + PolicyName(policy.kind) +
+         " policy): " + comparison.reason + "\n";
   return code;
 }
 

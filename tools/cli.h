@@ -18,8 +18,8 @@ enum ExitCode {
   kExitMismatch = 1,    // verify: a fact does not match; compare: another machine
   kExitUsage = 2,       // bad command line, including a malformed --mac
   kExitMalformed = 3,   // an identifier text is malformed
-  kExitAnomaly = 4,     // decode: well-formed, but not something the DLL writes
-  kExitUndecided = 5,   // verify: nothing checkable; compare: different kinds or exports
+  kExitAnomaly = 4,     // well-formed, but not something the DLL writes: never judged
+  kExitUndecided = 5,   // verify: nothing checkable; compare: undecided, different kinds or exports
   kExitNoLibrary = 6,   // the DLL (or its private traced copy) could not be loaded
 };
 
