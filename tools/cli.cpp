@@ -356,7 +356,9 @@ VerifyOutcome VerifyMachine(const ParsedIdentifier& parsed, const CommandLine& l
     // for the matcher to report as a bad fact.
     std::string malformed;
     const std::optional<std::vector<std::string>> list = DllMacList(macs, order, &malformed);
-    facts.mac = list ? list->front() : malformed;
+    // With only zero addresses the adapters' list would be empty and the DLL
+    // would have taken a fallback: the first address given stands for it.
+    facts.mac = !list ? malformed : list->empty() ? macs.front() : list->front();
   }
   facts.processor_text = Option(line, "--cpu-text", error);
   facts.serial_number = Option(line, "--serial", error);
@@ -395,13 +397,16 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
     err += error + "\n";
     return kExitUsage;
   }
+  if (outcome.overall == Verdict::kNotWrittenByDll) {
+    err += text + ": not a record the DLL writes, so it is not verified (see tavsn decode)\n";
+    json.Key("error").String("not written by the DLL").Key("exit_code").Number(kExitAnomaly).EndObject();
+    out += line.json ? json.text() + "\n" : "";
+    return kExitAnomaly;
+  }
   const int code = VerdictExit(outcome.overall);
   for (const auto& [name, verdict] : outcome.facts) {
     if (verdict != Verdict::kBadFact) continue;
     err += name == "uuid_text" ? outcome.note + "\n" : "a --mac value is not a MAC address (12 hex digits)\n";
-  }
-  if (outcome.overall == Verdict::kNotWrittenByDll) {
-    err += text + ": not a record the DLL writes, so it is not verified (see tavsn decode)\n";
   }
   json.Key("kind").String(KindName(parsed.kind)).Key("verdict").String(VerdictName(outcome.overall));
   json.Key("facts").BeginObject();
@@ -531,7 +536,7 @@ int CompareCommand(const CommandLine& line, std::string& out, std::string& err) 
         err += line.positional[1 + i] + ": not a record the DLL writes, so it is not compared (see tavsn decode)\n";
       }
     }
-    json.Key("error").String("not written by the DLL");
+    json.Key("error").String("not written by the DLL").Key("detail").Number(comparison.refused);
     json.Key("refused").BeginArray();
     for (int i = 0; i < 2; ++i) {
       if (comparison.refused & (1u << i)) json.String(line.positional[1 + i]);

@@ -4,12 +4,15 @@ library libtavsn_server.so and ctypes: nothing to compile.
     import tavsn_server
     tavsn_server.decode("TQ1221000A1B7B480E00B8FF26006C9C").made_by   # 'GetPCSNEx'
     tavsn_server.verify("TQ1101020011263744550B3B2B5B4B7B", macs=["102030405060", "0A1B2C3D4E5F"]).verdict
+    tavsn_server.compare("TQ1221000A1B7B480E00B8FF26006C9C", "TQ1221000A1B7B470E00B90026006C9C").verdict
+    # 'undecided': two GetPCSNEx records that share only the processor model
 
 The library is the one given to load(path); else the file named by the
 environment variable TAVSN_SERVER_LIBRARY; else the one the system finds
 (the ld.so cache, LD_LIBRARY_PATH). Names and
-values are those of `tavsn --json`. A malformed identifier, or inputs the C
-library refuses, raise TavsnServerError with its result code.
+values are those of `tavsn --json`. A malformed identifier, a record the DLL
+never writes (which is never verified or compared), or inputs the C library
+refuses, raise TavsnServerError with its result code.
 """
 import ctypes
 import ctypes.util
@@ -28,13 +31,19 @@ ERROR_DIFFERENT_KINDS = -6
 ERROR_DIFFERENT_EXPORTS = -7
 ERROR_BAD_FACT = -8
 ERROR_INTERNAL = -9
+ERROR_NOT_DLL_RECORD = -10
+ERROR_BAD_ARGUMENT = -11
 
 _KIND_MAC = 1
 # Indexed by TAVSN_MADE_BY_*, TAVSN_VERDICT_* and the bit of TAVSN_COMPONENT_*.
 _MADE_BY = (None, "GetPCSN (firmware serial number)", "GetPCSN (firmware UUID)", "GetPCSN (firmware not read)",
             "GetPCSNEx", "unknown")
-_VERDICTS = ("not given", "match", "mismatch", "not checkable", "bad fact")
+_VERDICTS = ("not given", "match", "mismatch", "not checkable", "bad fact", "not written by the DLL")
 COMPONENTS = ("mac", "processor", "firmware", "mac_source")
+# Indexed by TAVSN_STRENGTH_*, TAVSN_SAME_MACHINE... and TAVSN_POLICY_*.
+_STRENGTHS = ("absent", "weak", "strong")
+_MACHINE_VERDICTS = (None, "same machine", "different machine", "undecided")
+POLICIES = ("evidence", "count")
 # The facts of a machine identifier, as tavsn_machine_match names them.
 _MACHINE_FACTS = ("mac", "processor", "serial_number", "uuid_text")
 
@@ -92,6 +101,39 @@ class ComparisonStruct(ctypes.Structure):
                 ("same_machine", ctypes.c_int)]
 
 
+class EvidenceStruct(ctypes.Structure):
+    _fields_ = [("component", ctypes.c_uint), ("strength", ctypes.c_int), ("reason", ctypes.c_char_p)]
+
+
+class DetailsStruct(ctypes.Structure):
+    _fields_ = [("anomaly_count", ctypes.c_uint), ("anomalies", ctypes.c_char_p * 8),
+                ("flag_word_count", ctypes.c_uint), ("source_flag_words", ctypes.c_char_p * 7),
+                ("evidence", EvidenceStruct * 4), ("firmware_placeholder", ctypes.c_char * 80),
+                ("address_count", ctypes.c_uint)]
+
+
+class PolicyStruct(ctypes.Structure):
+    _fields_ = [("kind", ctypes.c_int), ("max_changed", ctypes.c_uint), ("must_keep", ctypes.c_uint)]
+
+
+class FieldChangeStruct(ctypes.Structure):
+    _fields_ = [("field", ctypes.c_char_p), ("before", ctypes.c_char * 16), ("after", ctypes.c_char * 16),
+                ("component", ctypes.c_uint)]
+
+
+class ComponentJudgmentStruct(ctypes.Structure):
+    _fields_ = [("component", ctypes.c_uint), ("before", ctypes.c_int), ("after", ctypes.c_int),
+                ("changed", ctypes.c_int), ("reason", ctypes.c_char_p)]
+
+
+class JudgmentStruct(ctypes.Structure):
+    _fields_ = [("verdict", ctypes.c_int), ("reason", ctypes.c_char_p), ("changed_components", ctypes.c_uint),
+                ("strong_matches", ctypes.c_uint), ("strong_changes", ctypes.c_uint),
+                ("change_count", ctypes.c_uint), ("changes", FieldChangeStruct * 12),
+                ("evidence", ComponentJudgmentStruct * 4), ("error_side", ctypes.c_int),
+                ("error_detail", ctypes.c_size_t)]
+
+
 # Each structure under its name in tavsn_server.h.
 C_STRUCTS = {
     "tavsn_decoded": DecodedStruct,
@@ -99,7 +141,21 @@ C_STRUCTS = {
     "tavsn_machine_match": MachineMatchStruct,
     "tavsn_compare_policy": ComparePolicyStruct,
     "tavsn_comparison": ComparisonStruct,
+    "tavsn_evidence": EvidenceStruct,
+    "tavsn_details": DetailsStruct,
+    "tavsn_policy": PolicyStruct,
+    "tavsn_field_change": FieldChangeStruct,
+    "tavsn_component_judgment": ComponentJudgmentStruct,
+    "tavsn_judgment": JudgmentStruct,
 }
+
+
+@dataclass(frozen=True)
+class Evidence:
+    """How much one component of an identifier tells about one machine."""
+    component: str  # one of COMPONENTS
+    strength: str  # "strong", "weak" or "absent"
+    reason: str
 
 
 @dataclass(frozen=True)
@@ -112,7 +168,10 @@ class MacIdentifier:
     first_mac_masked: str  # 12 hex digits
     second_mac_masked: str
     address_xor: str
+    address_count: int  # 1 or 2 addresses held
     anomaly_count: int  # things the DLL never writes
+    anomalies: Tuple[str, ...]
+    evidence: Tuple[Evidence, ...]  # one per component; empty when there are anomalies
 
 
 @dataclass(frozen=True)
@@ -128,7 +187,11 @@ class MachineIdentifier:
     processor_length: int
     processor_checksum: int
     self_checksum_verifies: bool
+    firmware_placeholder: str  # the placeholder the firmware fields hold, or ""
+    source_flag_words: Tuple[str, ...]
     anomaly_count: int
+    anomalies: Tuple[str, ...]
+    evidence: Tuple[Evidence, ...]
 
 
 @dataclass(frozen=True)
@@ -142,9 +205,31 @@ class Verification:
 
 @dataclass(frozen=True)
 class ComparePolicy:
-    """Same machine when at most max_changed components changed and none of must_keep did."""
+    """name "evidence" (the default): same machine when strong evidence matches
+    and at most max_changed strong components changed, different machine when
+    more did, undecided when nothing strong is left. name "count" (release
+    1.0's): same machine when at most max_changed components of any strength
+    changed. Either way a change in must_keep is a different machine."""
     max_changed: int = 1
     must_keep: Tuple[str, ...] = ()
+    name: str = "evidence"
+
+
+@dataclass(frozen=True)
+class FieldChange:
+    field: str
+    before: str
+    after: str
+    component: str
+
+
+@dataclass(frozen=True)
+class ComponentJudgment:
+    component: str
+    before: str  # strength in each record
+    after: str
+    relation: str  # "same" or "changed"
+    reason: str
 
 
 @dataclass(frozen=True)
@@ -152,7 +237,14 @@ class Comparison:
     kind: str
     changed_components: Tuple[str, ...]  # in the order of COMPONENTS
     changed_fields: int
+    changes: Tuple[FieldChange, ...]
+    evidence: Tuple[ComponentJudgment, ...]
+    strong_matches: int
+    strong_changes: int
+    verdict: str  # "same machine", "different machine" or "undecided"
+    reason: str
     same_machine: bool
+    policy: ComparePolicy
 
 
 def _bytes(text: Text) -> bytes:
@@ -161,6 +253,10 @@ def _bytes(text: Text) -> bytes:
 
 def _hex(octets) -> str:
     return bytes(octets).hex().upper()
+
+
+def _component(bit: int) -> str:
+    return COMPONENTS[bit.bit_length() - 1]
 
 
 class Library:
@@ -184,6 +280,8 @@ class Library:
                                  ctypes.c_int, ctypes.POINTER(ctypes.c_int)]),
             ("tavsn_match_machine", [*text, ctypes.POINTER(MachineFactsStruct), ctypes.POINTER(MachineMatchStruct)]),
             ("tavsn_compare", [*text, *text, ctypes.POINTER(ComparePolicyStruct), ctypes.POINTER(ComparisonStruct)]),
+            ("tavsn_describe", [*text, ctypes.POINTER(DetailsStruct)]),
+            ("tavsn_judge", [*text, *text, ctypes.POINTER(PolicyStruct), ctypes.POINTER(JudgmentStruct)]),
             ("tavsn_server_error_text", [ctypes.c_int]),
         ):
             function = getattr(lib, name)
@@ -200,12 +298,21 @@ class Library:
         d = DecodedStruct()
         code = self._lib.tavsn_decode(raw, len(raw), ctypes.byref(d))
         self._check(code, d.error_detail if code in (ERROR_LENGTH, ERROR_TAG, ERROR_CHARACTER) else None)
+        x = DetailsStruct()
+        self._check(self._lib.tavsn_describe(raw, len(raw), ctypes.byref(x)))
+        anomalies = tuple(text.decode() for text in x.anomalies[:min(x.anomaly_count, 8)])
+        evidence = () if x.anomaly_count else tuple(
+            Evidence(_component(e.component), _STRENGTHS[e.strength], e.reason.decode()) for e in x.evidence)
         if d.kind == _KIND_MAC:
             return MacIdentifier("mac", d.mac_source, d.mac_count, _hex(d.first_mac_masked),
-                                 _hex(d.second_mac_masked), _hex(d.mac_address_xor), d.anomaly_count)
+                                 _hex(d.second_mac_masked), _hex(d.mac_address_xor), x.address_count,
+                                 d.anomaly_count, anomalies, evidence)
         return MachineIdentifier("machine", _MADE_BY[d.made_by], d.source_flags, _hex(d.mac_prefix),
                                  d.mac_checksum, d.system_length, d.system_checksum, d.processor_length,
-                                 d.processor_checksum, bool(d.self_checksum_verifies), d.anomaly_count)
+                                 d.processor_checksum, bool(d.self_checksum_verifies),
+                                 x.firmware_placeholder.decode(),
+                                 tuple(w.decode() for w in x.source_flag_words[:x.flag_word_count]),
+                                 d.anomaly_count, anomalies, evidence)
 
     def verify(self, text: Text, macs: Sequence[Text] = (), *, list_order: str = "sorted",
                mac_source: Optional[int] = None, cpu_text: Optional[Text] = None,
@@ -251,25 +358,40 @@ class Library:
                 return mac
         if not macs or list_order == "given":
             return next(iter(macs), None)
-        return min(macs, key=lambda mac: mac.replace(b"-", b"").replace(b":", b"").upper())
+        digits = {mac: mac.replace(b"-", b"").replace(b":", b"").upper() for mac in macs}
+        # The adapters' list leaves out all-zero addresses; with none left the
+        # DLL would have taken a fallback, which no address given describes.
+        listed = [mac for mac in macs if digits[mac] != b"0" * 12]
+        return min(listed, key=digits.get) if listed else macs[0]
 
     def compare(self, before: Text, after: Text, policy: Optional[ComparePolicy] = None) -> Comparison:
-        """Which components changed between two identifiers of one kind, and
-        whether that is still the same machine; policy None: ComparePolicy()."""
+        """Which fields and components changed between two identifiers of one
+        kind, the evidence of each component, and the verdict; policy None:
+        ComparePolicy()."""
         a, b = _bytes(before), _bytes(after)
         kind = self.decode(a).kind  # a malformed text raises with its detail
         self.decode(b)
-        c_policy = None
-        if policy is not None:
-            unknown = set(policy.must_keep) - set(COMPONENTS)
-            if unknown:
-                raise ValueError(f"must_keep takes {', '.join(COMPONENTS)}; not {', '.join(sorted(unknown))}")
-            bits = sum(1 << COMPONENTS.index(name) for name in set(policy.must_keep))
-            c_policy = ctypes.byref(ComparePolicyStruct(policy.max_changed, bits))
-        out = ComparisonStruct()
-        self._check(self._lib.tavsn_compare(a, len(a), b, len(b), c_policy, ctypes.byref(out)))
+        policy = policy or ComparePolicy()
+        if policy.name not in POLICIES:
+            raise ValueError(f"policy name is {' or '.join(POLICIES)}; not {policy.name}")
+        unknown = set(policy.must_keep) - set(COMPONENTS)
+        if unknown:
+            raise ValueError(f"must_keep takes {', '.join(COMPONENTS)}; not {', '.join(sorted(unknown))}")
+        bits = sum(1 << COMPONENTS.index(name) for name in set(policy.must_keep))
+        c_policy = PolicyStruct(POLICIES.index(policy.name), policy.max_changed, bits)
+        out = JudgmentStruct()
+        code = self._lib.tavsn_judge(a, len(a), b, len(b), ctypes.byref(c_policy), ctypes.byref(out))
+        self._check(code, out.error_side if code == ERROR_NOT_DLL_RECORD else None)
+        changes = tuple(FieldChange(c.field.decode(), c.before.decode(), c.after.decode(), _component(c.component))
+                        for c in out.changes[:out.change_count])
+        evidence = tuple(ComponentJudgment(_component(e.component), _STRENGTHS[e.before], _STRENGTHS[e.after],
+                                           "changed" if e.changed else "same", e.reason.decode())
+                         for e in out.evidence)
         changed = tuple(name for bit, name in enumerate(COMPONENTS) if out.changed_components >> bit & 1)
-        return Comparison(kind, changed, out.changed_fields, bool(out.same_machine))
+        kept = tuple(name for name in COMPONENTS if name in policy.must_keep)
+        return Comparison(kind, changed, out.change_count, changes, evidence, out.strong_matches,
+                          out.strong_changes, _MACHINE_VERDICTS[out.verdict], out.reason.decode(),
+                          out.verdict == 1, ComparePolicy(policy.max_changed, kept, policy.name))
 
 
 _default: Optional[Library] = None

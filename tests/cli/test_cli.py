@@ -128,18 +128,42 @@ class Compare(unittest.TestCase):
         self.assertTrue(doc["same_machine"])
         self.assertEqual(doc["changed_components"], ["processor"])
         self.assertEqual([c["field"] for c in doc["changes"]], ["processor_length", "processor_checksum"])
-        self.assertEqual(doc["policy"], {"max_changed": 1, "must_keep": []})
+        self.assertEqual(doc["policy"], {"name": "evidence", "max_changed": 1, "must_keep": []})
+        self.assertEqual((doc["verdict"], doc["strong_matches"], doc["strong_changes"]), ("same machine", 1, 0))
+        self.assertEqual([(e["component"], e["before"], e["relation"]) for e in doc["evidence"]],
+                         [("mac", "strong", "same"), ("processor", "weak", "changed"),
+                          ("firmware", "absent", "same"), ("mac_source", "weak", "same")])
 
     def test_policy_options(self):
         cases = [
-            (["--max-changed", "0"], 1),
+            (["--policy", "count", "--max-changed", "0"], 1),
+            (["--max-changed", "0"], 0),  # a processor text is weak evidence: no strong change
             (["--must-keep", "processor"], 1),
-            (["--must-keep", "mac,firmware"], 0),
+            (["--policy", "count", "--must-keep", "mac,firmware"], 0),
         ]
         for options, expected_code in cases:
             code, doc, _ = run_json("compare", EX, EX_OTHER_CPU, *options)
             self.assertEqual(code, expected_code, options)
             self.assertEqual(doc["same_machine"], expected_code == 0, options)
+        self.assertEqual(run("compare", EX, EX_OTHER_CPU, "--policy", "counting")[0], 2)
+
+    def test_verdicts(self):
+        sibling = "TQ1221000A1B7B470E00B90026006C9C"  # GetPCSNEx, MAC 0A1B2C3D4E60, same processor
+        forged = EX[:4] + "A1FF" + EX[8:]             # source flags 0xFFA1
+        cases = [
+            ([EX, sibling], 5, "undecided"),
+            ([EX, sibling, "--policy", "count"], 0, "same machine"),
+            ([TWO_MACS, "TQ110102001126374466017142754A6B"], 1, "different machine"),  # both addresses other
+        ]
+        for args, expected_code, verdict in cases:
+            code, doc, _ = run_json("compare", *args)
+            self.assertEqual((code, doc["verdict"]), (expected_code, verdict), args)
+        for args in ([EX, forged], [forged, EX, "--policy", "count"]):
+            code, doc, err = run_json("compare", *args)
+            self.assertEqual((code, doc["error"], doc["refused"]), (4, "not written by the DLL", [forged]), args)
+            self.assertIn("not a record the DLL writes", err)
+        code, doc, _ = run_json("verify", EX[:20] + "0000" + EX[24:], "--mac", "0A1B2C3D4E5F")
+        self.assertEqual((code, doc["error"]), (4, "not written by the DLL"))
 
     def test_what_cannot_be_compared(self):
         cases = [
@@ -156,7 +180,8 @@ class Compare(unittest.TestCase):
         code, out, _ = run("compare", TWO_MACS, ONE_MAC)
         self.assertEqual(code, 0)
         self.assertIn("mac_count: 2 -> 1 (mac)", out)
-        self.assertIn("same machine", out)
+        self.assertIn("evidence: mac strong -> strong, changed:", out)
+        self.assertIn("same machine (evidence policy): strong evidence matches", out)
 
 
 class CommandLine(unittest.TestCase):

@@ -28,9 +28,12 @@ int main(void) {
   int result = tavsn_decode("IDENTIFIER", 32, &d);
   printf("%d %d %d %04X\n", result, d.kind, d.made_by, d.mac_checksum);
 }""".replace("IDENTIFIER", EX)
+SIBLING_EX = "TQ1221000A1B7B470E00B90026006C9C"  # another MAC, the same processor
+OEM, OEM_SIBLING = "TQ1225000A1B7B48160072C626006C9C", "TQ1225000A1B7B47160072C626006C9C"  # "To be filled by O.E.M."
+FORGED = EX[:4] + "A1FF" + EX[8:]  # source flags 0xFFA1
 # The tool's JSON keys the C API has nothing for.
-TOOL_ONLY = {"text", "valid", "message", "exit_code", "anomalies", "source_flag_words", "expected_self_checksum",
-             "facts", "expected_text", "note", "changes", "policy"}
+TOOL_ONLY = {"text", "valid", "message", "exit_code", "expected_self_checksum", "facts", "expected_text", "note",
+             "refused"}
 
 
 def run(*args, **options):
@@ -95,7 +98,8 @@ class InstalledPackage(unittest.TestCase):
         doc = doc["identifiers"][0] if doc and "identifiers" in doc else doc
         tool_errors = {ts.ERROR_LENGTH: "length", ts.ERROR_TAG: "tag", ts.ERROR_CHARACTER: "character",
                        ts.ERROR_DIFFERENT_KINDS: "a MAC identifier and a machine identifier cannot be compared",
-                       ts.ERROR_DIFFERENT_EXPORTS: "a GetPCSN identifier and a GetPCSNEx identifier cannot be compared"}
+                       ts.ERROR_DIFFERENT_EXPORTS: "a GetPCSN identifier and a GetPCSNEx identifier cannot be compared",
+                       ts.ERROR_NOT_DLL_RECORD: "not written by the DLL"}
         try:
             mine = {k: v for k, v in json.loads(json.dumps(dataclasses.asdict(call()))).items() if v is not None}
         except ValueError:
@@ -112,7 +116,7 @@ class InstalledPackage(unittest.TestCase):
         for text in [TWO_MACS, ONE_MAC, "TQ110001001126374455110037265544", "TQ1101000011263744550B3B2B5B4B7B",
                      "TQ1102020011263744550B3B2B5B4B7B", SERIAL, UUID, "TQ1211000A1B7B48000000001D002348", EX,
                      EX[:20] + "B9" + EX[22:], EX[:31], EX + "0", "", "TQ13" + EX[4:], EX.lower(),
-                     EX[:10] + "x" + EX[11:], "TQ12\u00e9" + EX[5:]]:
+                     EX[:10] + "x" + EX[11:], "TQ12\u00e9" + EX[5:], OEM, FORGED, "TQ1100020011263744550B3B2B5B4B7B"]:
             self.assert_module_answers_as_the_tool(lambda: ts.decode(text), "decode", text)
 
     def test_python_verify(self):
@@ -126,7 +130,10 @@ class InstalledPackage(unittest.TestCase):
             (EX, "--mac", "0A1B2C3D4E5F", "--mac", "0a-1b:2c-3d-4e-5f"), (EX, "--mac-source", "1"),
             (SERIAL, "--serial", "SN12345678"), (SERIAL, "--serial", "1234567", "--cpu-text", CPU),
             (UUID, "--uuid-text", "33221100-77665544-bbaa9988-ffeeddcc", "--serial", "1234567"),
-            (EX[:31], "--mac", "0A1B2C3D4E5F"),
+            (EX[:31], "--mac", "0A1B2C3D4E5F"), (FORGED, "--mac", "0A1B2C3D4E5F"),
+            (TWO_MACS, "--mac", "000000000000", "--mac", "102030405060", "--mac", "0A1B2C3D4E5F"),
+            (ONE_MAC, "--mac", "0A1B2C3D4E5F", "--mac", "102030405060", "--list-order", "given"),
+            (UUID, "--uuid-text", "00112233-4455-6677-8899-aabbccddeeff"),
         ]:
             pairs = list(zip(options[::2], options[1::2]))
             macs = [value for option, value in pairs if option == "--mac"]
@@ -139,10 +146,15 @@ class InstalledPackage(unittest.TestCase):
             (EX, EX_OTHER_CPU, "--must-keep", "processor,mac"), (TWO_MACS, ONE_MAC),
             (SERIAL, "TQ1223000A1B7B480000000026006C9C", "--max-changed", "2"),
             (TWO_MACS, EX), (EX, SERIAL), (EX, EX[:-1]),
+            # One table of verdicts: siblings, a placeholder, a forged record, each policy.
+            (EX, SIBLING_EX), (EX, SIBLING_EX, "--policy", "count"), (OEM, OEM_SIBLING), (OEM, OEM),
+            (OEM, OEM_SIBLING, "--policy", "count", "--max-changed", "0"), (EX, FORGED), (FORGED, FORGED),
+            (TWO_MACS, "TQ110102001126374466017142754A6B"),
         ]:
             given = dict(zip(options[::2], options[1::2]))
             keep = given.get("--must-keep")
-            policy = ts.ComparePolicy(int(given.get("--max-changed", 1)), tuple(keep.split(",")) if keep else ())
+            policy = ts.ComparePolicy(int(given.get("--max-changed", 1)), tuple(keep.split(",")) if keep else (),
+                                      given.get("--policy", "evidence"))
             self.assert_module_answers_as_the_tool(lambda: ts.compare(before, after, policy if options else None),
                                                    "compare", before, after, *options)
 
