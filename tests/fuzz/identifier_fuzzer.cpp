@@ -11,8 +11,10 @@
 //   position inside the text, or the length for a length error;
 // - decoding a parsed record never throws, and its made_by agrees with the
 //   record checksum for GetPCSNEx;
-// - comparing two parsed texts of one kind reports no change for a text
-//   against itself, and a change set whose fields belong to its components.
+// - only records the DLL writes are compared; such a record against itself
+//   has no change and is never another machine; a change set's fields
+//   belong to its components; each verdict agrees with the strong evidence
+//   counted, and the count policy with the number of changed components.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -71,16 +73,29 @@ void CheckDecode(const ParsedIdentifier& parsed) {
   }
 }
 
+void CheckVerdict(const Comparison& c) {
+  const bool consistent = c.verdict == MachineVerdict::kSame        ? c.strong_matches > 0 && c.strong_changes <= 1
+                          : c.verdict == MachineVerdict::kDifferent ? c.strong_changes > 1
+                                                                    : c.strong_matches == 0 && c.strong_changes <= 1;
+  if (!consistent || c.same_machine != (c.verdict == MachineVerdict::kSame)) Fail("a verdict against its evidence");
+}
+
 void CheckCompare(const ParsedIdentifier& a, const ParsedIdentifier& b) {
   if (!a.ok() || !b.ok()) return;
   const Comparison self = Compare(a, a);
-  if (self.status != CompareStatus::kOk || self.changed != 0 || !self.same_machine) Fail("a text differs from itself");
+  const bool dll_record = Decode(a).written_by_dll();
+  if (self.status != (dll_record ? CompareStatus::kOk : CompareStatus::kNotWrittenByDll)) Fail("judged a forged record");
+  if (!dll_record) return;
+  if (self.changed != 0 || self.verdict == MachineVerdict::kDifferent) Fail("a text differs from itself");
+  CheckVerdict(self);
   const Comparison c = Compare(a, b);
   if (c.status != CompareStatus::kOk) return;
   unsigned seen = 0;
   for (const FieldChange& change : c.changes) seen |= change.component;
   if (seen != c.changed) Fail("changed components and changed fields disagree");
-  if (c.same_machine != (ComponentCount(c.changed) <= 1)) Fail("the default policy decided otherwise");
+  CheckVerdict(c);
+  const bool count_same = Compare(a, b, CountPolicy()).same_machine;
+  if (count_same != (ComponentCount(c.changed) <= 1)) Fail("the count policy decided otherwise");
 }
 
 }  // namespace
