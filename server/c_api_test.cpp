@@ -98,4 +98,46 @@ TEST(CApiTest, CompareWithDefaultAndGivenPolicy) {
   EXPECT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx2, 32, nullptr, nullptr), TAVSN_SERVER_ERROR_NULL);
 }
 
+// What the tool's JSON shows beyond tavsn_decoded; the Python module and the
+// tool are checked against each other on one table of pairs elsewhere.
+TEST(CApiTest, DescribeAndJudge) {
+  tavsn_details x;
+  ASSERT_EQ(tavsn_describe(kMachineEx, 32, &x), TAVSN_SERVER_OK);
+  EXPECT_EQ(x.anomaly_count, 0u);
+  ASSERT_EQ(x.flag_word_count, 2u);
+  EXPECT_STREQ(x.source_flag_words[1], "processor details");
+  EXPECT_EQ(x.evidence[0].strength, TAVSN_STRENGTH_STRONG);
+  EXPECT_EQ(x.evidence[1].strength, TAVSN_STRENGTH_WEAK);
+  EXPECT_EQ(x.evidence[2].strength, TAVSN_STRENGTH_ABSENT);
+  std::string forged = kMachineEx;
+  forged.replace(4, 4, "A1FF");  // source flags 0xFFA1
+  ASSERT_EQ(tavsn_describe(forged.data(), 32, &x), TAVSN_SERVER_OK);
+  EXPECT_EQ(x.anomaly_count, 2u);  // the flags, and the record checksum over them
+  EXPECT_STREQ(x.source_flag_words[x.flag_word_count - 1], "unknown bits");
+  EXPECT_EQ(x.evidence[0].reason, nullptr);  // a forged record is not weighed
+
+  tavsn_judgment j;
+  ASSERT_EQ(tavsn_judge(kMachineEx, 32, kMachineEx2, 32, nullptr, &j), TAVSN_SERVER_OK);
+  EXPECT_EQ(j.verdict, TAVSN_SAME_MACHINE);
+  ASSERT_EQ(j.change_count, 2u);
+  EXPECT_STREQ(j.changes[1].field, "processor_checksum");
+  EXPECT_STREQ(j.changes[1].after, "0x13BF");
+  EXPECT_EQ(j.evidence[1].changed, 1);
+  EXPECT_EQ(tavsn_judge(kMachineEx, 32, forged.data(), 32, nullptr, &j), TAVSN_SERVER_ERROR_NOT_DLL_RECORD);
+  EXPECT_EQ(j.error_side, 2);
+  EXPECT_EQ(j.verdict, TAVSN_UNDECIDED);
+  EXPECT_EQ(tavsn_judge(kMachineEx, 31, kMachineEx2, 32, nullptr, &j), TAVSN_SERVER_ERROR_LENGTH);
+  EXPECT_EQ(j.error_side, 1);
+  EXPECT_EQ(j.error_detail, 31u);
+  const tavsn_policy bogus = {7, 1, 0};
+  EXPECT_EQ(tavsn_judge(kMachineEx, 32, kMachineEx2, 32, &bogus, &j), TAVSN_SERVER_ERROR_BAD_ARGUMENT);
+  tavsn_comparison c;
+  EXPECT_EQ(tavsn_compare(forged.data(), 32, kMachineEx, 32, nullptr, &c), TAVSN_SERVER_ERROR_NOT_DLL_RECORD);
+  int verdict = 0;
+  const char* macs[] = {"0A1B2C3D4E5F"};
+  EXPECT_EQ(tavsn_match_mac("TQ1102020011263744550B3B2B5B4B7B", 32, macs, 1, 1, -1, &verdict),
+            TAVSN_SERVER_ERROR_NOT_DLL_RECORD);
+  EXPECT_EQ(verdict, TAVSN_VERDICT_NOT_WRITTEN_BY_DLL);
+}
+
 }  // namespace
