@@ -24,6 +24,10 @@ gtest_discover_tests(tavsn_native_tests DISCOVERY_TIMEOUT 60)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME cli_tool COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/cli/test_cli.py
          --tool $<TARGET_FILE:tavsn_cli> --version ${PROJECT_VERSION})
+# Its contract over random argument lists: documented exit codes, one JSON
+# document for --json, no control character of an argument echoed raw.
+add_test(NAME cli_properties COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/cli/test_cli_properties.py
+         --tool $<TARGET_FILE:tavsn_cli>)
 
 # The C# declarations for .NET hosts, built with mcs and run under Mono
 # against a Linux stand-in of the DLL. Sanitizers stay out of the stand-in:

@@ -2,9 +2,14 @@
  * server. Portable C (no Windows calls); link the tavsn_server library.
  *
  * Every function takes the identifier as pointer + length and reads no byte
- * past the length; the text needs no terminating zero. No function
- * allocates memory that the caller must free, keeps state between calls or
- * lets a C++ exception escape. All are safe to call from several threads.
+ * past the length; the text needs no terminating zero (facts are
+ * zero-terminated texts). No function allocates memory that the caller must
+ * free, keeps state between calls or lets a C++ exception escape. All are
+ * safe to call from several threads. Every output a function is given is
+ * set on every path, errors included (verdicts to "not checkable", counts
+ * to 0); every argument outside its documented range is an error.
+ * error_detail counts bytes: the length given, or the 0-based byte offset
+ * of the first wrong character.
  *
  *   tavsn_decoded d;
  *   if (tavsn_decode(id, 32, &d) == TAVSN_SERVER_OK && d.kind == TAVSN_KIND_MACHINE) { ... }
@@ -31,7 +36,9 @@ extern "C" {
 #define TAVSN_SERVER_ERROR_INTERNAL (-9)         /* out of memory */
 #define TAVSN_SERVER_ERROR_NOT_DLL_RECORD (-10)  /* well-formed, but no record the DLL writes (its
                                                     anomalies: tavsn_describe); never judged */
-#define TAVSN_SERVER_ERROR_BAD_ARGUMENT (-11)    /* an argument out of its range (a policy kind) */
+#define TAVSN_SERVER_ERROR_BAD_ARGUMENT (-11)    /* an argument out of its range: a source other
+                                                    than -1, 0, 1; a policy kind, a max_changed
+                                                    above 4 or an unknown must_keep bit */
 
 #define TAVSN_KIND_MAC 1     /* "TQ11", GetMacSN */
 #define TAVSN_KIND_MACHINE 2 /* "TQ12", GetPCSN or GetPCSNEx */
@@ -107,7 +114,7 @@ typedef struct tavsn_machine_facts {
 
 typedef struct tavsn_machine_match {
   int mac, processor, serial_number, uuid_text; /* TAVSN_VERDICT_* each */
-  int overall; /* MISMATCH if any mismatched, else BAD_FACT if any was bad, else MATCH if any
+  int overall; /* BAD_FACT if any was bad, else MISMATCH if any mismatched, else MATCH if any
                   matched, else NOT_CHECKABLE, or NOT_GIVEN without facts */
 } tavsn_machine_match;
 
@@ -138,7 +145,8 @@ typedef struct tavsn_comparison {
 
 /* Compares two identifiers of one kind. policy NULL: the default evidence
  * policy (tavsn_judge); otherwise the count policy with these numbers.
- * tavsn_judge tells the verdict, the evidence and each changed field. */
+ * tavsn_judge tells the verdict, the evidence and each changed field, and on
+ * an error which text was refused and why. */
 int tavsn_compare(const char* before, size_t before_length, const char* after, size_t after_length,
                   const tavsn_compare_policy* policy, tavsn_comparison* out);
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Configures and builds one of the builds: native (unit tests under the
-# sanitizers), linux (the installable server library and tool), win32 or
-# win64; further arguments name the targets to build (all when none).
+# sanitizers), linux (the installable server library and tool, for the
+# install prefix PREFIX, default /usr/local), win32 or win64; further
+# arguments name the targets to build (all when none).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 kind="$1"
@@ -12,6 +13,7 @@ jobs="$(nproc)"
 case "$kind" in
   native) cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null ;;
   linux)  cmake -S "$root" -B "$root/build/linux" -DCMAKE_BUILD_TYPE=Release -DTAVSN_LINUX_PACKAGE=ON \
+                -DCMAKE_INSTALL_PREFIX="${PREFIX:-/usr/local}" \
                 -DTAVSN_WARNINGS_AS_ERRORS=ON >/dev/null ;;
   win32)  cmake -S "$root" -B "$root/build/win32" -DCMAKE_BUILD_TYPE=Release \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null ;;

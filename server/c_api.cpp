@@ -154,6 +154,12 @@ void FillJudgment(const Comparison& comparison, tavsn_judgment& out) {
   }
 }
 
+// A policy's numbers: at most every component may change, and only known
+// components can be kept.
+bool PolicyInRange(unsigned max_changed, unsigned must_keep) {
+  return max_changed <= ComponentCount(kAllComponents) && (must_keep & ~kAllComponents) == 0;
+}
+
 // The comparison of two texts, or the error code that stops it; `side` and
 // `detail` tell which text was refused and why.
 int CompareCode(const char* before, size_t before_length, const char* after, size_t after_length,
@@ -200,8 +206,10 @@ extern "C" int tavsn_decode(const char* text, size_t length, tavsn_decoded* out)
 
 extern "C" int tavsn_match_mac(const char* text, size_t length, const char* const* macs, size_t mac_count,
                                int sorted_distinct, int source, int* verdict) {
-  if (verdict == nullptr || (macs == nullptr && mac_count != 0)) return TAVSN_SERVER_ERROR_NULL;
+  if (verdict == nullptr) return TAVSN_SERVER_ERROR_NULL;
   *verdict = TAVSN_VERDICT_NOT_CHECKABLE;
+  if (macs == nullptr && mac_count != 0) return TAVSN_SERVER_ERROR_NULL;
+  if (source < -1 || source > 1) return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
   return Guarded([&] {
     const ParsedIdentifier parsed = ParseIdentifier(text, length);
     if (!parsed.ok()) return ParseCode(parsed);
@@ -222,8 +230,10 @@ extern "C" int tavsn_match_mac(const char* text, size_t length, const char* cons
 
 extern "C" int tavsn_match_machine(const char* text, size_t length, const tavsn_machine_facts* facts,
                                    tavsn_machine_match* out) {
-  if (facts == nullptr || out == nullptr) return TAVSN_SERVER_ERROR_NULL;
-  std::memset(out, 0, sizeof *out);
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  // Every error leaves every verdict "not checkable".
+  out->mac = out->processor = out->serial_number = out->uuid_text = out->overall = TAVSN_VERDICT_NOT_CHECKABLE;
+  if (facts == nullptr) return TAVSN_SERVER_ERROR_NULL;
   return Guarded([&] {
     const ParsedIdentifier parsed = ParseIdentifier(text, length);
     if (!parsed.ok()) return ParseCode(parsed);
@@ -249,7 +259,10 @@ extern "C" int tavsn_compare(const char* before, size_t before_length, const cha
   std::memset(out, 0, sizeof *out);
   return Guarded([&] {
     ComparePolicy cpp_policy;
-    if (policy != nullptr) cpp_policy = CountPolicy(policy->max_changed, policy->must_keep);
+    if (policy != nullptr) {
+      if (!PolicyInRange(policy->max_changed, policy->must_keep)) return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
+      cpp_policy = CountPolicy(policy->max_changed, policy->must_keep);
+    }
     Comparison comparison;
     int side = 0;
     size_t detail = 0;
@@ -282,7 +295,8 @@ extern "C" int tavsn_judge(const char* before, size_t before_length, const char*
   return Guarded([&] {
     ComparePolicy cpp_policy;
     if (policy != nullptr) {
-      if (policy->kind != TAVSN_POLICY_EVIDENCE && policy->kind != TAVSN_POLICY_COUNT) {
+      if ((policy->kind != TAVSN_POLICY_EVIDENCE && policy->kind != TAVSN_POLICY_COUNT) ||
+          !PolicyInRange(policy->max_changed, policy->must_keep)) {
         return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
       }
       cpp_policy = {policy->max_changed, policy->must_keep,

@@ -140,4 +140,31 @@ TEST(CApiTest, DescribeAndJudge) {
   EXPECT_EQ(verdict, TAVSN_VERDICT_NOT_WRITTEN_BY_DLL);
 }
 
+// Every output is set on every path, and every argument out of its range
+// is an error.
+TEST(CApiTest, OutputsOnEveryPathAndArgumentsInRange) {
+  int verdict = -1;
+  EXPECT_EQ(tavsn_match_mac(kTwoMacs, 32, nullptr, 2, 1, -1, &verdict), TAVSN_SERVER_ERROR_NULL);
+  EXPECT_EQ(verdict, TAVSN_VERDICT_NOT_CHECKABLE);
+  const char* macs[] = {"0A1B2C3D4E5F"};
+  for (int source : {-2, 2, 255}) {
+    verdict = -1;
+    EXPECT_EQ(tavsn_match_mac(kTwoMacs, 32, macs, 1, 1, source, &verdict), TAVSN_SERVER_ERROR_BAD_ARGUMENT);
+    EXPECT_EQ(verdict, TAVSN_VERDICT_NOT_CHECKABLE) << source;
+  }
+  tavsn_machine_match m;
+  std::memset(&m, 0x55, sizeof m);
+  EXPECT_EQ(tavsn_match_machine(kMachineEx, 32, nullptr, &m), TAVSN_SERVER_ERROR_NULL);
+  EXPECT_EQ(m.overall, TAVSN_VERDICT_NOT_CHECKABLE);
+  EXPECT_EQ(m.mac, TAVSN_VERDICT_NOT_CHECKABLE);
+  tavsn_comparison c;
+  const tavsn_compare_policy out_of_range[] = {{5, 0}, {1, 0x10}, {0xFFFFFFFFu, 0}};
+  for (const tavsn_compare_policy& policy : out_of_range) {
+    EXPECT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx2, 32, &policy, &c), TAVSN_SERVER_ERROR_BAD_ARGUMENT);
+    const tavsn_policy judged = {TAVSN_POLICY_COUNT, policy.max_changed, policy.must_keep};
+    tavsn_judgment j;
+    EXPECT_EQ(tavsn_judge(kMachineEx, 32, kMachineEx2, 32, &judged, &j), TAVSN_SERVER_ERROR_BAD_ARGUMENT);
+  }
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "server/display_text.h"
 #include "sysinfo/smbios_info.h"
 
 namespace tavsn::server {
@@ -190,6 +191,26 @@ std::string DescribeParseError(const ParsedIdentifier& parsed) {
              ": expected an uppercase hexadecimal digit (0-9, A-F)";
   }
   return "unknown error";
+}
+
+std::string DescribeParseError(const ParsedIdentifier& parsed, const std::string& text) {
+  switch (parsed.status) {
+    case ParseStatus::kBadLength: {
+      const std::size_t characters = CharacterCount(text);
+      std::string words = "bad length: " + std::to_string(characters) + " characters";
+      if (characters != text.size()) words += " (" + std::to_string(text.size()) + " bytes, not all ASCII)";
+      return words + ", an identifier has 32 ASCII characters";
+    }
+    case ParseStatus::kBadTag:
+      return "bad tag \"" + EscapedForDisplay(text.substr(0, kTagLength)) + "\" at character " +
+             std::to_string(parsed.detail + 1) + " (counted from 1): an identifier begins with TQ11 or TQ12";
+    case ParseStatus::kBadCharacter:
+      return "bad character '" + CharacterAt(text, parsed.detail) + "' at character " +
+             std::to_string(CharacterIndex(text, parsed.detail) + 1) +
+             " (counted from 1): expected an uppercase hexadecimal digit (0-9, A-F)";
+    default:
+      return DescribeParseError(parsed);
+  }
 }
 
 DecodedIdentifier Decode(const ParsedIdentifier& parsed) {

@@ -37,8 +37,13 @@ struct ParsedIdentifier {
 ParsedIdentifier ParseIdentifier(const char* text, std::size_t length);
 ParsedIdentifier ParseIdentifier(const std::string& text);
 
-// One line a person can act on, e.g. "bad character 'g' at position 7".
+// One line a person can act on, e.g. "bad character at position 7"
+// (0-based byte positions, as ParsedIdentifier::detail).
 std::string DescribeParseError(const ParsedIdentifier& parsed);
+// The same for the text that was parsed, counted in characters from 1 and
+// with the wrong characters shown (escaped), e.g. "bad character 'g' at
+// character 8 (counted from 1): expected an uppercase hexadecimal digit".
+std::string DescribeParseError(const ParsedIdentifier& parsed, const std::string& text);
 
 // The MAC identifier. Each address is masked with a byte of the first
 // address, so neither address comes back whole: given the one unknown byte

@@ -156,8 +156,9 @@ Verdict MachineMatch::Overall() const {
   const Verdict all[] = {mac, processor, serial_number, uuid_text};
   const auto any = [&](Verdict v) { return std::find(std::begin(all), std::end(all), v) != std::end(all); };
   if (any(Verdict::kNotWrittenByDll)) return Verdict::kNotWrittenByDll;
-  if (any(Verdict::kMismatch)) return Verdict::kMismatch;
+  // A malformed fact is the caller's error, whatever the others say.
   if (any(Verdict::kBadFact)) return Verdict::kBadFact;
+  if (any(Verdict::kMismatch)) return Verdict::kMismatch;
   if (any(Verdict::kMatch)) return Verdict::kMatch;
   if (any(Verdict::kNotCheckable)) return Verdict::kNotCheckable;
   return Verdict::kNotGiven;

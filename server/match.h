@@ -88,9 +88,9 @@ struct MachineMatch {
   std::string note;
 
   // kNotWrittenByDll for a record the DLL does not write, whatever the facts;
-  // kMatch when at least one fact matched and none mismatched or was bad;
-  // kMismatch when any mismatched; kBadFact when a fact was malformed;
-  // otherwise kNotCheckable (or kNotGiven when no fact was given).
+  // kBadFact when a fact was malformed; kMismatch when any mismatched; kMatch
+  // when at least one matched; otherwise kNotCheckable (or kNotGiven when no
+  // fact was given).
   Verdict Overall() const;
 };
 

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "server/compare.h"
+#include "server/display_text.h"
 #include "server/identifier.h"
 #include "server/match.h"
 #include "tavsn.h"
@@ -77,13 +78,27 @@ constexpr char kHelp[] =
     "        --cpu-text 'Example CPU-00000000-00000006-00000094'\n"
     "  tavsn --json compare TQ1221000A1B7B480E00B8FF26006C9C TQ1221000A1B7B480E0068882400BF13\n";
 
-// Options that take the next argument as their value.
+// Options that take a value, as "--mac VALUE" or "--mac=VALUE".
 const char* const kValueOptions[] = {"--mac",       "--list-order", "--mac-source",  "--cpu-text", "--serial",
                                      "--uuid-text", "--policy",     "--max-changed", "--must-keep"};
+const char* const kFlagOptions[] = {"--json", "--help", "--version", "--trace"};
 
-bool TakesValue(const std::string& option) {
-  return std::find(std::begin(kValueOptions), std::end(kValueOptions), option) != std::end(kValueOptions);
+template <std::size_t N>
+bool OneOf(const std::string& option, const char* const (&options)[N]) {
+  return std::find(std::begin(options), std::end(options), option) != std::end(options);
 }
+
+// The options each command takes besides --json, --help and --version.
+struct CommandOptions {
+  const char* command;
+  std::vector<std::string> options;
+};
+const CommandOptions kCommandOptions[] = {
+    {"decode", {}},
+    {"verify", {"--mac", "--list-order", "--mac-source", "--cpu-text", "--serial", "--uuid-text"}},
+    {"compare", {"--policy", "--max-changed", "--must-keep"}},
+    {"", {"--trace"}},  // this machine's report
+};
 
 struct CommandLine {
   bool json = false;
@@ -91,36 +106,62 @@ struct CommandLine {
   bool version = false;
   bool trace = false;
   std::vector<std::string> positional;
+  std::vector<std::string> given;  // every option named, in order
   std::multimap<std::string, std::string> values;
   std::string error;
 };
 
+// GNU conventions: options anywhere, "--name=value" or "--name value",
+// "--" ends the options, "-" alone is an argument, "-h" is --help.
 CommandLine Split(const std::vector<std::string>& args) {
   CommandLine line;
+  bool options_ended = false;
+  // After an error the rest is still read for --json, so that the error
+  // comes as JSON when asked; the first error is the one reported.
+  const auto fail = [&](const std::string& error) {
+    if (line.error.empty()) line.error = error;
+  };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--json") {
-      line.json = true;
-    } else if (a == "--help" || a == "-h") {
-      line.help = true;
-    } else if (a == "--version") {
-      line.version = true;
-    } else if (a == "--trace") {
-      line.trace = true;
-    } else if (TakesValue(a)) {
-      if (i + 1 == args.size()) {
-        line.error = a + " needs a value";
-        return line;
-      }
-      line.values.emplace(a, args[++i]);
-    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      line.error = "unknown option " + a;
-      return line;
-    } else {
+    if (options_ended || a == "-" || a.empty() || a[0] != '-') {
       line.positional.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      options_ended = true;
+      continue;
+    }
+    const std::size_t equals = a.find('=');
+    const std::string name = a == "-h" ? "--help" : a.substr(0, equals);
+    line.given.push_back(name);
+    if (OneOf(name, kValueOptions)) {
+      if (equals == std::string::npos && i + 1 == args.size()) {
+        fail(name + " needs a value");
+      } else {
+        line.values.emplace(name, equals == std::string::npos ? args[++i] : a.substr(equals + 1));
+      }
+    } else if (!OneOf(name, kFlagOptions)) {
+      fail("unknown option " + EscapedForDisplay(name));
+    } else if (equals != std::string::npos) {
+      fail(name + " takes no value");
+    } else {
+      (name == "--json" ? line.json : name == "--help" ? line.help : name == "--version" ? line.version : line.trace) =
+          true;
     }
   }
   return line;
+}
+
+// An option given that `command` does not take, or nothing.
+std::optional<std::string> ForeignOption(const CommandLine& line, const std::string& command) {
+  for (const CommandOptions& entry : kCommandOptions) {
+    if (entry.command != command) continue;
+    for (const std::string& option : line.given) {
+      if (option == "--json" || option == "--help" || option == "--version") continue;
+      if (std::find(entry.options.begin(), entry.options.end(), option) == entry.options.end()) return option;
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> Value(const CommandLine& line, const char* option) {
@@ -185,8 +226,8 @@ void DescribeMachine(const MachineIdentifierFields& f, std::string& out) {
 }
 
 // Text lines about one identifier, indented under a caller's heading.
-std::string DescribeIdentifier(const ParsedIdentifier& parsed) {
-  if (!parsed.ok()) return "  malformed: " + DescribeParseError(parsed) + "\n";
+std::string DescribeIdentifier(const ParsedIdentifier& parsed, const std::string& text) {
+  if (!parsed.ok()) return "  malformed: " + DescribeParseError(parsed, text) + "\n";
   const DecodedIdentifier decoded = Decode(parsed);
   std::string out;
   if (decoded.kind == IdentifierKind::kMac) {
@@ -222,12 +263,14 @@ void EvidenceJson(const DecodedIdentifier& decoded, JsonWriter& json) {
   json.EndArray();
 }
 
-void DecodedJson(const ParsedIdentifier& parsed, JsonWriter& json) {
+// `detail` is the C API's error_detail: the length in bytes, or the
+// 0-based byte position; the message counts in characters from 1.
+void DecodedJson(const ParsedIdentifier& parsed, const std::string& text, JsonWriter& json) {
   json.Key("valid").Bool(parsed.ok());
   if (!parsed.ok()) {
     json.Key("error").String(ParseStatusName(parsed.status));
     json.Key("detail").Number(static_cast<long long>(parsed.detail));
-    json.Key("message").String(DescribeParseError(parsed));
+    json.Key("message").String(DescribeParseError(parsed, text));
     return;
   }
   const DecodedIdentifier decoded = Decode(parsed);
@@ -277,13 +320,13 @@ int DecodeCommand(const CommandLine& line, std::string& out, std::string& err) {
     }
     if (line.json) {
       json.BeginObject().Key("text").String(text);
-      DecodedJson(parsed, json);
+      DecodedJson(parsed, text, json);
       json.EndObject();
     } else {
-      out += text + (parsed.ok() ? (parsed.kind == IdentifierKind::kMac ? ": MAC identifier (GetMacSN)\n"
+      out += EscapedForDisplay(text) + (parsed.ok() ? (parsed.kind == IdentifierKind::kMac ? ": MAC identifier (GetMacSN)\n"
                                                                          : ": machine identifier\n")
                                  : ":\n");
-      out += DescribeIdentifier(parsed);
+      out += DescribeIdentifier(parsed, text);
     }
   }
   json.EndArray().Key("exit_code").Number(code).EndObject();
@@ -374,6 +417,15 @@ VerifyOutcome VerifyMachine(const ParsedIdentifier& parsed, const CommandLine& l
   return outcome;
 }
 
+std::string MalformedMacMessage(const CommandLine& line) {
+  for (const std::string& mac : Values(line, "--mac")) {
+    if (NormalizeMacText(mac)) continue;
+    return "--mac \"" + EscapedForDisplay(mac) +
+           "\" is not a MAC address: 12 hex digits, or 6 pairs separated by '-' or ':'\n";
+  }
+  return "a --mac value is not a MAC address\n";
+}
+
 int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
   if (line.positional.size() != 2) {
     err += "verify needs exactly one identifier\n";
@@ -384,10 +436,10 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
   JsonWriter json;
   json.BeginObject().Key("text").String(text);
   if (!parsed.ok()) {
-    DecodedJson(parsed, json);
+    DecodedJson(parsed, text, json);
     json.Key("exit_code").Number(kExitMalformed).EndObject();
     out += line.json ? json.text() + "\n" : "";
-    err += text + ": malformed: " + DescribeParseError(parsed) + "\n";
+    err += EscapedForDisplay(text) + ": malformed: " + DescribeParseError(parsed, text) + "\n";
     return kExitMalformed;
   }
   std::string error;
@@ -398,7 +450,7 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
     return kExitUsage;
   }
   if (outcome.overall == Verdict::kNotWrittenByDll) {
-    err += text + ": not a record the DLL writes, so it is not verified (see tavsn decode)\n";
+    err += EscapedForDisplay(text) + ": not a record the DLL writes, so it is not verified (see tavsn decode)\n";
     json.Key("error").String("not written by the DLL").Key("exit_code").Number(kExitAnomaly).EndObject();
     out += line.json ? json.text() + "\n" : "";
     return kExitAnomaly;
@@ -406,7 +458,7 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
   const int code = VerdictExit(outcome.overall);
   for (const auto& [name, verdict] : outcome.facts) {
     if (verdict != Verdict::kBadFact) continue;
-    err += name == "uuid_text" ? outcome.note + "\n" : "a --mac value is not a MAC address (12 hex digits)\n";
+    err += name == "uuid_text" ? "--uuid-text: " + outcome.note + "\n" : MalformedMacMessage(line);
   }
   json.Key("kind").String(KindName(parsed.kind)).Key("verdict").String(VerdictName(outcome.overall));
   json.Key("facts").BeginObject();
@@ -419,7 +471,7 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
     out += json.text() + "\n";
     return code;
   }
-  out += text + ": " + VerdictName(outcome.overall) + "\n";
+  out += EscapedForDisplay(text) + ": " + VerdictName(outcome.overall) + "\n";
   for (const auto& [name, verdict] : outcome.facts) {
     if (verdict != Verdict::kNotGiven) out += "  " + name + ": " + VerdictName(verdict) + "\n";
   }
@@ -433,13 +485,13 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
 bool ParsePolicy(const CommandLine& line, ComparePolicy& policy, std::string& error) {
   if (const auto name = Option(line, "--policy", error)) {
     if (!PolicyByName(*name, policy.kind)) {
-      error = "--policy is evidence or count";
+      error = "--policy is evidence or count; not \"" + EscapedForDisplay(*name) + "\"";
       return false;
     }
   }
   if (const auto max = Option(line, "--max-changed", error)) {
-    if (max->empty() || max->size() > 2 || max->find_first_not_of("0123456789") != std::string::npos) {
-      error = "--max-changed is a number of components, 0 to 4";
+    if (max->size() != 1 || (*max)[0] < '0' || (*max)[0] > '4') {
+      error = "--max-changed is a number of components, 0 to 4; not \"" + EscapedForDisplay(*max) + "\"";
       return false;
     }
     policy.max_changed = static_cast<unsigned>(std::stoul(*max));
@@ -456,7 +508,7 @@ bool ParsePolicy(const CommandLine& line, ComparePolicy& policy, std::string& er
         known = true;
       }
       if (!known) {
-        error = "--must-keep takes mac, processor, firmware, mac_source; not \"" + name + "\"";
+        error = "--must-keep takes mac, processor, firmware, mac_source; not \"" + EscapedForDisplay(name) + "\"";
         return false;
       }
       start = comma + 1;
@@ -522,9 +574,10 @@ int CompareCommand(const CommandLine& line, std::string& out, std::string& err) 
   for (int i = 0; i < 2; ++i) {
     parsed[i] = ParseIdentifier(line.positional[1 + i]);
     if (parsed[i].ok()) continue;
-    err += line.positional[1 + i] + ": malformed: " + DescribeParseError(parsed[i]) + "\n";
+    err += EscapedForDisplay(line.positional[1 + i]) + ": malformed: " +
+           DescribeParseError(parsed[i], line.positional[1 + i]) + "\n";
     json.Key("text").String(line.positional[1 + i]);
-    DecodedJson(parsed[i], json);
+    DecodedJson(parsed[i], line.positional[1 + i], json);
     json.Key("exit_code").Number(kExitMalformed).EndObject();
     out += line.json ? json.text() + "\n" : "";
     return kExitMalformed;
@@ -533,7 +586,8 @@ int CompareCommand(const CommandLine& line, std::string& out, std::string& err) 
   if (comparison.status == CompareStatus::kNotWrittenByDll) {
     for (int i = 0; i < 2; ++i) {
       if (comparison.refused & (1u << i)) {
-        err += line.positional[1 + i] + ": not a record the DLL writes, so it is not compared (see tavsn decode)\n";
+        err += EscapedForDisplay(line.positional[1 + i]) +
+               ": not a record the DLL writes, so it is not compared (see tavsn decode)\n";
       }
     }
     json.Key("error").String("not written by the DLL").Key("detail").Number(comparison.refused);
@@ -607,12 +661,14 @@ void AddCallFacts(MachineReport& report) {
 
 int MachineCommand(const CommandLine& line, const MachineReader& reader, std::string& out, std::string& err) {
   if (line.positional.size() > 1) {
-    err += "unknown command " + line.positional[0] + "\n";
+    err += "unknown command \"" + EscapedForDisplay(line.positional[0]) + "\"\n";
     return kExitUsage;
   }
   if (!reader) {
-    err += "reading this machine's identifiers needs Windows and tavsn.dll; here only decode, verify "
-           "and compare work\n";
+    err += line.positional.empty() ? "reading this machine's identifiers needs Windows and tavsn.dll; here only "
+                                     "decode, verify and compare work\n"
+                                   : "unknown command \"" + EscapedForDisplay(line.positional[0]) +
+                                         "\": the commands are decode, verify and compare\n";
     return kExitUsage;
   }
   MachineOptions options;
@@ -659,9 +715,9 @@ std::string FormatMachineReport(MachineReport report, bool json_output) {
     const bool alias = call.label.rfind("tav_", 0) == 0;
     if (decodable && !alias) {
       const ParsedIdentifier parsed = ParseIdentifier(call.text);
-      out += DescribeIdentifier(parsed);
+      out += DescribeIdentifier(parsed, call.text);
       json.Key("decoded").BeginObject();
-      DecodedJson(parsed, json);
+      DecodedJson(parsed, call.text, json);
       json.EndObject();
     }
     json.EndObject();
@@ -681,39 +737,65 @@ std::string FormatMachineReport(MachineReport report, bool json_output) {
   return json_output ? json.text() + "\n" : out;
 }
 
-int RunCli(const std::vector<std::string>& args, std::string& out, std::string& err, const MachineReader& reader) {
-  const CommandLine line = Split(args);
-  if (line.help) {
-    out += std::string(kUsage) + kHelp;
-    return kExitOk;
+namespace {
+
+const char* ExitCodeName(int code) {
+  switch (code) {
+    case kExitOk: return "ok";
+    case kExitMismatch: return "mismatch";
+    case kExitUsage: return "usage";
+    case kExitMalformed: return "malformed";
+    case kExitAnomaly: return "not written by the DLL";
+    case kExitUndecided: return "undecided";
+    case kExitNoLibrary: return "library not loaded";
+    case kExitOutput: return "output not written";
   }
-  if (line.version) {
-    // The release's version, so that a support report names what it ran.
-    out += "tavsn " TAVSN_VERSION "\n";
-    return kExitOk;
-  }
+  return "unknown";
+}
+
+int RunCommand(const CommandLine& line, const MachineReader& reader, std::string& out, std::string& err) {
   if (!line.error.empty()) {
-    err += line.error + "\n" + kUsage;
+    err += line.error + "\n";
     return kExitUsage;
   }
   const std::string command = line.positional.empty() ? "" : line.positional[0];
-  const bool machine = command != "decode" && command != "verify" && command != "compare";
-  if (!machine && line.trace) {
-    err += "--trace belongs to the report of this machine\n";
+  const bool known = command == "decode" || command == "verify" || command == "compare";
+  if (const std::optional<std::string> foreign = ForeignOption(line, known ? command : "")) {
+    err += *foreign + (known ? " does not apply to " + command : std::string(" needs its command")) + "\n";
     return kExitUsage;
   }
-  int code = kExitUsage;
-  if (command == "decode") {
-    code = DecodeCommand(line, out, err);
-  } else if (command == "verify") {
-    code = VerifyCommand(line, out, err);
-  } else if (command == "compare") {
-    code = CompareCommand(line, out, err);
-  } else if (!line.values.empty()) {
-    err += "options of verify and compare need their command\n";
-  } else {
-    code = MachineCommand(line, reader, out, err);
+  if (command == "decode") return DecodeCommand(line, out, err);
+  if (command == "verify") return VerifyCommand(line, out, err);
+  if (command == "compare") return CompareCommand(line, out, err);
+  return MachineCommand(line, reader, out, err);
+}
+
+// A run's JSON document when its command wrote none: the error, in words
+// and by exit code.
+std::string ErrorJson(int code, const std::string& err) {
+  JsonWriter json;
+  json.BeginObject().Key("error").String(ExitCodeName(code));
+  json.Key("message").String(err.substr(0, err.find('\n'))).Key("exit_code").Number(code).EndObject();
+  return json.text() + "\n";
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::string& out, std::string& err, const MachineReader& reader) {
+  const CommandLine line = Split(args);
+  if (line.error.empty() && (line.help || line.version)) {
+    // The release's version, so that a support report names what it ran.
+    const std::string text = line.help ? std::string(kUsage) + kHelp : "tavsn " TAVSN_VERSION "\n";
+    JsonWriter json;
+    json.BeginObject().Key(line.help ? "help" : "version").String(line.help ? text : TAVSN_VERSION);
+    json.Key("exit_code").Number(kExitOk).EndObject();
+    out += line.json ? json.text() + "\n" : text;
+    return kExitOk;
   }
+  std::string command_err;
+  const int code = RunCommand(line, reader, out, command_err);
+  if (line.json && out.empty()) out += ErrorJson(code, command_err);
+  err += command_err;
   if (code == kExitUsage && err.find("usage:") == std::string::npos) err += kUsage;
   return code;
 }

@@ -21,6 +21,7 @@ enum ExitCode {
   kExitAnomaly = 4,     // well-formed, but not something the DLL writes: never judged
   kExitUndecided = 5,   // verify: nothing checkable; compare: undecided, different kinds or exports
   kExitNoLibrary = 6,   // the DLL (or its private traced copy) could not be loaded
+  kExitOutput = 7,      // standard output could not be written (a full disk, a closed pipe)
 };
 
 // One export called on this machine.

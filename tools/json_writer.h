@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "server/display_text.h"
+
 namespace tavsn::cli {
 
 class JsonWriter {
@@ -73,23 +75,38 @@ class JsonWriter {
     if (!first_.back()) text_ += ',';
     first_.back() = false;
   }
+  // ASCII out: UTF-8 characters as their \u escapes (a surrogate pair past
+  // U+FFFF), so that a text comes back as it went in. A byte that is no
+  // UTF-8 (firmware and log texts may hold any) is kept as the code point of
+  // its value, so the output stays valid JSON whatever the encoding.
   void Quote(const std::string& value) {
     text_ += '"';
-    for (unsigned char c : value) {
+    for (std::size_t at = 0; at < value.size();) {
+      char32_t c = 0;
+      std::size_t length = server::Utf8SequenceAt(value, at, c);
+      if (length == 0) {
+        c = static_cast<unsigned char>(value[at]);
+        length = 1;
+      }
+      at += length;
       if (c == '"' || c == '\\') {
         text_ += '\\';
         text_ += static_cast<char>(c);
-      } else if (c < 0x20 || c >= 0x7F) {
-        // Firmware and log texts may hold any byte: each is kept as its own
-        // code point, so the output stays valid JSON whatever the encoding.
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-        text_ += escaped;
-      } else {
+      } else if (c >= 0x20 && c < 0x7F) {
         text_ += static_cast<char>(c);
+      } else if (c > 0xFFFF) {
+        Escape(0xD800 + ((c - 0x10000) >> 10));
+        Escape(0xDC00 + ((c - 0x10000) & 0x3FF));
+      } else {
+        Escape(c);
       }
     }
     text_ += '"';
+  }
+  void Escape(char32_t unit) {
+    char escaped[16];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(unit));
+    text_ += escaped;
   }
 
   std::string text_;

@@ -8,8 +8,9 @@ library libtavsn_server.so and ctypes: nothing to compile.
     # 'undecided': two GetPCSNEx records that share only the processor model
 
 The library is the one given to load(path); else the file named by the
-environment variable TAVSN_SERVER_LIBRARY; else the one the system finds
-(the ld.so cache, LD_LIBRARY_PATH). Names and
+environment variable TAVSN_SERVER_LIBRARY; else the one installed with this
+module (beside it, or in the library folder of its install prefix); else
+the one the system finds (the ld.so cache, LD_LIBRARY_PATH). Names and
 values are those of `tavsn --json`. A malformed identifier, a record the DLL
 never writes (which is never verified or compared), or inputs the C library
 refuses, raise TavsnServerError with its result code.
@@ -17,8 +18,13 @@ refuses, raise TavsnServerError with its result code.
 import ctypes
 import ctypes.util
 import os
+import pathlib
+import sysconfig
 from dataclasses import dataclass
 from typing import Optional, Sequence, Tuple, Union
+
+# The library's SOVERSION, the project's major version.
+_SONAME_VERSION = 1
 
 # Result codes of tavsn_server.h.
 OK = 0
@@ -247,8 +253,33 @@ class Comparison:
     policy: ComparePolicy
 
 
-def _bytes(text: Text) -> bytes:
-    return text if isinstance(text, bytes) else text.encode("utf-8")
+def _bytes(text: Text, name: str = "text") -> bytes:
+    """A str (as UTF-8) or bytes argument; anything else is a TypeError
+    that names the argument."""
+    if isinstance(text, bytes):
+        return text
+    if isinstance(text, str):
+        return text.encode("utf-8")
+    raise TypeError(f"{name} must be str or bytes, not {type(text).__name__}")
+
+
+def _fact(text: Optional[Text], name: str) -> Optional[bytes]:
+    """A fact for the C library, which reads it up to its first zero byte: a
+    NUL inside would cut it short, so it is refused."""
+    if text is None:
+        return None
+    raw = _bytes(text, name)
+    if b"\0" in raw:
+        raise ValueError(f"{name} must not contain a NUL character")
+    return raw
+
+
+def _whole_number(value, name: str, low: int, high: int) -> int:
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name} must be an int, not {type(value).__name__}")
+    if not low <= value <= high:
+        raise ValueError(f"{name} is {low} to {high}, not {value}")
+    return value
 
 
 def _hex(octets) -> str:
@@ -259,6 +290,21 @@ def _component(bit: int) -> str:
     return COMPONENTS[bit.bit_length() - 1]
 
 
+def _installed_library() -> Optional[str]:
+    """The library installed with this module: beside it, or in the library
+    folder of the prefix it was installed under (P/share/tavsn/python, so P
+    is three folders up), whichever folder GNUInstallDirs chose there."""
+    here = pathlib.Path(__file__).resolve().parent
+    prefix = here.parents[2] if len(here.parents) > 2 else here
+    multiarch = sysconfig.get_config_var("MULTIARCH")
+    folders = [here] + [prefix / d for d in ("lib", "lib64", f"lib/{multiarch}" if multiarch else None) if d]
+    for folder in folders:
+        for name in (f"libtavsn_server.so.{_SONAME_VERSION}", "libtavsn_server.so"):
+            if (folder / name).is_file():
+                return str(folder / name)
+    return None
+
+
 class Library:
     """libtavsn_server.so, loaded once; its functions are thread-safe."""
 
@@ -266,8 +312,8 @@ class Library:
         # find_library sees LD_LIBRARY_PATH only through binutils, which a
         # server may lack; the dynamic loader, asked for the bare name,
         # searches it and its cache itself.
-        path = (path or os.environ.get("TAVSN_SERVER_LIBRARY") or ctypes.util.find_library("tavsn_server")
-                or "libtavsn_server.so")
+        path = (path or os.environ.get("TAVSN_SERVER_LIBRARY") or _installed_library()
+                or ctypes.util.find_library("tavsn_server") or "libtavsn_server.so")
         try:
             lib = ctypes.CDLL(path)
         except OSError as error:
@@ -322,15 +368,25 @@ class Library:
         list and drops repeats, list_order "given" keeps an IP Helper list's
         order. mac_source (0 or 1) applies to a MAC identifier, the texts to
         a machine identifier."""
-        if list_order not in ("sorted", "given"):
-            raise ValueError('list_order is "sorted" or "given"')
         raw = _bytes(text)
-        macs = [_bytes(mac) for mac in ([macs] if isinstance(macs, (str, bytes)) else macs)]
+        if not isinstance(list_order, str):
+            raise TypeError(f"list_order must be str, not {type(list_order).__name__}")
+        if list_order not in ("sorted", "given"):
+            raise ValueError(f'list_order is "sorted" or "given", not {list_order!r}')
+        if isinstance(macs, (str, bytes)):
+            macs = [macs]
+        try:
+            macs = [_fact(mac, f"macs[{i}]") for i, mac in enumerate(macs)]
+        except TypeError as error:
+            if "macs[" in str(error):
+                raise
+            raise TypeError(f"macs must be a sequence of str or bytes, not {type(macs).__name__}") from None
+        texts = [_fact(t, name) for t, name in ((cpu_text, "cpu_text"), (serial, "serial"), (uuid_text, "uuid_text"))]
+        if mac_source is not None:
+            _whole_number(mac_source, "mac_source", 0, 1)
         if self.decode(raw).kind == "mac":
             if (cpu_text, serial, uuid_text) != (None, None, None):
                 raise ValueError("cpu_text, serial and uuid_text do not apply to a MAC identifier")
-            if mac_source not in (None, 0, 1):
-                raise ValueError("mac_source is 0 or 1")
             verdict = ctypes.c_int()
             code = self._lib.tavsn_match_mac(raw, len(raw), (ctypes.c_char_p * len(macs))(*macs), len(macs),
                                              list_order == "sorted", -1 if mac_source is None else mac_source,
@@ -340,7 +396,6 @@ class Library:
             return Verification("mac", _VERDICTS[verdict.value], None)
         if mac_source is not None:
             raise ValueError("mac_source applies to a MAC identifier only")
-        texts = [None if t is None else _bytes(t) for t in (cpu_text, serial, uuid_text)]
         match = self._match_machine(raw, MachineFactsStruct(self._first_mac(raw, macs, list_order), *texts))
         return Verification("machine", _VERDICTS[match.overall],
                             {name: _VERDICTS[getattr(match, name)] for name in _MACHINE_FACTS})
@@ -368,16 +423,21 @@ class Library:
         """Which fields and components changed between two identifiers of one
         kind, the evidence of each component, and the verdict; policy None:
         ComparePolicy()."""
-        a, b = _bytes(before), _bytes(after)
+        a, b = _bytes(before, "before"), _bytes(after, "after")
+        policy = ComparePolicy() if policy is None else policy
+        if not isinstance(policy, ComparePolicy):
+            raise TypeError(f"policy must be a ComparePolicy, not {type(policy).__name__}")
+        if policy.name not in POLICIES:
+            raise ValueError(f"policy name is {' or '.join(POLICIES)}; not {policy.name!r}")
+        _whole_number(policy.max_changed, "max_changed", 0, len(COMPONENTS))
+        # One name alone is a set of one, not of its letters.
+        keep = (policy.must_keep,) if isinstance(policy.must_keep, str) else tuple(policy.must_keep)
+        unknown = [name for name in keep if name not in COMPONENTS]
+        if unknown:
+            raise ValueError(f"must_keep takes {', '.join(COMPONENTS)}; not {', '.join(map(repr, unknown))}")
         kind = self.decode(a).kind  # a malformed text raises with its detail
         self.decode(b)
-        policy = policy or ComparePolicy()
-        if policy.name not in POLICIES:
-            raise ValueError(f"policy name is {' or '.join(POLICIES)}; not {policy.name}")
-        unknown = set(policy.must_keep) - set(COMPONENTS)
-        if unknown:
-            raise ValueError(f"must_keep takes {', '.join(COMPONENTS)}; not {', '.join(sorted(unknown))}")
-        bits = sum(1 << COMPONENTS.index(name) for name in set(policy.must_keep))
+        bits = sum(1 << COMPONENTS.index(name) for name in set(keep))
         c_policy = PolicyStruct(POLICIES.index(policy.name), policy.max_changed, bits)
         out = JudgmentStruct()
         code = self._lib.tavsn_judge(a, len(a), b, len(b), ctypes.byref(c_policy), ctypes.byref(out))
@@ -388,7 +448,7 @@ class Library:
                                            "changed" if e.changed else "same", e.reason.decode())
                          for e in out.evidence)
         changed = tuple(name for bit, name in enumerate(COMPONENTS) if out.changed_components >> bit & 1)
-        kept = tuple(name for name in COMPONENTS if name in policy.must_keep)
+        kept = tuple(name for name in COMPONENTS if name in keep)
         return Comparison(kind, changed, out.change_count, changes, evidence, out.strong_matches,
                           out.strong_changes, _MACHINE_VERDICTS[out.verdict], out.reason.decode(),
                           out.verdict == 1, ComparePolicy(policy.max_changed, kept, policy.name))

@@ -6,6 +6,7 @@ exit codes, and the --json output parsed back.
 """
 import argparse
 import json
+import os
 import subprocess
 import sys
 import unittest
@@ -182,6 +183,58 @@ class Compare(unittest.TestCase):
         self.assertIn("mac_count: 2 -> 1 (mac)", out)
         self.assertIn("evidence: mac strong -> strong, changed:", out)
         self.assertIn("same machine (evidence policy): strong evidence matches", out)
+
+
+class Contracts(unittest.TestCase):
+    """One row per class of broken contract: exit codes, JSON, echoes, messages, options."""
+
+    def test_exit_codes_and_messages(self):
+        e_acute = EX[:30] + "\u00e9"  # 31 characters, 32 bytes
+        cases = [
+            (["verify", EX, "--mac", "zz", "--cpu-text", "nope"], 2, '--mac "zz" is not a MAC address'),
+            (["verify", EX, "--uuid-text", "00112233-4455-6677-8899-aabbccddeeff"], 2, "four groups of 8"),
+            (["decode", EX[:31] + "\u00e9"], 3, "bad length: 32 characters (33 bytes, not all ASCII)"),
+            (["decode", e_acute], 3, "bad character '\u00e9' at character 31 (counted from 1)"),
+            (["decode", EX[:7] + "g" + EX[8:]], 3, "bad character 'g' at character 8 (counted from 1)"),
+            (["decode", "TQ13" + EX[4:]], 3, 'bad tag "TQ13" at character 4'),
+            (["decod", EX], 2, 'unknown command "decod"'),
+            (["-v"], 2, "unknown option -v"),
+            (["compare", EX, EX, "--max-changed", "5"], 2, "0 to 4"),
+            (["compare", EX, EX, "--policy", "strict"], 2, "evidence or count"),
+            (["verify", EX, "--max-changed", "0"], 2, "--max-changed does not apply to verify"),
+            (["compare", EX, EX, "--mac", "zz"], 2, "--mac does not apply to compare"),
+            (["decode", EX, "--mac", "zz"], 2, "--mac does not apply to decode"),
+            (["decode", EX, "--json=yes"], 2, "--json takes no value"),
+        ]
+        for args, expected_code, message in cases:
+            code, out, err = run(*args)
+            self.assertEqual(code, expected_code, args)
+            self.assertIn(message, err + out, args)
+            code, doc, _ = run_json(*args)  # one JSON document, whatever went wrong
+            self.assertEqual(code, expected_code, args)
+
+    def test_gnu_options(self):
+        self.assertEqual(run_json("verify", EX, "--mac=0A1B2C3D4E5F", "--cpu-text=" + CPU)[1]["verdict"], "match")
+        self.assertEqual(run_json("compare", "--", EX, EX)[1]["verdict"], "same machine")
+        self.assertEqual(run("decode", "--", "--json")[0], 3)  # after "--" it is an identifier
+
+    def test_texts_round_trip_and_echoes_are_escaped(self):
+        text = "TQ12\u00e9\U0001F600"
+        self.assertEqual(run_json("decode", text)[1]["identifiers"][0]["text"], text)
+        forged = TWO_MACS + ": MAC identifier (GetMacSN)\n  source: 1 (adapter driver or IP Helper list)\x1b[2K"
+        for args in (["decode", forged], ["verify", forged, "--mac", "0A1B2C3D4E5F"], ["compare", forged, EX]):
+            code, out, err = run(*args)
+            self.assertEqual(code, 3, args)
+            self.assertNotIn("\n  source: 1", out + err, args)
+            self.assertNotIn("\x1b", out + err, args)
+            self.assertIn("\\n  source: 1", out + err, args)
+
+    def test_output_that_cannot_be_written(self):
+        with open("/dev/full", "w") as full:
+            for options in ({"stdout": full}, {"preexec_fn": lambda: os.close(1)}):  # a full disk; no stdout
+                done = subprocess.run([TOOL, "--json", "decode", EX], stderr=subprocess.PIPE, **options)
+                self.assertEqual(done.returncode, 7, options)
+                self.assertIn(b"standard output could not be written", done.stderr)
 
 
 class CommandLine(unittest.TestCase):

@@ -94,7 +94,7 @@ class InstalledPackage(unittest.TestCase):
     def assert_module_answers_as_the_tool(self, call, *tool_args):
         """Each field of the module's answer equals the tool's JSON field."""
         out = subprocess.run([self.prefix / "bin/tavsn", "--json", *tool_args], capture_output=True, text=True).stdout
-        doc = json.loads(out) if out else None  # no JSON for a usage error, which the module refuses
+        doc = json.loads(out)
         doc = doc["identifiers"][0] if doc and "identifiers" in doc else doc
         tool_errors = {ts.ERROR_LENGTH: "length", ts.ERROR_TAG: "tag", ts.ERROR_CHARACTER: "character",
                        ts.ERROR_DIFFERENT_KINDS: "a MAC identifier and a machine identifier cannot be compared",
@@ -102,8 +102,9 @@ class InstalledPackage(unittest.TestCase):
                        ts.ERROR_NOT_DLL_RECORD: "not written by the DLL"}
         try:
             mine = {k: v for k, v in json.loads(json.dumps(dataclasses.asdict(call()))).items() if v is not None}
-        except ValueError:
-            mine = None
+        except ValueError:  # the module refuses what the tool calls a usage error
+            self.assertEqual((doc["error"], doc["exit_code"]), ("usage", 2), tool_args)
+            return
         except ts.TavsnServerError as error:
             mine = {"error": tool_errors[error.code], "detail": error.detail}
         if doc is not None:
@@ -157,6 +158,39 @@ class InstalledPackage(unittest.TestCase):
                                       given.get("--policy", "evidence"))
             self.assert_module_answers_as_the_tool(lambda: ts.compare(before, after, policy if options else None),
                                                    "compare", before, after, *options)
+
+
+    def test_python_arguments_keep_their_contract(self):
+        P = ts.ComparePolicy
+        cases = [
+            (lambda: ts.compare(EX, EX_OTHER_CPU, P(-1)), ValueError, "max_changed is 0 to 4, not -1"),
+            (lambda: ts.compare(EX, EX_OTHER_CPU, P(2 ** 32)), ValueError, "max_changed"),
+            (lambda: ts.compare(EX, EX_OTHER_CPU, P("1")), TypeError, "max_changed must be an int"),
+            (lambda: ts.compare(EX, EX_OTHER_CPU, P(1, ("cpu",))), ValueError, "not 'cpu'"),
+            (lambda: ts.compare(EX, EX_OTHER_CPU, P(1, (), "strict")), ValueError, "evidence or count"),
+            (lambda: ts.compare(EX, EX_OTHER_CPU, {"max_changed": 1}), TypeError, "policy must be a ComparePolicy"),
+            (lambda: ts.compare(EX, 5), TypeError, "after must be str or bytes"),
+            (lambda: ts.verify(EX, ["0A1B2C3D4E5F\0zz"]), ValueError, "macs[0] must not contain a NUL"),
+            (lambda: ts.verify(EX, serial="SN12345678\0x"), ValueError, "serial must not contain a NUL"),
+            (lambda: ts.verify(EX, [0x0A1B2C3D4E5F]), TypeError, "macs[0] must be str or bytes"),
+            (lambda: ts.verify(EX, 12), TypeError, "macs must be a sequence"),
+            (lambda: ts.verify(TWO_MACS, ["0A1B2C3D4E5F"], mac_source=2), ValueError, "mac_source is 0 to 1"),
+            (lambda: ts.verify(TWO_MACS, ["0A1B2C3D4E5F"], list_order=1), TypeError, "list_order must be str"),
+            (lambda: ts.decode(None), TypeError, "text must be str or bytes"),
+        ]
+        for call, error, words in cases:
+            with self.assertRaises(error, msg=words) as raised:
+                call()
+            self.assertIn(words, str(raised.exception))
+        # One component name alone is a set of one, not of its letters.
+        self.assertEqual(ts.compare(EX, EX_OTHER_CPU, P(1, "processor")).verdict, "different machine")
+
+    def test_python_module_finds_the_library_installed_with_it(self):
+        env = {k: v for k, v in self.env.items() if k not in ("LD_LIBRARY_PATH", "TAVSN_SERVER_LIBRARY")}
+        code = "import tavsn_server as t; print(t.decode('%s').made_by, t._installed_library())" % EX
+        made_by, path = run(sys.executable, "-c", code, env=env).split()
+        self.assertEqual(made_by, "GetPCSNEx")
+        self.assertTrue(pathlib.Path(path).samefile(self.lib / "libtavsn_server.so.1"), path)
 
 
 def main():
