@@ -11,9 +11,15 @@ The library is the one given to load(path); else the file named by the
 environment variable TAVSN_SERVER_LIBRARY; else the one installed with this
 module (beside it, or in the library folder of its install prefix); else
 the one the system finds (the ld.so cache, LD_LIBRARY_PATH). Names and
-values are those of `tavsn --json`. A malformed identifier, a record the DLL
-never writes (which is never verified or compared), or inputs the C library
-refuses, raise TavsnServerError with its result code.
+values are those of `tavsn --json`.
+
+Errors: a malformed identifier, a record the DLL never writes (which is
+never verified or compared), or inputs the C library refuses, raise
+TavsnServerError with its result code, text and detail. An argument of the
+wrong type raises TypeError, one out of its range (a policy's max_changed
+outside 0 to 4, an unknown component or policy name, a fact with a NUL
+character, a mac_source other than 0 or 1) ValueError; each names the
+argument. Texts are str (taken as UTF-8) or bytes.
 """
 import ctypes
 import ctypes.util
