@@ -52,7 +52,8 @@ class HeapArray {
     if (count > kMostElements) return false;
     T* grown = static_cast<T*>(HeapReallocate(block_.get(), count * sizeof(T)));
     if (grown == nullptr) return false;
-    block_.release();
+    // The reallocation took the old block over: it is let go, not freed.
+    static_cast<void>(block_.release());
     block_.reset(grown);
     capacity_ = count;
     return true;

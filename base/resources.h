@@ -11,37 +11,59 @@
 
 #include "base/unique_resource.h"
 
+// The handle types of Windows' headers that are pointers to structs of their
+// own, declared as those headers declare them, and the COM interfaces the
+// library holds: so portable files name them without <windows.h>.
+struct HKEY__;       // HKEY
+struct HINSTANCE__;  // HMODULE
+struct IUnknown;
+struct IWbemLocator;
+struct IWbemServices;
+struct IEnumWbemClassObject;
+struct IWbemClassObject;
+
 namespace tavsn {
 
-// Handles that Windows reports as INVALID_HANDLE_VALUE when there is none:
-// files and devices from CreateFile, device information sets.
-inline void* AllOnesHandle() noexcept { return reinterpret_cast<void*>(~std::uintptr_t{0}); }
+// Kernel handles, device information sets and global memory are all void*
+// in Windows' headers; here each is a pointer to a type of its own.
+struct FileObject;           // CreateFile: files and devices
+struct KernelObject;         // events, mutexes, threads
+struct DeviceInfoSetObject;  // SetupDiGetClassDevs
+struct GlobalBlock;          // GlobalAlloc
 
-void CloseRegistryKey(void* key) noexcept;
-void CloseKernelHandle(void* handle) noexcept;
-void ReleaseHeldMutex(void* mutex) noexcept;
-void DestroyDeviceInfoSet(void* set) noexcept;
-void FreeLoadedLibrary(void* module) noexcept;
-void ReleaseComInterface(void* unknown) noexcept;
-void FreeGlobalMemory(void* memory) noexcept;
+// What Windows reports as INVALID_HANDLE_VALUE: files and devices from
+// CreateFile, device information sets.
+template <typename Object>
+Object* AllOnesHandle() noexcept {
+  return reinterpret_cast<Object*>(~std::uintptr_t{0});
+}
+
+void CloseRegistryKey(HKEY__* key) noexcept;
+void CloseFile(FileObject* file) noexcept;
+void CloseKernelHandle(KernelObject* handle) noexcept;
+void ReleaseHeldMutex(KernelObject* mutex) noexcept;
+void DestroyDeviceInfoSet(DeviceInfoSetObject* set) noexcept;
+void FreeLoadedLibrary(HINSTANCE__* module) noexcept;
+void ReleaseComInterface(IUnknown* unknown) noexcept;
+void FreeGlobalMemory(GlobalBlock* memory) noexcept;
 
 struct RegistryKeyTraits {
-  using Handle = void*;
+  using Handle = HKEY__*;
   static Handle Invalid() noexcept { return nullptr; }
   static void Release(Handle key) noexcept { CloseRegistryKey(key); }
 };
 
 // Files and devices opened with CreateFile.
 struct FileHandleTraits {
-  using Handle = void*;
-  static Handle Invalid() noexcept { return AllOnesHandle(); }
-  static void Release(Handle handle) noexcept { CloseKernelHandle(handle); }
+  using Handle = FileObject*;
+  static Handle Invalid() noexcept { return AllOnesHandle<FileObject>(); }
+  static void Release(Handle handle) noexcept { CloseFile(handle); }
 };
 
 // Kernel objects whose creation reports failure as a null handle: events,
 // mutexes, threads.
 struct KernelHandleTraits {
-  using Handle = void*;
+  using Handle = KernelObject*;
   static Handle Invalid() noexcept { return nullptr; }
   static void Release(Handle handle) noexcept { CloseKernelHandle(handle); }
 };
@@ -49,33 +71,36 @@ struct KernelHandleTraits {
 // The ownership of a mutex that a wait acquired: given back with
 // ReleaseMutex, before the mutex's own handle is closed.
 struct HeldMutexTraits {
-  using Handle = void*;
+  using Handle = KernelObject*;
   static Handle Invalid() noexcept { return nullptr; }
   static void Release(Handle mutex) noexcept { ReleaseHeldMutex(mutex); }
 };
 
 struct DeviceInfoSetTraits {
-  using Handle = void*;
-  static Handle Invalid() noexcept { return AllOnesHandle(); }
+  using Handle = DeviceInfoSetObject*;
+  static Handle Invalid() noexcept { return AllOnesHandle<DeviceInfoSetObject>(); }
   static void Release(Handle set) noexcept { DestroyDeviceInfoSet(set); }
 };
 
 struct LibraryTraits {
-  using Handle = void*;
+  using Handle = HINSTANCE__*;
   static Handle Invalid() noexcept { return nullptr; }
   static void Release(Handle module) noexcept { FreeLoadedLibrary(module); }
 };
 
-// Any COM interface, released through IUnknown.
+// One COM interface, released through IUnknown. Only the interfaces named
+// here are held; each derives from IUnknown in Windows' headers, which is
+// how ReleaseComInterface sees it.
+template <typename Interface>
 struct ComInterfaceTraits {
-  using Handle = void*;
+  using Handle = Interface*;
   static Handle Invalid() noexcept { return nullptr; }
-  static void Release(Handle unknown) noexcept { ReleaseComInterface(unknown); }
+  static void Release(Handle held) noexcept { ReleaseComInterface(reinterpret_cast<IUnknown*>(held)); }
 };
 
 // GlobalAlloc blocks, which some system calls want.
 struct GlobalMemoryTraits {
-  using Handle = void*;
+  using Handle = GlobalBlock*;
   static Handle Invalid() noexcept { return nullptr; }
   static void Release(Handle memory) noexcept { FreeGlobalMemory(memory); }
 };
@@ -86,7 +111,12 @@ using KernelHandle = UniqueResource<KernelHandleTraits>;
 using HeldMutex = UniqueResource<HeldMutexTraits>;
 using DeviceInfoSet = UniqueResource<DeviceInfoSetTraits>;
 using LoadedLibrary = UniqueResource<LibraryTraits>;
-using ComInterface = UniqueResource<ComInterfaceTraits>;
+template <typename Interface>
+using ComPtr = UniqueResource<ComInterfaceTraits<Interface>>;
+using WbemLocator = ComPtr<IWbemLocator>;
+using WbemServices = ComPtr<IWbemServices>;
+using WbemEnumerator = ComPtr<IEnumWbemClassObject>;
+using WbemObject = ComPtr<IWbemClassObject>;
 using GlobalMemory = UniqueResource<GlobalMemoryTraits>;
 
 }  // namespace tavsn

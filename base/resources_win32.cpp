@@ -23,37 +23,42 @@ class LastErrorKeeper {
 
 }  // namespace
 
-void CloseRegistryKey(void* key) noexcept {
+void CloseRegistryKey(HKEY key) noexcept {
   LastErrorKeeper keep;
-  ::RegCloseKey(static_cast<HKEY>(key));
+  ::RegCloseKey(key);
 }
 
-void CloseKernelHandle(void* handle) noexcept {
+void CloseFile(FileObject* file) noexcept {
   LastErrorKeeper keep;
-  ::CloseHandle(static_cast<HANDLE>(handle));
+  ::CloseHandle(file);
 }
 
-void ReleaseHeldMutex(void* mutex) noexcept {
+void CloseKernelHandle(KernelObject* handle) noexcept {
   LastErrorKeeper keep;
-  ::ReleaseMutex(static_cast<HANDLE>(mutex));
+  ::CloseHandle(handle);
 }
 
-void DestroyDeviceInfoSet(void* set) noexcept {
+void ReleaseHeldMutex(KernelObject* mutex) noexcept {
   LastErrorKeeper keep;
-  ::SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(set));
+  ::ReleaseMutex(mutex);
 }
 
-void FreeLoadedLibrary(void* module) noexcept {
+void DestroyDeviceInfoSet(DeviceInfoSetObject* set) noexcept {
   LastErrorKeeper keep;
-  ::FreeLibrary(static_cast<HMODULE>(module));
+  ::SetupDiDestroyDeviceInfoList(set);
 }
 
-void ReleaseComInterface(void* unknown) noexcept {
+void FreeLoadedLibrary(HMODULE module) noexcept {
   LastErrorKeeper keep;
-  static_cast<IUnknown*>(unknown)->Release();
+  ::FreeLibrary(module);
 }
 
-void FreeGlobalMemory(void* memory) noexcept {
+void ReleaseComInterface(IUnknown* unknown) noexcept {
+  LastErrorKeeper keep;
+  unknown->Release();
+}
+
+void FreeGlobalMemory(GlobalBlock* memory) noexcept {
   LastErrorKeeper keep;
   ::GlobalFree(memory);
 }

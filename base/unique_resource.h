@@ -11,7 +11,9 @@
 //   };
 //
 // Release is called exactly once for every valid handle the owner ever
-// held, on whatever path the owner leaves scope.
+// held, on whatever path the owner leaves scope. Each kind has a handle type
+// of its own, so that a key, a device set or a COM interface of one kind is
+// never adopted by the owner of another.
 
 #include <utility>
 
@@ -37,8 +39,15 @@ class UniqueResource {
   explicit operator bool() const noexcept { return is_valid(); }
   Handle get() const noexcept { return handle_; }
 
-  // Gives the handle up without releasing it.
-  Handle release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+  // Gives the handle up without releasing it: whoever takes it owns it.
+  [[nodiscard]] Handle release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+
+  // For a call that returns a new handle through an out parameter: releases
+  // what is held, then lets the call write the new one straight in.
+  Handle* put() noexcept {
+    reset();
+    return &handle_;
+  }
 
   // Releases what is held and takes `handle` instead.
   void reset(Handle handle = Traits::Invalid()) noexcept {

@@ -2,6 +2,7 @@
 # under AddressSanitizer and UBSan.
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
+include(${CMAKE_CURRENT_LIST_DIR}/owner_mistakes.cmake)
 
 set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 set(WARNINGS -Wall -Wextra -Werror)

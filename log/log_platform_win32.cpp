@@ -36,7 +36,7 @@ FileHandle OpenForAppend(const char* path) {
   HANDLE file = CreateFileA(path, GENERIC_READ | FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  return FileHandle(file);
+  return FileHandle(static_cast<FileObject*>(file));
 }
 
 bool AppendBytes(const FileHandle& file, const char* data, std::size_t size) {

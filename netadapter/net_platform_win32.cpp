@@ -49,12 +49,12 @@ constexpr GUID kNdisLanClass = {0xad498944, 0x762f, 0x11d0,
                                 {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
 
 HKEY ParentOrLocalMachine(const RegistryKey* parent) {
-  return parent != nullptr ? static_cast<HKEY>(parent->get()) : HKEY_LOCAL_MACHINE;
+  return parent != nullptr ? parent->get() : HKEY_LOCAL_MACHINE;
 }
 
-HKEY KeyOf(const RegistryKey& key) { return static_cast<HKEY>(key.get()); }
+HKEY KeyOf(const RegistryKey& key) { return key.get(); }
 
-HDEVINFO SetOf(const DeviceInfoSet& set) { return static_cast<HDEVINFO>(set.get()); }
+HDEVINFO SetOf(const DeviceInfoSet& set) { return set.get(); }
 
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
@@ -128,22 +128,23 @@ Status QueryValueA(const RegistryKey& key, const char* name, void* data, std::ui
 // --- Device control (NDIS query) ----------------------------------------
 
 bool OpenDeviceForQuery(const char* path, FileHandle& device) {
-  device.reset(::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                             nullptr));
+  device.reset(static_cast<FileObject*>(
+      ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)));
   return device.is_valid();
 }
 
 bool QueryPermanentAddress(const FileHandle& device, std::uint8_t (&address)[8]) {
   DWORD oid = kOid8023PermanentAddress;
   DWORD returned = 0;
-  return ::DeviceIoControl(static_cast<HANDLE>(device.get()), kIoctlNdisQueryGlobalStats, &oid, sizeof oid,
+  return ::DeviceIoControl(device.get(), kIoctlNdisQueryGlobalStats, &oid, sizeof oid,
                            address, sizeof address, &returned, nullptr) != FALSE;
 }
 
 // --- SetupAPI and the configuration manager -------------------------------
 
 bool OpenNdisInterfaceSet(DeviceInfoSet& set) {
-  set.reset(::SetupDiGetClassDevsW(&kNdisLanClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE));
+  set.reset(static_cast<DeviceInfoSetObject*>(
+      ::SetupDiGetClassDevsW(&kNdisLanClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE)));
   return set.is_valid();
 }
 
@@ -269,12 +270,12 @@ bool ChangeDeviceState(const DeviceInfoSet& set, DeviceInfoData& device) {
 // --- Serialising device state changes ---------------------------------------
 
 bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex) {
-  mutex.reset(::CreateMutexW(nullptr, FALSE, Wide(name)));
+  mutex.reset(static_cast<KernelObject*>(::CreateMutexW(nullptr, FALSE, Wide(name))));
   return mutex.is_valid();
 }
 
 MutexWait WaitForMutex(const KernelHandle& mutex, std::uint32_t timeout_ms, HeldMutex& held) {
-  switch (::WaitForSingleObject(static_cast<HANDLE>(mutex.get()), timeout_ms)) {
+  switch (::WaitForSingleObject(mutex.get(), timeout_ms)) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:
       held.reset(mutex.get());
@@ -340,9 +341,10 @@ bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
     ::SetLastError(size_query);
     return false;
   }
-  const GlobalMemory buffer(::GlobalAlloc(GMEM_ZEROINIT, size));
+  const GlobalMemory buffer(static_cast<GlobalBlock*>(::GlobalAlloc(GMEM_ZEROINIT, size)));
   if (!buffer) return false;
-  const DWORD listed = ::GetAdaptersInfo(static_cast<IP_ADAPTER_INFO*>(buffer.get()), &size);
+  void* const records = buffer.get();
+  const DWORD listed = ::GetAdaptersInfo(static_cast<IP_ADAPTER_INFO*>(records), &size);
   if (listed != ERROR_SUCCESS) {
     ::SetLastError(listed);
     return false;
@@ -350,9 +352,9 @@ bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
   // The links come from the system; a record outside the buffer, or more
   // records than the buffer can hold, would mean a broken list.
   const std::size_t most_records = size / kReadableRecordPart;
-  for (const IP_ADAPTER_INFO* record = static_cast<const IP_ADAPTER_INFO*>(buffer.get());
+  for (const IP_ADAPTER_INFO* record = static_cast<const IP_ADAPTER_INFO*>(records);
        record != nullptr; record = record->Next) {
-    if (!RecordLiesInBuffer(record, buffer.get(), size) || adapters.size() >= most_records) {
+    if (!RecordLiesInBuffer(record, records, size) || adapters.size() >= most_records) {
       adapters.clear();
       ::SetLastError(ERROR_INVALID_DATA);
       return false;
@@ -375,7 +377,7 @@ bool LoadRpcRuntime(LoadedLibrary& library) {
 }
 
 void* FindProcedure(const LoadedLibrary& library, const char* name) {
-  const FARPROC procedure = ::GetProcAddress(static_cast<HMODULE>(library.get()), name);
+  const FARPROC procedure = ::GetProcAddress(library.get(), name);
   return reinterpret_cast<void*>(procedure);
 }
 

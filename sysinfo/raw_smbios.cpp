@@ -27,7 +27,7 @@ WmiOutcome StepFailed(WmiStep step, HResult result) { return WmiOutcome{step, re
 
 // The class object's properties. A property that cannot be read ends the
 // read silently: an empty table makes the structure search fail and say so.
-WmiOutcome ReadTableProperties(const ComInterface& object, SmbiosInfo& info) {
+WmiOutcome ReadTableProperties(const WbemObject& object, SmbiosInfo& info) {
   if (Failed(wmios::GetLowByteProperty(object, u"SmbiosMajorVersion", info.smbios_major_version)) ||
       Failed(wmios::GetLowByteProperty(object, u"SmbiosMinorVersion", info.smbios_minor_version))) {
     return WmiOutcome{};
@@ -47,20 +47,20 @@ WmiOutcome ReadTableProperties(const ComInterface& object, SmbiosInfo& info) {
 // interfaces back in reverse order of acquisition on every return: the class
 // object, the enumerator, the services, the locator.
 WmiOutcome ReadWithCom(SmbiosInfo& info) {
-  ComInterface locator;
+  WbemLocator locator;
   HResult result = wmios::CreateWbemLocator(locator);
   if (Failed(result)) return StepFailed(WmiStep::kCreateInstance, result);
-  ComInterface services;
+  WbemServices services;
   result = wmios::ConnectToWmiNamespace(locator, services);
   if (Failed(result)) return StepFailed(WmiStep::kConnectServer, result);
   result = wmios::SetCallLevelProxyBlanket(services);
   if (Failed(result)) return StepFailed(WmiStep::kSetProxyBlanket, result);
-  ComInterface enumerator;
+  WbemEnumerator enumerator;
   result = wmios::EnumerateRawSmbiosTables(services, enumerator);
   if (Failed(result)) return StepFailed(WmiStep::kCreateInstanceEnum, result);
 
   // Only the first instance is ever read.
-  ComInterface object;
+  WbemObject object;
   std::uint32_t returned = 0;
   result = wmios::NextClassObject(enumerator, object, returned);
   if (Failed(result) || returned == 0 || !object) return WmiOutcome{};

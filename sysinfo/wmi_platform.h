@@ -4,8 +4,8 @@
 // which order everything is given back is decided in raw_smbios.cpp.
 // wmi_platform_win32.cpp implements these; the native tests link a fake.
 //
-// Interfaces come back in ComInterface owners, so that each is released once
-// on every path; HRESULTs are the signed 32-bit values COM returns.
+// Interfaces come back in owners of their own type, so that each is released
+// once on every path and none is taken for another; HRESULTs are the signed 32-bit values COM returns.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,29 +26,29 @@ void UninitializeCom();
 
 // CoCreateInstance(CLSID_WbemLocator, NULL, CLSCTX_INPROC_SERVER,
 // IID_IWbemLocator).
-HResult CreateWbemLocator(ComInterface& locator);
+HResult CreateWbemLocator(WbemLocator& locator);
 
 // IWbemLocator::ConnectServer to "ROOT\WMI", with no user, password, locale,
 // authority or context and security flags 0.
-HResult ConnectToWmiNamespace(const ComInterface& locator, ComInterface& services);
+HResult ConnectToWmiNamespace(const WbemLocator& locator, WbemServices& services);
 
 // CoSetProxyBlanket: NTLM authentication, no authorisation service or
 // principal, call-level authentication, impersonation, no identity, no
 // capabilities.
-HResult SetCallLevelProxyBlanket(const ComInterface& services);
+HResult SetCallLevelProxyBlanket(const WbemServices& services);
 
 // IWbemServices::CreateInstanceEnum of "MSSMBios_RawSMBiosTables", flags 0,
 // no context.
-HResult EnumerateRawSmbiosTables(const ComInterface& services, ComInterface& enumerator);
+HResult EnumerateRawSmbiosTables(const WbemServices& services, WbemEnumerator& enumerator);
 
 // IEnumWbemClassObject::Next with an infinite timeout and a count of 1;
 // `returned` is the number of objects it handed out.
-HResult NextClassObject(const ComInterface& enumerator, ComInterface& object,
+HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object,
                         std::uint32_t& returned);
 
 // VariantInit, IWbemClassObject::Get(name, 0, &value, &type, NULL), the
 // value's low byte whatever its type, VariantClear.
-HResult GetLowByteProperty(const ComInterface& object, const char16_t* name, std::uint8_t& value);
+HResult GetLowByteProperty(const WbemObject& object, const char16_t* name, std::uint8_t& value);
 
 // What a byte-array property held.
 struct ByteArrayProperty {
@@ -59,7 +59,7 @@ struct ByteArrayProperty {
 // VariantInit, IWbemClassObject::Get(name, 0, &value, &type, NULL); for a
 // byte array, its element count and, when they fit into `capacity` bytes,
 // its elements copied to `destination`; VariantClear.
-HResult GetByteArrayProperty(const ComInterface& object, const char16_t* name,
+HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name,
                              std::uint8_t* destination, std::size_t capacity,
                              ByteArrayProperty& property);
 

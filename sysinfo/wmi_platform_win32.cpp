@@ -24,18 +24,6 @@ constexpr IID kWbemLocatorInterface = {0xDC12A687, 0x737F, 0x11CF,
 // service copies what it keeps.
 BSTR Constant(const wchar_t* text) { return const_cast<BSTR>(text); }
 
-template <typename Interface>
-Interface* As(const ComInterface& held) {
-  return static_cast<Interface*>(held.get());
-}
-
-// The pointer an out parameter receives goes into its owner as it comes.
-template <typename Interface>
-HResult Receive(HRESULT result, Interface* received, ComInterface& owner) {
-  owner.reset(received);
-  return result;
-}
-
 // A VARIANT that is cleared whenever it goes out of scope.
 class ScopedVariant {
  public:
@@ -49,10 +37,9 @@ class ScopedVariant {
   VARIANT value_;
 };
 
-HRESULT GetProperty(const ComInterface& object, const char16_t* name, VARIANT* value) {
+HRESULT GetProperty(const WbemObject& object, const char16_t* name, VARIANT* value) {
   CIMTYPE type = 0;
-  return As<IWbemClassObject>(object)->Get(reinterpret_cast<LPCWSTR>(name), 0, value, &type,
-                                           nullptr);
+  return object.get()->Get(reinterpret_cast<LPCWSTR>(name), 0, value, &type, nullptr);
 }
 
 }  // namespace
@@ -61,44 +48,34 @@ HResult InitializeMultithreadedCom() { return ::CoInitializeEx(nullptr, COINIT_M
 
 void UninitializeCom() { ::CoUninitialize(); }
 
-HResult CreateWbemLocator(ComInterface& locator) {
-  void* created = nullptr;
-  const HRESULT result = ::CoCreateInstance(kWbemLocatorClass, nullptr, CLSCTX_INPROC_SERVER,
-                                            kWbemLocatorInterface, &created);
-  return Receive(result, static_cast<IWbemLocator*>(created), locator);
+HResult CreateWbemLocator(WbemLocator& locator) {
+  return ::CoCreateInstance(kWbemLocatorClass, nullptr, CLSCTX_INPROC_SERVER, kWbemLocatorInterface,
+                            reinterpret_cast<void**>(locator.put()));
 }
 
-HResult ConnectToWmiNamespace(const ComInterface& locator, ComInterface& services) {
-  IWbemServices* connected = nullptr;
-  const HRESULT result = As<IWbemLocator>(locator)->ConnectServer(
-      Constant(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &connected);
-  return Receive(result, connected, services);
+HResult ConnectToWmiNamespace(const WbemLocator& locator, WbemServices& services) {
+  return locator.get()->ConnectServer(Constant(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                      services.put());
 }
 
-HResult SetCallLevelProxyBlanket(const ComInterface& services) {
-  return ::CoSetProxyBlanket(As<IUnknown>(services), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                             RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
-                             EOAC_NONE);
+HResult SetCallLevelProxyBlanket(const WbemServices& services) {
+  return ::CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                             RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
 }
 
-HResult EnumerateRawSmbiosTables(const ComInterface& services, ComInterface& enumerator) {
-  IEnumWbemClassObject* listed = nullptr;
-  const HRESULT result = As<IWbemServices>(services)->CreateInstanceEnum(
-      Constant(L"MSSMBios_RawSMBiosTables"), 0, nullptr, &listed);
-  return Receive(result, listed, enumerator);
+HResult EnumerateRawSmbiosTables(const WbemServices& services, WbemEnumerator& enumerator) {
+  return services.get()->CreateInstanceEnum(Constant(L"MSSMBios_RawSMBiosTables"), 0, nullptr, enumerator.put());
 }
 
-HResult NextClassObject(const ComInterface& enumerator, ComInterface& object,
+HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object,
                         std::uint32_t& returned) {
-  IWbemClassObject* next = nullptr;
   ULONG count = 0;
-  const HRESULT result =
-      As<IEnumWbemClassObject>(enumerator)->Next(static_cast<LONG>(WBEM_INFINITE), 1, &next, &count);
+  const HRESULT result = enumerator.get()->Next(static_cast<LONG>(WBEM_INFINITE), 1, object.put(), &count);
   returned = count;
-  return Receive(result, next, object);
+  return result;
 }
 
-HResult GetLowByteProperty(const ComInterface& object, const char16_t* name, std::uint8_t& value) {
+HResult GetLowByteProperty(const WbemObject& object, const char16_t* name, std::uint8_t& value) {
   ScopedVariant property;
   const HRESULT result = GetProperty(object, name, property.get());
   // The low byte of whatever integer the value holds: the variant's data
@@ -107,7 +84,7 @@ HResult GetLowByteProperty(const ComInterface& object, const char16_t* name, std
   return result;
 }
 
-HResult GetByteArrayProperty(const ComInterface& object, const char16_t* name,
+HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name,
                              std::uint8_t* destination, std::size_t capacity,
                              ByteArrayProperty& property) {
   property = ByteArrayProperty{};

@@ -71,8 +71,8 @@ class TraceFolder {
     created_ = true;
     if (!CopyFileA(dll_path.c_str(), dll().c_str(), TRUE)) return Fail("cannot copy " + dll_path, error);
     // The DLL writes its log only into a file that already exists.
-    const FileHandle log(
-        CreateFileA(this->log().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FileHandle log(static_cast<FileObject*>(
+        CreateFileA(this->log().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
     if (!log) return Fail("cannot create " + this->log(), error);
     return true;
   }
@@ -129,7 +129,7 @@ bool ReadMachine(const MachineOptions& options, MachineReport& report, std::stri
     error = "cannot load " + load_path + ": error " + std::to_string(GetLastError());
     return false;
   }
-  for (const Export& e : kExports) report.calls.push_back(CallExport(static_cast<HMODULE>(dll.get()), e));
+  for (const Export& e : kExports) report.calls.push_back(CallExport(dll.get(), e));
   // Unloading closes the log file, so that all of it can be read.
   dll.reset();
   if (options.trace) report.trace_log = ReadFile(trace.log());

@@ -34,18 +34,19 @@ bool MayAllocate() {
   return true;
 }
 
-void ReleaseFake(void* handle) { static_cast<FakeResource*>(handle)->Release(); }
+void ReleaseFake(const void* handle) { FakeOf<FakeResource>(handle)->Release(); }
 
 }  // namespace
 }  // namespace fakebase
 
-void CloseRegistryKey(void* key) noexcept { fakebase::ReleaseFake(key); }
-void CloseKernelHandle(void* handle) noexcept { fakebase::ReleaseFake(handle); }
-void DestroyDeviceInfoSet(void* set) noexcept { fakebase::ReleaseFake(set); }
-void ReleaseHeldMutex(void* mutex) noexcept { fakebase::ReleaseFake(mutex); }
-void FreeLoadedLibrary(void* module) noexcept { fakebase::ReleaseFake(module); }
-void ReleaseComInterface(void* unknown) noexcept { fakebase::ReleaseFake(unknown); }
-void FreeGlobalMemory(void* memory) noexcept { fakebase::ReleaseFake(memory); }
+void CloseRegistryKey(HKEY__* key) noexcept { fakebase::ReleaseFake(key); }
+void CloseFile(FileObject* file) noexcept { fakebase::ReleaseFake(file); }
+void CloseKernelHandle(KernelObject* handle) noexcept { fakebase::ReleaseFake(handle); }
+void DestroyDeviceInfoSet(DeviceInfoSetObject* set) noexcept { fakebase::ReleaseFake(set); }
+void ReleaseHeldMutex(KernelObject* mutex) noexcept { fakebase::ReleaseFake(mutex); }
+void FreeLoadedLibrary(HINSTANCE__* module) noexcept { fakebase::ReleaseFake(module); }
+void ReleaseComInterface(IUnknown* unknown) noexcept { fakebase::ReleaseFake(unknown); }
+void FreeGlobalMemory(GlobalBlock* memory) noexcept { fakebase::ReleaseFake(memory); }
 
 void* HeapAllocate(std::size_t bytes) noexcept {
   if (!fakebase::MayAllocate()) return nullptr;

@@ -13,6 +13,17 @@ struct FakeResource {
   virtual void Release() { delete this; }
 };
 
+// A fake as the handle of the kind `Handle` (a pointer type), and back: the
+// handle's value is the FakeResource's address, whatever its type says.
+template <typename Handle>
+Handle HandleOf(FakeResource* fake) {
+  return reinterpret_cast<Handle>(fake);
+}
+template <typename Fake>
+Fake* FakeOf(const void* handle) {
+  return static_cast<Fake*>(static_cast<FakeResource*>(const_cast<void*>(handle)));
+}
+
 struct HeapState {
   // Allocations (and growths) that still succeed; negative means no limit.
   long allocations_left = -1;

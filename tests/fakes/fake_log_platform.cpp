@@ -99,13 +99,13 @@ FileHandle OpenForAppend(const char* path) {
   if (state().directories.count(path) || state().read_only.count(path)) return FileHandle();
   state().files[path];  // created when missing, like the real open
   ++state().open_handles;
-  return FileHandle(new FakeFile(path));
+  return FileHandle(fakebase::HandleOf<FileObject*>(new FakeFile(path)));
 }
 
 bool AppendBytes(const FileHandle& file, const char* data, std::size_t size) {
   ++state().writes;
   if (state().writes_fail) return false;
-  auto* fake = static_cast<FakeFile*>(file.get());
+  auto* fake = fakebase::FakeOf<FakeFile>(file.get());
   state().files[fake->path].append(data, size);
   return true;
 }

@@ -53,7 +53,7 @@ struct OpenKey : fakebase::FakeResource {
 };
 
 FakeKey* KeyOf(const RegistryKey& key) {
-  auto* open = static_cast<OpenKey*>(key.get());
+  auto* open = fakebase::FakeOf<OpenKey>(key.get());
   if (open == nullptr) return nullptr;
   auto it = state().keys.find(open->folded_path);
   return it == state().keys.end() ? nullptr : &it->second;
@@ -62,7 +62,7 @@ FakeKey* KeyOf(const RegistryKey& key) {
 Status OpenKeyAt(const RegistryKey* parent, const std::u16string& path, RegistryKey& key) {
   std::u16string full = path;
   if (parent != nullptr) {
-    auto* open = static_cast<OpenKey*>(parent->get());
+    auto* open = fakebase::FakeOf<OpenKey>(parent->get());
     if (open == nullptr) return 6;  // ERROR_INVALID_HANDLE
     full = JoinPath(open->folded_path, path);
   }
@@ -70,7 +70,7 @@ Status OpenKeyAt(const RegistryKey* parent, const std::u16string& path, Registry
   auto it = state().keys.find(folded);
   if (it == state().keys.end()) return netos::kErrorFileNotFound;
   if (it->second.open_error != netos::kSuccess) return it->second.open_error;
-  key.reset(new OpenKey(folded));
+  key.reset(fakebase::HandleOf<HKEY__*>(new OpenKey(folded)));
   ++state().keys_open;
   return netos::kSuccess;
 }
@@ -405,14 +405,14 @@ bool OpenDeviceForQuery(const char* path, FileHandle& device) {
     SetLastError(fake.open_error);
     return false;
   }
-  device.reset(new fakenet::OpenDevice(folded));
+  device.reset(fakebase::HandleOf<FileObject*>(new fakenet::OpenDevice(folded)));
   ++state().devices_open;
   return true;
 }
 
 bool QueryPermanentAddress(const FileHandle& device, std::uint8_t (&address)[8]) {
   const fakenet::FakeCall call;
-  auto* open = static_cast<fakenet::OpenDevice*>(device.get());
+  auto* open = fakebase::FakeOf<fakenet::OpenDevice>(device.get());
   const fakenet::FakeDevice& fake = state().devices.at(open->folded_path);
   if (fake.ioctl_error != kSuccess) {
     SetLastError(fake.ioctl_error);
@@ -430,7 +430,7 @@ bool OpenNdisInterfaceSet(DeviceInfoSet& set) {
     SetLastError(state().set_open_error);
     return false;
   }
-  set.reset(new fakenet::OpenSet(++state().sets_opened));
+  set.reset(fakebase::HandleOf<DeviceInfoSetObject*>(new fakenet::OpenSet(++state().sets_opened)));
   return true;
 }
 
@@ -561,7 +561,7 @@ bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex) {
     return false;
   }
   ++state().mutex_handles_open;
-  mutex.reset(new fakenet::OpenMutex);
+  mutex.reset(fakebase::HandleOf<KernelObject*>(new fakenet::OpenMutex));
   return true;
 }
 
@@ -573,7 +573,7 @@ MutexWait WaitForMutex(const KernelHandle& mutex, std::uint32_t, HeldMutex& held
   }
   if (state().mutex_wait == MutexWait::kTimedOut) return MutexWait::kTimedOut;
   ++state().mutexes_held;
-  held.reset(new fakenet::HeldFakeMutex);
+  held.reset(fakebase::HandleOf<KernelObject*>(new fakenet::HeldFakeMutex));
   return MutexWait::kAcquired;
 }
 
@@ -605,7 +605,7 @@ bool LoadRpcRuntime(LoadedLibrary& library) {
     SetLastError(state().rpc.load_error);
     return false;
   }
-  library.reset(new fakenet::OpenLibrary);
+  library.reset(fakebase::HandleOf<HINSTANCE__*>(new fakenet::OpenLibrary));
   ++state().libraries_loaded;
   return true;
 }

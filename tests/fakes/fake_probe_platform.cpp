@@ -78,7 +78,7 @@ Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept {
   state().opened_key_path = path;
   if (state().clock_key_status != kSuccess) return state().clock_key_status;
   ++state().keys_open;
-  key.reset(new FakeProbeKey);
+  key.reset(fakebase::HandleOf<HKEY__*>(new FakeProbeKey));
   return kSuccess;
 }
 
@@ -102,7 +102,7 @@ bool OpenDiskForReadWrite(const char16_t* path, FileHandle& disk) noexcept {
   state().opened_disk_path = path;
   if (!state().disk_opens) return false;
   ++state().disks_open;
-  disk.reset(new FakeDisk);
+  disk.reset(fakebase::HandleOf<FileObject*>(new FakeDisk));
   return true;
 }
 

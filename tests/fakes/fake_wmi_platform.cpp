@@ -29,8 +29,9 @@ struct FakeInterface : fakebase::FakeResource {
 };
 
 // A call that fails hands out nothing, as COM's out parameters do.
-HResult HandOut(HResult result, const char* name, ComInterface& owner) {
-  owner.reset(result < 0 ? nullptr : new FakeInterface(name));
+template <typename Interface>
+HResult HandOut(HResult result, const char* name, ComPtr<Interface>& owner) {
+  owner.reset(result < 0 ? nullptr : fakebase::HandleOf<Interface*>(new FakeInterface(name)));
   return result;
 }
 
@@ -57,27 +58,27 @@ HResult InitializeMultithreadedCom() {
 
 void UninitializeCom() { Note("CoUninitialize"); }
 
-HResult CreateWbemLocator(ComInterface& locator) {
+HResult CreateWbemLocator(WbemLocator& locator) {
   Note("create locator");
   return fakewmi::HandOut(state().create, "locator", locator);
 }
 
-HResult ConnectToWmiNamespace(const ComInterface& locator, ComInterface& services) {
+HResult ConnectToWmiNamespace(const WbemLocator& locator, WbemServices& services) {
   Note(locator ? "connect" : "connect without a locator");
   return fakewmi::HandOut(state().connect, "services", services);
 }
 
-HResult SetCallLevelProxyBlanket(const ComInterface& services) {
+HResult SetCallLevelProxyBlanket(const WbemServices& services) {
   Note(services ? "blanket" : "blanket without services");
   return state().blanket;
 }
 
-HResult EnumerateRawSmbiosTables(const ComInterface& services, ComInterface& enumerator) {
+HResult EnumerateRawSmbiosTables(const WbemServices& services, WbemEnumerator& enumerator) {
   Note(services ? "enumerate" : "enumerate without services");
   return fakewmi::HandOut(state().enumerate, "enumerator", enumerator);
 }
 
-HResult NextClassObject(const ComInterface& enumerator, ComInterface& object,
+HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object,
                         std::uint32_t& returned) {
   Note(enumerator ? "next" : "next without an enumerator");
   returned = state().next < 0 ? 0 : state().next_returns;
@@ -88,7 +89,7 @@ HResult NextClassObject(const ComInterface& enumerator, ComInterface& object,
   return fakewmi::HandOut(state().next, "object", object);
 }
 
-HResult GetLowByteProperty(const ComInterface& object, const char16_t* name, std::uint8_t& value) {
+HResult GetLowByteProperty(const WbemObject& object, const char16_t* name, std::uint8_t& value) {
   const std::string property = fakewmi::Narrowed(name);
   Note("get " + property);
   const bool major = property == "SmbiosMajorVersion";
@@ -97,7 +98,7 @@ HResult GetLowByteProperty(const ComInterface& object, const char16_t* name, std
   return result;
 }
 
-HResult GetByteArrayProperty(const ComInterface& object, const char16_t* name,
+HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name,
                              std::uint8_t* destination, std::size_t capacity,
                              ByteArrayProperty& property) {
   Note("get " + fakewmi::Narrowed(name));
