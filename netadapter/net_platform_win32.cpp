@@ -15,6 +15,7 @@
 #include "base/bounded_text.h"
 
 #include "netadapter/net_platform.h"
+#include "netadapter/platform_checks.h"
 
 namespace tavsn::netos {
 
@@ -169,13 +170,6 @@ struct InterfaceDetail {
   }
 };
 
-// A size too small for the fixed part cannot hold a path: the size query
-// itself failed for another reason than the missing buffer.
-DWORD DetailSizeFailure() {
-  const DWORD error = ::GetLastError();
-  return error != ERROR_SUCCESS && error != ERROR_INSUFFICIENT_BUFFER ? error : ERROR_INVALID_DATA;
-}
-
 }  // namespace
 
 InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
@@ -192,7 +186,7 @@ InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
   InterfaceDetail detail;
   ::SetupDiGetDeviceInterfaceDetailA(SetOf(set), &interface_data, nullptr, 0, &detail.size, nullptr);
   if (detail.size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
-    error = DetailSizeFailure();
+    error = DetailSizeFailure(::GetLastError());
     ::SetLastError(error);
     return InterfaceLookup::kDetailFailed;
   }
@@ -314,10 +308,8 @@ namespace {
 // offsets whichever size of time_t the system's own layout uses.
 constexpr std::size_t kReadableRecordPart = offsetof(IP_ADAPTER_INFO, LeaseObtained);
 
-bool RecordLiesInBuffer(const IP_ADAPTER_INFO* record, const void* buffer, std::size_t size) {
-  const auto first = reinterpret_cast<std::uintptr_t>(buffer);
-  const auto at = reinterpret_cast<std::uintptr_t>(record);
-  return at >= first && size >= kReadableRecordPart && at - first <= size - kReadableRecordPart;
+std::uintptr_t OffsetIn(const void* buffer, const IP_ADAPTER_INFO* record) {
+  return reinterpret_cast<std::uintptr_t>(record) - reinterpret_cast<std::uintptr_t>(buffer);
 }
 
 IpAdapterEntry ToEntry(const IP_ADAPTER_INFO& record) {
@@ -351,10 +343,10 @@ bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
   }
   // The links come from the system; a record outside the buffer, or more
   // records than the buffer can hold, would mean a broken list.
-  const std::size_t most_records = size / kReadableRecordPart;
+  const std::size_t most_records = MostRecordsIn(size, kReadableRecordPart);
   for (const IP_ADAPTER_INFO* record = static_cast<const IP_ADAPTER_INFO*>(records);
        record != nullptr; record = record->Next) {
-    if (!RecordLiesInBuffer(record, records, size) || adapters.size() >= most_records) {
+    if (!RecordLiesInBuffer(OffsetIn(records, record), size, kReadableRecordPart) || adapters.size() >= most_records) {
       adapters.clear();
       ::SetLastError(ERROR_INVALID_DATA);
       return false;

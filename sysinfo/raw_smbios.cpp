@@ -87,6 +87,8 @@ const char* LogTextOf(WmiStep step) {
 
 }  // namespace
 
+bool wmios::ByteArrayFits(std::uint32_t element_count, std::size_t capacity) { return element_count <= capacity; }
+
 bool SmbiosInfo::init_raw_smbios_data() noexcept {
   std::memset(table_data, 0, sizeof table_data);
   const HResult joined = wmios::InitializeMultithreadedCom();

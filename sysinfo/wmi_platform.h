@@ -56,9 +56,14 @@ struct ByteArrayProperty {
   std::uint32_t element_count = 0;  // of its single dimension
 };
 
+// Whether a byte array of `element_count` elements is copied into
+// `capacity` bytes: only a whole one that fits. Portable (raw_smbios.cpp),
+// so that the platform layer does not decide it.
+bool ByteArrayFits(std::uint32_t element_count, std::size_t capacity);
+
 // VariantInit, IWbemClassObject::Get(name, 0, &value, &type, NULL); for a
-// byte array, its element count and, when they fit into `capacity` bytes,
-// its elements copied to `destination`; VariantClear.
+// byte array, its element count and, when ByteArrayFits, its elements copied
+// to `destination`; VariantClear.
 HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name,
                              std::uint8_t* destination, std::size_t capacity,
                              ByteArrayProperty& property);

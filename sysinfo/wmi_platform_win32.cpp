@@ -96,7 +96,7 @@ HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name,
                            ::SafeArrayGetDim(array) == 1;
   if (!property.is_byte_array) return result;
   property.element_count = array->rgsabound[0].cElements;
-  if (property.element_count > capacity) return result;
+  if (!ByteArrayFits(property.element_count, capacity)) return result;
   void* elements = nullptr;
   const HRESULT accessed = ::SafeArrayAccessData(array, &elements);
   if (FAILED(accessed)) return accessed;

@@ -107,7 +107,7 @@ HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name,
   property.is_byte_array = state().data_is_byte_array;
   if (!property.is_byte_array) return state().get_data;
   property.element_count = static_cast<std::uint32_t>(state().table.size());
-  if (state().table.size() <= capacity && !state().table.empty()) {
+  if (ByteArrayFits(property.element_count, capacity) && !state().table.empty()) {
     std::memcpy(destination, state().table.data(), state().table.size());
   }
   return state().get_data;
