@@ -16,4 +16,4 @@ bash "$root/scripts/build.sh" native smbios_walk_bench
 echo "== exports under Wine ($build build)"
 python3 "$root/tests/wine/bench.py" --build "$root/build/$build"
 echo "== SMBIOS table walk (native)"
-"$root/build/native/sysinfo/smbios_walk_bench"
+"$root/build/native/tests/bench/smbios_walk_bench"
