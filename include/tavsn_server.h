@@ -186,11 +186,13 @@ int tavsn_describe(const char* text, size_t length, tavsn_details* out);
 #define TAVSN_POLICY_COUNT 1    /* release 1.0's: see tavsn_compare_policy */
 
 /* TAVSN_POLICY_EVIDENCE: same machine when strong evidence matches and at
- * most max_changed strong components changed (a replaced network card);
- * different machine when more changed; undecided when nothing strong is
- * left (two machines of one model with a placeholder firmware text are
- * never called the same). Either kind: a change in must_keep is a
- * different machine. The default is {TAVSN_POLICY_EVIDENCE, 1, 0}. */
+ * most max_changed of the machine's components changed (a replaced network
+ * card; TAVSN_COMPONENT_MAC_SOURCE, which changes with the MAC, not
+ * counted); different machine when more changed, or more strong evidence
+ * than that; undecided when nothing strong is left (two machines of one
+ * model with a placeholder firmware text are never called the same). Either
+ * kind: a change in must_keep is a different machine. The default is
+ * {TAVSN_POLICY_EVIDENCE, 1, 0}. */
 typedef struct tavsn_policy {
   int kind;
   unsigned max_changed;

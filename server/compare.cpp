@@ -100,6 +100,12 @@ void Decide(const ComparePolicy& policy, Comparison& out) {
   } else if (out.strong_changes > policy.max_changed) {
     out.verdict = MachineVerdict::kDifferent;
     out.reason = "more strong evidence changed than one machine's benign changes explain";
+  } else if (ComponentCount(out.changed & ~kComponentMacSource) > policy.max_changed) {
+    // A strong match beside as many other changes is a coincidence of
+    // 16-bit checksums sooner than one machine: a replaced card and a new
+    // processor at once are two events, each judged on its own.
+    out.verdict = MachineVerdict::kDifferent;
+    out.reason = "more of the machine's components changed than the policy allows";
   } else if (out.strong_matches > 0) {
     out.verdict = MachineVerdict::kSame;
     out.reason = "strong evidence matches, and the changes are within the policy";

@@ -13,8 +13,10 @@ namespace tavsn::server {
 
 enum class PolicyKind {
   // The default: same machine only when strong evidence matches and at most
-  // `max_changed` strong components changed; different machine when more
-  // changed; undecided when nothing strong is left to decide on.
+  // `max_changed` of the machine's components changed (the MAC's source,
+  // which changes with the MAC, not counted); different machine when more
+  // changed, or more strong evidence than that; undecided when nothing
+  // strong is left to decide on.
   kEvidence,
   // Counts changed components of any strength: same machine when at most
   // `max_changed` changed. Two machines of one model whose firmware is a

@@ -197,6 +197,11 @@ TEST(VerdictTest, StrongEvidenceDecidesAndWeakEvidenceNever) {
       {"must keep the processor", a, Office("0A1B2C3D4E5F", "PF2ABCDE1234", Firmware::kSerial, kUpgrade),
        V::kDifferent, true, {1, kComponentProcessor}},
       {"strict: nothing strong may change", a, Office("0A1B2C3D4E70", "PF2ABCDE1234"), V::kDifferent, true, {0, 0}},
+      {"card and processor at once", a, Office("0A1B2C3D4E70", "PF2ABCDE1234", Firmware::kSerial, kUpgrade),
+       V::kDifferent, false},
+      // Other MACs and processors, and serial numbers whose length and checksum agree by chance.
+      {"a firmware checksum's coincidence", "TQ122500ECF4511A0B0087AA4400DD4C", "TQ1225008CECEFD30B0087AA3E00F927",
+       V::kDifferent, false},
       // MAC identifiers: each address is known by its shape, wherever it stands.
       {"TQ11 unchanged", mac_a, mac_a, V::kSame, true},
       {"TQ11 second card replaced", mac_a, testing::MacIdText(1, 2, "0A1B2C3D4E5F", "203040506070"), V::kSame, true},

@@ -74,9 +74,10 @@ void CheckDecode(const ParsedIdentifier& parsed) {
 }
 
 void CheckVerdict(const Comparison& c) {
-  const bool consistent = c.verdict == MachineVerdict::kSame        ? c.strong_matches > 0 && c.strong_changes <= 1
-                          : c.verdict == MachineVerdict::kDifferent ? c.strong_changes > 1
-                                                                    : c.strong_matches == 0 && c.strong_changes <= 1;
+  const unsigned changes = ComponentCount(c.changed & ~kComponentMacSource);
+  const bool consistent = c.verdict == MachineVerdict::kSame ? c.strong_matches > 0 && c.strong_changes <= 1 && changes <= 1
+                          : c.verdict == MachineVerdict::kDifferent ? c.strong_changes > 1 || changes > 1
+                                                                    : c.strong_matches == 0 && c.strong_changes <= 1 && changes <= 1;
   if (!consistent || c.same_machine != (c.verdict == MachineVerdict::kSame)) Fail("a verdict against its evidence");
 }
 
