@@ -11,5 +11,5 @@ bash "$root/scripts/setup.sh"
 build="$root/build/fleet"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVSN_LINUX_PACKAGE=ON \
       -DTAVSN_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build "$build" -j 2 --target tavsn_fleet_bench
-"$build/tools/tavsn_fleet_bench"
+cmake --build "$build" -j 2 --target tavsn_fleet_bench >&2
+"$build/tests/bench/tavsn_fleet_bench"
