@@ -66,10 +66,11 @@ TEST_F(PcIdTest, DigestInputForEachOutcomeOfTheDiskAndMacProbes) {
     std::string input;
     std::size_t length;
   } cases[] = {
-      {true, true, processor + "000001F4" + "001A2B3C4D5E" + "001A2B3C4D5E", 88 + brand.size()},
-      {true, false, processor + "000001F4", 64 + brand.size()},
-      {false, true, processor + "001A2B3C4D5E", 68 + brand.size()},
-      {false, false, processor, 56 + brand.size()},
+      {.disk = true, .mac = true, .input = processor + "000001F4" + "001A2B3C4D5E" + "001A2B3C4D5E",
+       .length = 88 + brand.size()},
+      {.disk = true, .mac = false, .input = processor + "000001F4", .length = 64 + brand.size()},
+      {.disk = false, .mac = true, .input = processor + "001A2B3C4D5E", .length = 68 + brand.size()},
+      {.disk = false, .mac = false, .input = processor, .length = 56 + brand.size()},
   };
   for (const Case& c : cases) {
     state().disk_opens = c.disk;

@@ -175,11 +175,11 @@ TEST_F(SetupApiControl, DevicesNotDisabledByTheUserAreNeverTouched) {
     std::uint32_t problem;
   };
   const Case cases[] = {
-      {fakenet::kDisabledStatus, fakenet::kCmProbFailedStart},  // another problem
-      {fakenet::kRunningStatus, 0},                             // no problem
-      {fakenet::kDnHasProblem, fakenet::kCmProbDisabled},       // not disable-able
-      {fakenet::kDisabledStatus | fakenet::kDnNoShowInDm, fakenet::kCmProbDisabled},
-      {fakenet::kDnDisableable, fakenet::kCmProbDisabled},      // problem code without the flag
+      {.status = fakenet::kDisabledStatus, .problem = fakenet::kCmProbFailedStart},  // another problem
+      {.status = fakenet::kRunningStatus, .problem = 0},                             // no problem
+      {.status = fakenet::kDnHasProblem, .problem = fakenet::kCmProbDisabled},       // not disable-able
+      {.status = fakenet::kDisabledStatus | fakenet::kDnNoShowInDm, .problem = fakenet::kCmProbDisabled},
+      {.status = fakenet::kDnDisableable, .problem = fakenet::kCmProbDisabled},      // problem code without the flag
   };
   for (const Case& c : cases) {
     fakenet::Reset();
@@ -240,16 +240,16 @@ TEST_F(SetupApiControl, EnableFailuresAreLoggedAndFollowedByOneDirectQuery) {
     std::string state_change_line;
   };
   const Case cases[] = {
-      {"device fetch", [](fakenet::FakeInterface& i) { i.failing_enum_info_calls = {2}; },
-       "SetApiStaCha SetupDiEnumDeviceInfo Error Code [259].\n"
-       "SetApiGetAdrr Enable Fail Index [0] ErrorCode [259].\n"},
-      {"parameters", [](fakenet::FakeInterface& i) { i.set_params_errors[kEnable] = 5; },
-       "SetApiStaCha SetupDiSetClassInstallParams Error Code [5].\n"
-       "SetApiGetAdrr Enable Fail Index [0] ErrorCode [5].\n"},
-      {"installer", [](fakenet::FakeInterface& i) { i.apply_errors[kEnable] = 0xE000020Bu; },
-       "SetApiStaCha SetupDiCallClassInstaller/SetupDiChangeState Error Code [3758096907] "
-       "Is.Vista [1].\n"
-       "SetApiGetAdrr Enable Fail Index [0] ErrorCode [3758096907].\n"},
+      {.name = "device fetch", .arrange = [](fakenet::FakeInterface& i) { i.failing_enum_info_calls = {2}; },
+       .state_change_line = "SetApiStaCha SetupDiEnumDeviceInfo Error Code [259].\n"
+                            "SetApiGetAdrr Enable Fail Index [0] ErrorCode [259].\n"},
+      {.name = "parameters", .arrange = [](fakenet::FakeInterface& i) { i.set_params_errors[kEnable] = 5; },
+       .state_change_line = "SetApiStaCha SetupDiSetClassInstallParams Error Code [5].\n"
+                            "SetApiGetAdrr Enable Fail Index [0] ErrorCode [5].\n"},
+      {.name = "installer", .arrange = [](fakenet::FakeInterface& i) { i.apply_errors[kEnable] = 0xE000020Bu; },
+       .state_change_line = "SetApiStaCha SetupDiCallClassInstaller/SetupDiChangeState Error Code [3758096907] "
+                            "Is.Vista [1].\n"
+                            "SetApiGetAdrr Enable Fail Index [0] ErrorCode [3758096907].\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -413,10 +413,12 @@ TEST_F(SetupApiControl, UnavailableMutexStillReadsAndSaysWhy) {
     netos::MutexWait wait;
     const char* line;
   };
-  for (const Row& row : {Row{5, netos::MutexWait::kAcquired, "SetApiGetAdrr CreateMutex Fail ErrorCode [5].\n"},
-                         Row{0, netos::MutexWait::kTimedOut, "SetApiGetAdrr Wait Adapter State TimeOut [10000].\n"},
-                         Row{0, netos::MutexWait::kFailed,
-                             "SetApiGetAdrr Wait Adapter State Fail ErrorCode [6].\n"}}) {
+  for (const Row& row : {Row{.open_error = 5, .wait = netos::MutexWait::kAcquired,
+                             .line = "SetApiGetAdrr CreateMutex Fail ErrorCode [5].\n"},
+                         Row{.open_error = 0, .wait = netos::MutexWait::kTimedOut,
+                             .line = "SetApiGetAdrr Wait Adapter State TimeOut [10000].\n"},
+                         Row{.open_error = 0, .wait = netos::MutexWait::kFailed,
+                             .line = "SetApiGetAdrr Wait Adapter State Fail ErrorCode [6].\n"}}) {
     fakenet::Reset();
     fakelog::Reset();
     fakelog::EnableProcessLog();

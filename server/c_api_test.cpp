@@ -18,10 +18,10 @@ TEST(CApiTest, DecodeResultsAndErrorDetail) {
     int result;
     std::size_t detail;
   } cases[] = {
-      {kTwoMacs, TAVSN_SERVER_OK, 0},
-      {std::string(kTwoMacs, 31), TAVSN_SERVER_ERROR_LENGTH, 31},
-      {"TQ14" + std::string(kTwoMacs + 4), TAVSN_SERVER_ERROR_TAG, 3},
-      {std::string(kTwoMacs, 30) + "bB", TAVSN_SERVER_ERROR_CHARACTER, 30},
+      {.text = kTwoMacs, .result = TAVSN_SERVER_OK, .detail = 0},
+      {.text = std::string(kTwoMacs, 31), .result = TAVSN_SERVER_ERROR_LENGTH, .detail = 31},
+      {.text = "TQ14" + std::string(kTwoMacs + 4), .result = TAVSN_SERVER_ERROR_TAG, .detail = 3},
+      {.text = std::string(kTwoMacs, 30) + "bB", .result = TAVSN_SERVER_ERROR_CHARACTER, .detail = 30},
   };
   for (const Case& c : cases) {
     // Exactly the text's bytes, no terminating zero.
@@ -158,7 +158,9 @@ TEST(CApiTest, OutputsOnEveryPathAndArgumentsInRange) {
   EXPECT_EQ(m.overall, TAVSN_VERDICT_NOT_CHECKABLE);
   EXPECT_EQ(m.mac, TAVSN_VERDICT_NOT_CHECKABLE);
   tavsn_comparison c;
-  const tavsn_compare_policy out_of_range[] = {{5, 0}, {1, 0x10}, {0xFFFFFFFFu, 0}};
+  const tavsn_compare_policy out_of_range[] = {{.max_changed = 5, .must_keep = 0},
+                                               {.max_changed = 1, .must_keep = 0x10},
+                                               {.max_changed = 0xFFFFFFFFu, .must_keep = 0}};
   for (const tavsn_compare_policy& policy : out_of_range) {
     EXPECT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx2, 32, &policy, &c), TAVSN_SERVER_ERROR_BAD_ARGUMENT);
     const tavsn_policy judged = {TAVSN_POLICY_COUNT, policy.max_changed, policy.must_keep};

@@ -62,14 +62,15 @@ TEST(CompareTest, PolicyIsAParameter) {
     unsigned changed;
     bool same;
   } cases[] = {
-      {CountPolicy(0, 0), 0, true},
-      {CountPolicy(0, 0), kComponentMac, false},
-      {CountPolicy(1, kComponentProcessor), kComponentMac, true},
-      {CountPolicy(1, kComponentProcessor), kComponentProcessor, false},
-      {CountPolicy(2, 0), kComponentMac | kComponentMacSource, true},
-      {CountPolicy(2, 0), kComponentMac | kComponentMacSource | kComponentFirmware, false},
-      {CountPolicy(4, kComponentFirmware), kComponentMac | kComponentProcessor | kComponentMacSource, true},
-      {CountPolicy(4, kComponentFirmware), kComponentFirmware, false},
+      {.policy = CountPolicy(0, 0), .changed = 0, .same = true},
+      {.policy = CountPolicy(0, 0), .changed = kComponentMac, .same = false},
+      {.policy = CountPolicy(1, kComponentProcessor), .changed = kComponentMac, .same = true},
+      {.policy = CountPolicy(1, kComponentProcessor), .changed = kComponentProcessor, .same = false},
+      {.policy = CountPolicy(2, 0), .changed = kComponentMac | kComponentMacSource, .same = true},
+      {.policy = CountPolicy(2, 0), .changed = kComponentMac | kComponentMacSource | kComponentFirmware, .same = false},
+      {.policy = CountPolicy(4, kComponentFirmware),
+       .changed = kComponentMac | kComponentProcessor | kComponentMacSource, .same = true},
+      {.policy = CountPolicy(4, kComponentFirmware), .changed = kComponentFirmware, .same = false},
   };
   const std::string before = Machine(0, Firmware::kUuid);
   for (const Case& c : cases) {
@@ -98,11 +99,13 @@ TEST(CompareTest, MacIdentifiers) {
     unsigned changed;
     bool same;
   } cases[] = {
-      {two, 0, true},
-      {testing::MacIdText(1, 2, "0A1B2C3D4E5F", "102030405061"), kComponentMac, true},
-      {testing::MacIdText(1, 3, "0A1B2C3D4E5F", "102030405060"), kComponentMac, true},
-      {testing::MacIdText(0, 1, "0A1B2C3D4E5F", ""), kComponentMac | kComponentMacSource, false},
-      {testing::MacIdText(0, 1, "AABBCCDDEEFF", ""), kComponentMac | kComponentMacSource, false},
+      {.after = two, .changed = 0, .same = true},
+      {.after = testing::MacIdText(1, 2, "0A1B2C3D4E5F", "102030405061"), .changed = kComponentMac, .same = true},
+      {.after = testing::MacIdText(1, 3, "0A1B2C3D4E5F", "102030405060"), .changed = kComponentMac, .same = true},
+      {.after = testing::MacIdText(0, 1, "0A1B2C3D4E5F", ""), .changed = kComponentMac | kComponentMacSource,
+       .same = false},
+      {.after = testing::MacIdText(0, 1, "AABBCCDDEEFF", ""), .changed = kComponentMac | kComponentMacSource,
+       .same = false},
   };
   for (const Case& c : cases) {
     const Comparison r = CompareTexts(two, c.after);
@@ -121,12 +124,12 @@ TEST(CompareTest, RefusesWhatCannotBeCompared) {
     std::string a, b;
     CompareStatus status;
   } cases[] = {
-      {mac, ex, CompareStatus::kDifferentKinds},
-      {ex, Machine(0, Firmware::kSerial), CompareStatus::kDifferentExports},
-      {Machine(0, Firmware::kNotRead), ex, CompareStatus::kDifferentExports},
-      {ex, damaged_ex, CompareStatus::kNotWrittenByDll},
-      {ex, ex.substr(1), CompareStatus::kMalformed},
-      {"TQ13" + ex.substr(4), ex, CompareStatus::kMalformed},
+      {.a = mac, .b = ex, .status = CompareStatus::kDifferentKinds},
+      {.a = ex, .b = Machine(0, Firmware::kSerial), .status = CompareStatus::kDifferentExports},
+      {.a = Machine(0, Firmware::kNotRead), .b = ex, .status = CompareStatus::kDifferentExports},
+      {.a = ex, .b = damaged_ex, .status = CompareStatus::kNotWrittenByDll},
+      {.a = ex, .b = ex.substr(1), .status = CompareStatus::kMalformed},
+      {.a = "TQ13" + ex.substr(4), .b = ex, .status = CompareStatus::kMalformed},
   };
   for (const Case& c : cases) {
     const Comparison r = CompareTexts(c.a, c.b);
@@ -172,51 +175,74 @@ TEST(VerdictTest, StrongEvidenceDecidesAndWeakEvidenceNever) {
     bool count_policy_same;  // what release 1.0's policy said
     ComparePolicy policy = {};
   } cases[] = {
-      {"unchanged", a, a, V::kSame, true},
-      {"network card replaced", a, Office("0A1B2C3D4E70", "PF2ABCDE1234"), V::kSame, true},
-      {"processor upgrade", a, Office("0A1B2C3D4E5F", "PF2ABCDE1234", Firmware::kSerial, kUpgrade), V::kSame, true},
-      {"firmware read failed once", a, Office("0A1B2C3D4E5F", "", Firmware::kNotRead), V::kSame, true},
-      {"address from the UUID node once", a, Office("AA0000000001", "PF2ABCDE1234", Firmware::kSerial,
-                                                   "Example CPU-00000000-00000006-00000094", true),
-       V::kSame, false},
-      {"sibling, real serials", a, Office("0A1B2C3D4E70", "PF2ABCDE9999"), V::kDifferent, false},
-      {"sibling, placeholder serial", oem_a, Office("0A1B2C3D4E70", kPlaceholder), V::kUndecided, true},
-      {"placeholder, card replaced", oem_a, Office("0A1B2C3D4E71", kPlaceholder), V::kUndecided, true},
-      {"placeholder, unchanged", oem_a, oem_a, V::kSame, true},
-      {"sibling, firmware unreadable", Office("0A1B2C3D4E5F", "", Firmware::kNotRead),
-       Office("0A1B2C3D4E70", "", Firmware::kNotRead), V::kUndecided, true},
-      {"sibling, real UUIDs", uuid_a, Office("0A1B2C3D4E70", "43221100-77665544-bbaa9988-ffeeddcc", Firmware::kUuid),
-       V::kDifferent, false},
-      {"GetPCSNEx sibling", ex_a, Office("0A1B2C3D4E70", "", Firmware::kSelfChecksum), V::kUndecided, true},
-      {"GetPCSNEx processor upgrade", ex_a, Office("0A1B2C3D4E5F", "", Firmware::kSelfChecksum, kUpgrade), V::kSame,
-       true},
-      {"UUID node alone", Office("AA0000000001", "", Firmware::kSelfChecksum, "Example CPU-00000000-00000006-00000094",
-                                 true),
-       Office("AA0000000001", "", Firmware::kSelfChecksum, "Example CPU-00000000-00000006-00000094", true),
-       V::kUndecided, true},
-      {"must keep the processor", a, Office("0A1B2C3D4E5F", "PF2ABCDE1234", Firmware::kSerial, kUpgrade),
-       V::kDifferent, true, {1, kComponentProcessor}},
-      {"strict: nothing strong may change", a, Office("0A1B2C3D4E70", "PF2ABCDE1234"), V::kDifferent, true, {0, 0}},
-      {"card and processor at once", a, Office("0A1B2C3D4E70", "PF2ABCDE1234", Firmware::kSerial, kUpgrade),
-       V::kDifferent, false},
+      {.name = "unchanged", .before = a, .after = a, .verdict = V::kSame, .count_policy_same = true},
+      {.name = "network card replaced", .before = a, .after = Office("0A1B2C3D4E70", "PF2ABCDE1234"),
+       .verdict = V::kSame, .count_policy_same = true},
+      {.name = "processor upgrade", .before = a,
+       .after = Office("0A1B2C3D4E5F", "PF2ABCDE1234", Firmware::kSerial, kUpgrade), .verdict = V::kSame,
+       .count_policy_same = true},
+      {.name = "firmware read failed once", .before = a, .after = Office("0A1B2C3D4E5F", "", Firmware::kNotRead),
+       .verdict = V::kSame, .count_policy_same = true},
+      {.name = "address from the UUID node once", .before = a,
+       .after = Office("AA0000000001", "PF2ABCDE1234", Firmware::kSerial,
+                      "Example CPU-00000000-00000006-00000094", true), .verdict = V::kSame, .count_policy_same = false},
+      {.name = "sibling, real serials", .before = a, .after = Office("0A1B2C3D4E70", "PF2ABCDE9999"),
+       .verdict = V::kDifferent, .count_policy_same = false},
+      {.name = "sibling, placeholder serial", .before = oem_a, .after = Office("0A1B2C3D4E70", kPlaceholder),
+       .verdict = V::kUndecided, .count_policy_same = true},
+      {.name = "placeholder, card replaced", .before = oem_a, .after = Office("0A1B2C3D4E71", kPlaceholder),
+       .verdict = V::kUndecided, .count_policy_same = true},
+      {.name = "placeholder, unchanged", .before = oem_a, .after = oem_a, .verdict = V::kSame,
+       .count_policy_same = true},
+      {.name = "sibling, firmware unreadable", .before = Office("0A1B2C3D4E5F", "", Firmware::kNotRead),
+       .after = Office("0A1B2C3D4E70", "", Firmware::kNotRead), .verdict = V::kUndecided, .count_policy_same = true},
+      {.name = "sibling, real UUIDs", .before = uuid_a,
+       .after = Office("0A1B2C3D4E70", "43221100-77665544-bbaa9988-ffeeddcc", Firmware::kUuid),
+       .verdict = V::kDifferent, .count_policy_same = false},
+      {.name = "GetPCSNEx sibling", .before = ex_a, .after = Office("0A1B2C3D4E70", "", Firmware::kSelfChecksum),
+       .verdict = V::kUndecided, .count_policy_same = true},
+      {.name = "GetPCSNEx processor upgrade", .before = ex_a,
+       .after = Office("0A1B2C3D4E5F", "", Firmware::kSelfChecksum, kUpgrade), .verdict = V::kSame,
+       .count_policy_same = true},
+      {.name = "UUID node alone",
+       .before = Office("AA0000000001", "", Firmware::kSelfChecksum, "Example CPU-00000000-00000006-00000094",
+                        true),
+       .after = Office("AA0000000001", "", Firmware::kSelfChecksum, "Example CPU-00000000-00000006-00000094", true),
+       .verdict = V::kUndecided, .count_policy_same = true},
+      {.name = "must keep the processor", .before = a,
+       .after = Office("0A1B2C3D4E5F", "PF2ABCDE1234", Firmware::kSerial, kUpgrade), .verdict = V::kDifferent,
+       .count_policy_same = true, .policy = {1, kComponentProcessor}},
+      {.name = "strict: nothing strong may change", .before = a, .after = Office("0A1B2C3D4E70", "PF2ABCDE1234"),
+       .verdict = V::kDifferent, .count_policy_same = true, .policy = {0, 0}},
+      {.name = "card and processor at once", .before = a,
+       .after = Office("0A1B2C3D4E70", "PF2ABCDE1234", Firmware::kSerial, kUpgrade), .verdict = V::kDifferent,
+       .count_policy_same = false},
       // Other MACs and processors, and serial numbers whose length and checksum agree by chance.
-      {"a firmware checksum's coincidence", "TQ122500ECF4511A0B0087AA4400DD4C", "TQ1225008CECEFD30B0087AA3E00F927",
-       V::kDifferent, false},
+      {.name = "a firmware checksum's coincidence", .before = "TQ122500ECF4511A0B0087AA4400DD4C",
+       .after = "TQ1225008CECEFD30B0087AA3E00F927", .verdict = V::kDifferent, .count_policy_same = false},
       // MAC identifiers: each address is known by its shape, wherever it stands.
-      {"TQ11 unchanged", mac_a, mac_a, V::kSame, true},
-      {"TQ11 second card replaced", mac_a, testing::MacIdText(1, 2, "0A1B2C3D4E5F", "203040506070"), V::kSame, true},
-      {"TQ11 lower card added", mac_a, testing::MacIdText(1, 3, "001122334455", "0A1B2C3D4E5F"), V::kSame, true},
-      {"TQ11 card added beyond the first two", mac_a, testing::MacIdText(1, 3, "0A1B2C3D4E5F", "102030405060"),
-       V::kSame, true},
-      {"TQ11 only card replaced", testing::MacIdText(1, 1, "0A1B2C3D4E5F", ""),
-       testing::MacIdText(1, 1, "0A1B2C3D4E70", ""), V::kUndecided, true},
-      {"TQ11 both cards other", mac_a, testing::MacIdText(1, 2, "0A1B2C3D4E70", "102030405070"), V::kDifferent, true},
+      {.name = "TQ11 unchanged", .before = mac_a, .after = mac_a, .verdict = V::kSame, .count_policy_same = true},
+      {.name = "TQ11 second card replaced", .before = mac_a,
+       .after = testing::MacIdText(1, 2, "0A1B2C3D4E5F", "203040506070"), .verdict = V::kSame,
+       .count_policy_same = true},
+      {.name = "TQ11 lower card added", .before = mac_a,
+       .after = testing::MacIdText(1, 3, "001122334455", "0A1B2C3D4E5F"), .verdict = V::kSame,
+       .count_policy_same = true},
+      {.name = "TQ11 card added beyond the first two", .before = mac_a,
+       .after = testing::MacIdText(1, 3, "0A1B2C3D4E5F", "102030405060"), .verdict = V::kSame,
+       .count_policy_same = true},
+      {.name = "TQ11 only card replaced", .before = testing::MacIdText(1, 1, "0A1B2C3D4E5F", ""),
+       .after = testing::MacIdText(1, 1, "0A1B2C3D4E70", ""), .verdict = V::kUndecided, .count_policy_same = true},
+      {.name = "TQ11 both cards other", .before = mac_a,
+       .after = testing::MacIdText(1, 2, "0A1B2C3D4E70", "102030405070"), .verdict = V::kDifferent,
+       .count_policy_same = true},
       // The record's limit: addresses that differ by one byte in all six places write one text.
-      {"TQ11 same address under another first byte", testing::MacIdText(1, 1, "0A1B2C3D4E5F", ""),
-       testing::MacIdText(1, 1, "0B1A2D3C4F5E", ""), V::kSame, true},
-      {"TQ11 UUID nodes", testing::MacIdText(0, 1, "AA0000000001", ""), testing::MacIdText(0, 1, "AA0000000001", ""),
-       V::kUndecided, true},
-      {"TQ11 257 adapters", testing::MacIdText(1, 257, "0A1B2C3D4E5F", "102030405060"), mac_a, V::kSame, true},
+      {.name = "TQ11 same address under another first byte", .before = testing::MacIdText(1, 1, "0A1B2C3D4E5F", ""),
+       .after = testing::MacIdText(1, 1, "0B1A2D3C4F5E", ""), .verdict = V::kSame, .count_policy_same = true},
+      {.name = "TQ11 UUID nodes", .before = testing::MacIdText(0, 1, "AA0000000001", ""),
+       .after = testing::MacIdText(0, 1, "AA0000000001", ""), .verdict = V::kUndecided, .count_policy_same = true},
+      {.name = "TQ11 257 adapters", .before = testing::MacIdText(1, 257, "0A1B2C3D4E5F", "102030405060"),
+       .after = mac_a, .verdict = V::kSame, .count_policy_same = true},
   };
   for (const Case& c : cases) {
     const Comparison r = CompareTexts(c.before, c.after, c.policy);
@@ -235,11 +261,11 @@ TEST(VerdictTest, OnlyRecordsTheDllWritesAreJudged) {
     std::string before, after;
     unsigned refused;
   } cases[] = {
-      {ex, Forged(ex, 4, "A1FF"), 2},                            // source flags 0xFFA1
-      {Forged(ex, 20, "0000"), ex, 1},                           // record checksum zeroed
-      {mac, "TQ1100020011263744550B3B2B5B4B7B", 2},              // a UUID's node with two addresses
-      {"TQ110102001126374455110037265544", mac, 1},              // two equal addresses
-      {Forged(ex, 4, "A1FF"), Forged(ex, 20, "0000"), 3},
+      {.before = ex, .after = Forged(ex, 4, "A1FF"), .refused = 2},                // source flags 0xFFA1
+      {.before = Forged(ex, 20, "0000"), .after = ex, .refused = 1},               // record checksum zeroed
+      {.before = mac, .after = "TQ1100020011263744550B3B2B5B4B7B", .refused = 2},  // a UUID's node with two addresses
+      {.before = "TQ110102001126374455110037265544", .after = mac, .refused = 1},  // two equal addresses
+      {.before = Forged(ex, 4, "A1FF"), .after = Forged(ex, 20, "0000"), .refused = 3},
   };
   for (const auto& c : cases) {
     for (const ComparePolicy& policy : {ComparePolicy{}, CountPolicy()}) {

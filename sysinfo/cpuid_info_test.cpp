@@ -19,13 +19,18 @@ TEST(CpuidInfo, SignatureFieldsFlagAndDetailsText) {
     const char* details;
   } cases[] = {
       // Extended model 5 has bit 18 set: the flag follows the signature.
-      {0x000506E3, 0x80000008, 94, 6, 0, true, "Brand-00000000-00000006-00000094"},
-      {0x000306C3, 0x80000008, 60, 6, 0, false, "Brand-00000000-00000006-00000060"},
+      {.signature = 0x000506E3, .max_extended = 0x80000008, .display_model = 94, .display_family = 6, .type = 0,
+       .serial_flag = true, .details = "Brand-00000000-00000006-00000094"},
+      {.signature = 0x000306C3, .max_extended = 0x80000008, .display_model = 60, .display_family = 6, .type = 0,
+       .serial_flag = false, .details = "Brand-00000000-00000006-00000060"},
       // The extended family is added whatever the family.
-      {0x00800F11, 0x80000008, 1, 23, 0, false, "Brand-00000000-00000023-00000001"},
-      {0x0FFF3FFF, 0x80000008, 255, 270, 3, true, "Brand-00000003-00000270-00000255"},
+      {.signature = 0x00800F11, .max_extended = 0x80000008, .display_model = 1, .display_family = 23, .type = 0,
+       .serial_flag = false, .details = "Brand-00000000-00000023-00000001"},
+      {.signature = 0x0FFF3FFF, .max_extended = 0x80000008, .display_model = 255, .display_family = 270, .type = 3,
+       .serial_flag = true, .details = "Brand-00000003-00000270-00000255"},
       // Brand leaves present but beyond the reported maximum.
-      {0x000306C3, 0x80000000, 60, 6, 0, false, "-00000000-00000006-00000060"},
+      {.signature = 0x000306C3, .max_extended = 0x80000000, .display_model = 60, .display_family = 6, .type = 0,
+       .serial_flag = false, .details = "-00000000-00000006-00000060"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.details);
@@ -51,9 +56,9 @@ TEST(CpuidInfo, ProcessorSerialTextFromAFreshLeaf3) {
   const struct {
     CpuidRegisters leaf3;
     const char* text;
-  } cases[] = {{{0x00010203, 0x04050607, 0x08090A0B, 0xFFFFFFFF}, "0001-0203-0405-0607-0809-0a0b"},
-               {{0, 0, 0, 0}, "0000-0000-0000-0000-0000-0000"},
-               {{0xFFFFFFFF, 0xABCDEF01, 0x80000000, 0}, "ffff-ffff-abcd-ef01-8000-0000"}};
+  } cases[] = {{.leaf3 = {0x00010203, 0x04050607, 0x08090A0B, 0xFFFFFFFF}, .text = "0001-0203-0405-0607-0809-0a0b"},
+               {.leaf3 = {0, 0, 0, 0}, .text = "0000-0000-0000-0000-0000-0000"},
+               {.leaf3 = {0xFFFFFFFF, 0xABCDEF01, 0x80000000, 0}, .text = "ffff-ffff-abcd-ef01-8000-0000"}};
   for (const auto& c : cases) {
     fakecpuid::Reset(0x000506E3, /*max_basic=*/1);
     CpuidInfo cpu;

@@ -13,17 +13,19 @@ State& state() {
 
 std::uint32_t RegisterFromText(const char* bytes) {
   std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
+  for (int i = static_cast<int>(kRegisterBytes) - 1; i >= 0; --i) {
+    value = value << 8 | static_cast<std::uint8_t>(bytes[i]);
+  }
   return value;
 }
 
-void BrandLeaves(const std::string& text, CpuidRegisters (&leaves)[3]) {
-  std::string brand = text.substr(0, 48);
-  brand.resize(48, '\0');
-  for (std::uint32_t part = 0; part < 3; ++part) {
-    const char* bytes = brand.data() + 16 * part;
-    leaves[part] = {RegisterFromText(bytes), RegisterFromText(bytes + 4), RegisterFromText(bytes + 8),
-                    RegisterFromText(bytes + 12)};
+void BrandLeaves(const std::string& text, CpuidRegisters (&leaves)[kBrandLeafCount]) {
+  std::string brand = text.substr(0, kBrandBytes);
+  brand.resize(kBrandBytes, '\0');
+  for (std::uint32_t part = 0; part < kBrandLeafCount; ++part) {
+    const char* bytes = brand.data() + kBrandBytesPerLeaf * part;
+    leaves[part] = {RegisterFromText(bytes), RegisterFromText(bytes + kRegisterBytes),
+                    RegisterFromText(bytes + 2 * kRegisterBytes), RegisterFromText(bytes + 3 * kRegisterBytes)};
   }
 }
 
@@ -31,13 +33,13 @@ void Reset(std::uint32_t signature, std::uint32_t max_basic, std::uint32_t max_e
   state() = State{};
   state().leaves[0] = {max_basic, 0x756E6547, 0x6C65746E, 0x49656E69};  // GenuineIntel
   state().leaves[1] = {signature, 0x00100800, 0x7FFAFBBF, 0xBFEBFBFF};
-  state().leaves[0x80000000] = {max_extended, 0, 0, 0};
+  state().leaves[kExtendedRangeLeaf] = {max_extended, 0, 0, 0};
 }
 
 void SetBrand(const std::string& text) {
-  CpuidRegisters leaves[3];
+  CpuidRegisters leaves[kBrandLeafCount];
   BrandLeaves(text, leaves);
-  for (std::uint32_t part = 0; part < 3; ++part) state().leaves[0x80000002 + part] = leaves[part];
+  for (std::uint32_t part = 0; part < kBrandLeafCount; ++part) state().leaves[kFirstBrandLeaf + part] = leaves[part];
 }
 
 }  // namespace fakecpuid

@@ -31,20 +31,26 @@ std::string ProcessLogText() {
   return it == state().files.end() ? std::string() : it->second;
 }
 
+namespace {
+constexpr char kLineEnd[] = "\r\n";
+constexpr std::size_t kLineEndLength = sizeof kLineEnd - 1;
+constexpr int kBannerLines = 2;      // the banner, before any caller's lines
+constexpr char kPrefixEnd[] = ": ";  // ends the stamp before each line's text
+}  // namespace
+
 std::string ProcessLogLines() {
   std::string text = ProcessLogText();
   std::string out;
   std::size_t pos = 0;
   int line_number = 0;
   while (pos < text.size()) {
-    std::size_t end = text.find("\r\n", pos);
+    std::size_t end = text.find(kLineEnd, pos);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(pos, end - pos);
-    pos = end + 2;
-    // The first two lines are the banner.
-    if (++line_number <= 2) continue;
-    std::size_t colon = line.find(": ");
-    out += (colon == std::string::npos ? line : line.substr(colon + 2)) + "\n";
+    pos = end + kLineEndLength;
+    if (++line_number <= kBannerLines) continue;
+    std::size_t colon = line.find(kPrefixEnd);
+    out += (colon == std::string::npos ? line : line.substr(colon + sizeof kPrefixEnd - 1)) + "\n";
   }
   return out;
 }

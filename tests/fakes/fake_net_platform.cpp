@@ -13,9 +13,12 @@ namespace tavsn {
 namespace fakenet {
 namespace {
 
-constexpr Status kErrorNoMoreItems = 259;
-constexpr Status kErrorNoData = 232;
+// Where the fake keeps its mark and the interface's index in a device's
+// opaque SP_DEVINFO_DATA bytes.
 constexpr std::uint32_t kDeviceInfoMagic = 0x5E7A01u;
+constexpr std::size_t kMagicOffset = 0;
+constexpr std::size_t kIndexOffset = sizeof kDeviceInfoMagic;
+constexpr std::size_t kRegisteredNumberBytes = sizeof(std::uint32_t);  // a REG_DWORD
 
 thread_local std::uint32_t t_last_error = 0;
 
@@ -63,7 +66,7 @@ Status OpenKeyAt(const RegistryKey* parent, const std::u16string& path, Registry
   std::u16string full = path;
   if (parent != nullptr) {
     auto* open = fakebase::FakeOf<OpenKey>(parent->get());
-    if (open == nullptr) return 6;  // ERROR_INVALID_HANDLE
+    if (open == nullptr) return kErrorInvalidHandle;
     full = JoinPath(open->folded_path, path);
   }
   const std::u16string folded = Folded(full);
@@ -78,7 +81,7 @@ Status OpenKeyAt(const RegistryKey* parent, const std::u16string& path, Registry
 Status QueryValue(const RegistryKey& key, const std::string& name, void* data,
                   std::uint32_t& size) {
   FakeKey* fake = KeyOf(key);
-  if (fake == nullptr) return 6;
+  if (fake == nullptr) return kErrorInvalidHandle;
   auto it = fake->values.find(Folded(name));
   if (it == fake->values.end()) return netos::kErrorFileNotFound;
   const FakeValue& value = it->second;
@@ -152,22 +155,22 @@ int g_random_marker;
 
 void StoreIndex(std::uint32_t index, netos::DeviceInfoData& device) {
   std::memset(device.bytes, 0, sizeof device.bytes);
-  std::memcpy(device.bytes, &kDeviceInfoMagic, 4);
-  std::memcpy(device.bytes + 4, &index, 4);
+  std::memcpy(device.bytes + kMagicOffset, &kDeviceInfoMagic, sizeof kDeviceInfoMagic);
+  std::memcpy(device.bytes + kIndexOffset, &index, sizeof index);
 }
 
 FakeInterface* InterfaceOf(const netos::DeviceInfoData& device) {
   std::uint32_t magic = 0;
   std::uint32_t index = 0;
-  std::memcpy(&magic, device.bytes, 4);
-  std::memcpy(&index, device.bytes + 4, 4);
+  std::memcpy(&magic, device.bytes + kMagicOffset, sizeof magic);
+  std::memcpy(&index, device.bytes + kIndexOffset, sizeof index);
   if (magic != kDeviceInfoMagic || index >= state().interfaces.size()) return nullptr;
   return &state().interfaces[index];
 }
 
 std::uint32_t IndexOf(const netos::DeviceInfoData& device) {
   std::uint32_t index = 0;
-  std::memcpy(&index, device.bytes + 4, 4);
+  std::memcpy(&index, device.bytes + kIndexOffset, sizeof index);
   return index;
 }
 
@@ -179,13 +182,13 @@ bool ApplyStateChange(const DeviceInfoSet& set, netos::DeviceInfoData& device,
                       bool through_installer) {
   FakeInterface* fake = InterfaceOf(device);
   if (!set.is_valid() || fake == nullptr) {
-    netos::SetLastError(13);  // ERROR_INVALID_DATA
+    netos::SetLastError(kErrorInvalidData);
     return false;
   }
   const std::uint32_t index = IndexOf(device);
   auto pending = g_pending_changes.find(index);
   if (pending == g_pending_changes.end()) {
-    netos::SetLastError(0xE0000217);  // ERROR_NO_CLASSINSTALL_PARAMS
+    netos::SetLastError(kErrorNoClassInstallParams);
     return false;
   }
   const auto [state_change, scope] = pending->second;
@@ -195,13 +198,13 @@ bool ApplyStateChange(const DeviceInfoSet& set, netos::DeviceInfoData& device,
     return false;
   }
   state().state_changes.push_back({index, state_change, scope, through_installer});
-  if (state_change == 1 && !fake->enabled_here) {
+  if (state_change == kDicsEnable && !fake->enabled_here) {
     g_found_states[index] = {fake->status, fake->problem};
     fake->enabled_here = true;
     fake->polls_since_enable = 0;
     fake->status = fake->starting_status;
     fake->problem = fake->starting_problem;
-  } else if (state_change == 2 && fake->enabled_here) {
+  } else if (state_change == kDicsDisable && fake->enabled_here) {
     fake->enabled_here = false;
     fake->status = g_found_states[index].first;
     fake->problem = g_found_states[index].second;
@@ -272,8 +275,8 @@ void SetValue(const std::string& key_path, const std::string& name,
 }
 
 void SetNumber(const std::string& key_path, const std::string& name, std::uint32_t value) {
-  std::vector<std::uint8_t> bytes(4);
-  std::memcpy(bytes.data(), &value, 4);
+  std::vector<std::uint8_t> bytes(kRegisteredNumberBytes);
+  std::memcpy(bytes.data(), &value, kRegisteredNumberBytes);
   SetValue(key_path, name, std::move(bytes));
 }
 
@@ -307,7 +310,7 @@ std::string DevicePathOf(const std::string& net_cfg_instance_id,
 
 FakeDevice& AddDevice(const std::string& path, const std::vector<std::uint8_t>& address) {
   FakeDevice& device = state().devices[Folded(path)];
-  std::copy_n(address.begin(), std::min<std::size_t>(address.size(), 8), device.answer);
+  std::copy_n(address.begin(), std::min(address.size(), sizeof device.answer), device.answer);
   return device;
 }
 
@@ -316,7 +319,7 @@ void AddPhysicalAdapter(int index, const std::vector<std::uint8_t>& address) {
   std::snprintf(subkey, sizeof subkey, "%04d", index);
   const std::string guid = "{0000000" + std::to_string(index) + "-0000-0000-0000-4E6574446576}";
   const std::string pnp = "PCI\\VEN_8086&DEV_100E\\3&" + std::to_string(index);
-  AddAdapter(subkey, 6, 0x84, "Ethernet " + std::to_string(index), guid, pnp);
+  AddAdapter(subkey, kIfTypeEthernet, kPhysicalCharacteristics, "Ethernet " + std::to_string(index), guid, pnp);
   AddDevice(DevicePathOf(guid, pnp), address);
 }
 
@@ -349,7 +352,7 @@ Status OpenKeyA(const RegistryKey* parent, const char* path, RegistryKey& key) {
 Status QuerySubkeyCount(const RegistryKey& key, std::uint32_t& count) {
   const fakenet::FakeCall call;
   fakenet::FakeKey* fake = fakenet::KeyOf(key);
-  if (fake == nullptr) return 6;
+  if (fake == nullptr) return fakenet::kErrorInvalidHandle;
   if (fake->subkey_count_error != kSuccess) return fake->subkey_count_error;
   count = static_cast<std::uint32_t>(fake->subkeys.size());
   return kSuccess;
@@ -359,7 +362,7 @@ Status EnumSubkey(const RegistryKey& key, std::uint32_t index, char16_t* name, s
                   std::uint32_t& length) {
   const fakenet::FakeCall call;
   fakenet::FakeKey* fake = fakenet::KeyOf(key);
-  if (fake == nullptr) return 6;
+  if (fake == nullptr) return fakenet::kErrorInvalidHandle;
   auto error = fake->enum_errors.find(index);
   if (error != fake->enum_errors.end()) return error->second;
   if (index >= fake->subkeys.size()) return fakenet::kErrorNoMoreItems;
@@ -500,7 +503,7 @@ bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device,
   const fakenet::FakeCall call;
   fakenet::FakeInterface* fake = fakenet::InterfaceOf(device);
   if (!set.is_valid() || fake == nullptr) {
-    SetLastError(13);
+    SetLastError(fakenet::kErrorInvalidData);
     return false;
   }
   auto error = fake->set_params_errors.find(state_change);

@@ -4,6 +4,7 @@
 // enabled and disabled and whose drivers start after a number of polls, a
 // virtual clock, IP Helper's adapter list and rpcrt4. Tests set it up
 // through state() and read back what was done to it.
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -15,6 +16,15 @@
 namespace tavsn::fakenet {
 
 using netos::Status;
+
+// Win32 error codes the fake hands out beside those netos names.
+constexpr Status kErrorInvalidHandle = 6;                  // ERROR_INVALID_HANDLE
+constexpr Status kErrorInvalidData = 13;                   // ERROR_INVALID_DATA
+constexpr Status kErrorModNotFound = 126;                  // ERROR_MOD_NOT_FOUND
+constexpr Status kErrorProcNotFound = 127;                 // ERROR_PROC_NOT_FOUND
+constexpr Status kErrorNoData = 232;                       // ERROR_NO_DATA
+constexpr Status kErrorNoMoreItems = 259;                  // ERROR_NO_MORE_ITEMS
+constexpr Status kErrorNoClassInstallParams = 0xE0000217;  // ERROR_NO_CLASSINSTALL_PARAMS
 
 // Registry ------------------------------------------------------------------
 
@@ -36,10 +46,13 @@ struct FakeKey {
 
 // NDIS devices -----------------------------------------------------------------
 
+// The bytes OID_802_3_PERMANENT_ADDRESS answers into (six of them the address).
+constexpr std::size_t kPermanentAddressBytes = 8;
+
 struct FakeDevice {
   Status open_error = netos::kSuccess;
   Status ioctl_error = netos::kSuccess;
-  std::uint8_t answer[8] = {};
+  std::uint8_t answer[kPermanentAddressBytes] = {};
   // The device opens only while this SetupAPI interface's driver runs;
   // before that the open fails with `error_while_down`.
   int interface_index = -1;
@@ -60,10 +73,16 @@ constexpr std::uint32_t kDisabledStatus = kDnHasProblem | kDnDisableable;
 constexpr std::uint32_t kRunningStatus = kDnDriverLoaded | kDnStarted | kDnDisableable;
 constexpr std::uint32_t kStartingStatus = kDnDisableable;
 
+// The state changes and scopes of SP_PROPCHANGE_PARAMS.
+constexpr std::uint32_t kDicsEnable = 1;              // DICS_ENABLE
+constexpr std::uint32_t kDicsDisable = 2;             // DICS_DISABLE
+constexpr std::uint32_t kDicsFlagGlobal = 1;          // DICS_FLAG_GLOBAL
+constexpr std::uint32_t kDicsFlagConfigSpecific = 2;  // DICS_FLAG_CONFIGSPECIFIC
+
 struct StateChange {
   std::uint32_t index;
-  std::uint32_t state_change;  // DICS_ENABLE 1, DICS_DISABLE 2
-  std::uint32_t scope;         // DICS_FLAG_GLOBAL 1, DICS_FLAG_CONFIGSPECIFIC 2
+  std::uint32_t state_change;  // kDicsEnable or kDicsDisable
+  std::uint32_t scope;         // kDicsFlagGlobal or kDicsFlagConfigSpecific
   bool through_installer;      // SetupDiCallClassInstaller, else SetupDiChangeState
   bool operator==(const StateChange&) const = default;
 };
@@ -76,7 +95,7 @@ struct FakeInterface {
   std::uint32_t problem = kCmProbDisabled;
   // SetupDiEnumDeviceInfo calls for this index that fail (1-based count).
   std::set<int> failing_enum_info_calls;
-  Status enum_info_error = 259;  // ERROR_NO_MORE_ITEMS
+  Status enum_info_error = kErrorNoMoreItems;
   // CM_Get_DevNode_Status reads that fail (1-based count).
   std::set<int> failing_status_reads;
   // Failures of the two state-change steps, by DICS_ENABLE / DICS_DISABLE.
@@ -95,20 +114,27 @@ struct FakeInterface {
   int polls_since_enable = 0;
 };
 
+// The bytes of a UUID, in storage order.
+constexpr std::size_t kUuidBytes = 16;
+
 struct RpcBehaviour {
   Status load_error = netos::kSuccess;
   bool has_sequential = true;
   bool has_create = true;
-  Status lookup_error = 127;  // ERROR_PROC_NOT_FOUND
-  std::uint8_t sequential_uuid[16] = {};
+  Status lookup_error = kErrorProcNotFound;
+  std::uint8_t sequential_uuid[kUuidBytes] = {};
   std::int32_t sequential_status = 0;
-  std::uint8_t random_uuid[16] = {};
+  std::uint8_t random_uuid[kUuidBytes] = {};
   std::int32_t random_status = 0;
 };
 
 // The value that closing a handle leaves as the thread's last error: the
 // fake deliberately disturbs it, so tests see whether callers kept theirs.
-constexpr std::uint32_t kErrorLeftByClose = 6;  // ERROR_INVALID_HANDLE
+constexpr std::uint32_t kErrorLeftByClose = kErrorInvalidHandle;
+
+// What the system facts and the virtual clock start from.
+constexpr std::uint32_t kVistaMajorVersion = 6;  // Windows Vista and later
+constexpr std::uint32_t kStartTickMs = 100000;
 
 struct State {
   // Registry, keyed by path without case distinction ("" is HKLM itself).
@@ -140,11 +166,11 @@ struct State {
   // System facts and the virtual clock. A real pause per Sleep call lets
   // tests run callers on several threads at once.
   int real_ms_per_sleep = 0;
-  std::uint32_t major_version = 6;
+  std::uint32_t major_version = kVistaMajorVersion;
   bool version_fails = false;
   bool is_admin = true;
   int admin_checks = 0;
-  std::uint32_t tick_ms = 100000;
+  std::uint32_t tick_ms = kStartTickMs;
   std::vector<std::uint32_t> sleeps;
 
   // IP Helper.
@@ -188,8 +214,12 @@ extern const char kNetworkClassKey[];
 std::string AdapterKeyPath(const std::string& subkey);
 std::string ConnectionKeyPath(const std::string& net_cfg_instance_id);
 
-// An adapter whose values are all present: *IfType 6, Characteristics 0x84
-// (physical), and a DriverDesc, NetCfgInstanceId and PnpInstanceID.
+// The *IfType of an Ethernet adapter and the Characteristics of a physical one.
+constexpr std::uint32_t kIfTypeEthernet = 6;               // IF_TYPE_ETHERNET_CSMACD
+constexpr std::uint32_t kPhysicalCharacteristics = 0x84;  // NCF_PHYSICAL | NCF_HAS_UI
+
+// An adapter whose values are all present: its *IfType and Characteristics,
+// and a DriverDesc, NetCfgInstanceId and PnpInstanceID.
 void AddAdapter(const std::string& subkey, std::uint32_t if_type, std::uint32_t characteristics,
                 const std::string& driver_desc, const std::string& net_cfg_instance_id,
                 const std::string& pnp_instance_id);

@@ -18,18 +18,28 @@ namespace {
 
 void Note(const char* what) { state().journal.emplace_back(what); }
 
+// The highest basic leaf of the worked examples' processor, and the highest
+// extended leaf without brand leaves and with them.
+constexpr std::uint32_t kHighestBasicLeaf = 0x16;
+constexpr std::uint32_t kHighestLeafWithoutBrand = 0x80000001;
+constexpr std::uint32_t kHighestLeafWithBrand = 0x80000008;
+
 }  // namespace
 
 void SetVendor(std::uint32_t highest_leaf, const char (&vendor)[13]) {
+  using fakecpuid::kRegisterBytes;
   state().cpuid[0] = {highest_leaf, fakecpuid::RegisterFromText(vendor),
-                      fakecpuid::RegisterFromText(vendor + 8), fakecpuid::RegisterFromText(vendor + 4)};
+                      fakecpuid::RegisterFromText(vendor + 2 * kRegisterBytes),
+                      fakecpuid::RegisterFromText(vendor + kRegisterBytes)};
 }
 
 void SetBrand(const std::string& text) {
-  state().cpuid[0x80000000] = {0x80000008, 0, 0, 0};
-  CpuidRegisters leaves[3];
+  state().cpuid[fakecpuid::kExtendedRangeLeaf] = {kHighestLeafWithBrand, 0, 0, 0};
+  CpuidRegisters leaves[fakecpuid::kBrandLeafCount];
   fakecpuid::BrandLeaves(text, leaves);
-  for (std::uint32_t part = 0; part < 3; ++part) state().cpuid[0x80000002 + part] = leaves[part];
+  for (std::uint32_t part = 0; part < fakecpuid::kBrandLeafCount; ++part) {
+    state().cpuid[fakecpuid::kFirstBrandLeaf + part] = leaves[part];
+  }
 }
 
 // The fingerprint's own view of CPUID: its leaves and a journal entry per
@@ -46,8 +56,8 @@ void Reset() {
   state() = State{};
   fakecpuid::Reset();
   fakecpuid::state().answer = AnswerCpuid;
-  SetVendor(0x16, "GenuineIntel");
-  state().cpuid[0x80000000] = {0x80000001, 0, 0, 0};
+  SetVendor(kHighestBasicLeaf, "GenuineIntel");
+  state().cpuid[fakecpuid::kExtendedRangeLeaf] = {kHighestLeafWithoutBrand, 0, 0, 0};
 }
 
 }  // namespace fakeprobe
