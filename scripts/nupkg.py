@@ -1,7 +1,7 @@
 """Writes the NuGet package Tavsn.<version>.nupkg for .NET hosts from the
 release package's staging folder, as scripts/package.sh calls it:
 
-    python3 scripts/nupkg.py STAGED_RELEASE_FOLDER VERSION OUT.nupkg EPOCH [COMMIT]
+    python3 scripts/nupkg.py STAGED_RELEASE_FOLDER VERSION OUT.nupkg EPOCH [COMMIT [REPOSITORY_URL]]
 
   Tavsn.nuspec                            the package's metadata
   contentFiles/cs/any/Tavsn/Tavsn.cs      the declarations, compiled into the host
@@ -13,13 +13,15 @@ and the Open Packaging parts NuGet reads. Entries are in a fixed order and
 dated to EPOCH, so the same sources give the same package."""
 import hashlib
 import os
+import re
 import sys
 import time
 import zipfile
 from xml.sax.saxutils import escape
 
 staged, version, out, epoch = sys.argv[1:5]
-commit = sys.argv[5] if len(sys.argv) > 5 else ""
+commit, url = (sys.argv[5:] + ["", ""])[:2]
+url = re.sub(r"//[^/@]*@", "//", url)  # never a user name or token of the clone
 ID = "Tavsn"
 DESCRIPTION = ("Machine identifiers for licensing on Windows: tavsn.dll for 32-bit and 64-bit processes and "
                "its P/Invoke declarations (Tavsn.TavsnIdentifiers), compiled into the host.")
@@ -38,7 +40,7 @@ TARGETS = r"""<?xml version="1.0" encoding="utf-8"?>
 </Project>
 """
 
-repository = '<repository type="git"%s />' % ("" if not commit else ' commit="%s"' % commit)
+repository = "<repository type=\"git\"%s%s />" % (url and ' url="%s"' % escape(url), commit and ' commit="%s"' % commit)
 nuspec = f"""<?xml version="1.0" encoding="utf-8"?>
 <package xmlns="http://schemas.microsoft.com/packaging/2013/05/nuspec.xsd">
   <metadata minClientVersion="3.3.0">

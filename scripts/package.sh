@@ -46,6 +46,7 @@ with zipfile.ZipFile(zip_path, "w") as package:
             package.writestr(entry, data.read())
 PYTHON
 commit="$(git -C "$root" rev-parse HEAD 2>/dev/null || true)"
-python3 "$root/scripts/nupkg.py" "$staging/$name" "$version" "$root/dist/Tavsn.$version.nupkg" "$epoch" $commit
+url="$(git -C "$root" remote get-url origin 2>/dev/null || true)"
+python3 "$root/scripts/nupkg.py" "$staging/$name" "$version" "$root/dist/Tavsn.$version.nupkg" "$epoch" "$commit" "$url"
 echo "$root/dist/$name.zip"
 echo "$root/dist/Tavsn.$version.nupkg"
