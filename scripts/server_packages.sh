@@ -15,8 +15,12 @@ epoch="${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || 
 export SOURCE_DATE_EPOCH="$epoch"
 
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+# Given on every configure (CMake reads the variables only into a new cache);
+# CMake has no CPPFLAGS, so _FORTIFY_SOURCE goes with the compilers' flags.
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVSN_LINUX_PACKAGE=ON \
-      -DCMAKE_INSTALL_PREFIX=/usr -DTAVSN_WARNINGS_AS_ERRORS=ON >/dev/null
+      -DCMAKE_INSTALL_PREFIX=/usr -DTAVSN_WARNINGS_AS_ERRORS=ON \
+      -DCMAKE_C_FLAGS="$CPPFLAGS $CFLAGS" -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" \
+      -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
 multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
