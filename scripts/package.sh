@@ -3,7 +3,8 @@
 # 64-bit DLL and tool, the header, the module-definition files, the MinGW and
 # MSVC import libraries, the find_package(tavsn) configuration, the .NET and
 # Python bindings, the README, the changes and the licence. Prints the zip's
-# path. The same sources give the same zip, byte for byte.
+# path, then dist/Tavsn.<version>.nupkg for .NET hosts (scripts/nupkg.py)
+# and its path. The same sources give the same zip and nupkg, byte for byte.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
@@ -44,4 +45,8 @@ with zipfile.ZipFile(zip_path, "w") as package:
         with open(path, "rb") as data:
             package.writestr(entry, data.read())
 PYTHON
+commit="$(git -C "$root" rev-parse HEAD 2>/dev/null || true)"
+url="$(git -C "$root" remote get-url origin 2>/dev/null || true)"
+python3 "$root/scripts/nupkg.py" "$staging/$name" "$version" "$root/dist/Tavsn.$version.nupkg" "$epoch" "$commit" "$url"
 echo "$root/dist/$name.zip"
+echo "$root/dist/Tavsn.$version.nupkg"

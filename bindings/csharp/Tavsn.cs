@@ -13,8 +13,9 @@
 // (_GetMacSN@8), the 64-bit one under plain names (GetMacSN). The bitness of
 // the running process picks the set, so an AnyCPU host calls whichever
 // tavsn.dll matches the process it was started in. Both DLLs are named
-// tavsn.dll: an AnyCPU host keeps them in separate folders and points the
-// loader at the right one before the first call.
+// tavsn.dll: an AnyCPU host keeps them in separate folders, x86\ and x64\
+// beside the program (as the NuGet package puts them for .NET Framework),
+// and the first call loads the one of the process from there.
 //
 // Like the exports, these methods must not be called from several threads at
 // once. A missing DLL or export still surfaces as DllNotFoundException or
@@ -22,6 +23,7 @@
 // BadImageFormatException.
 
 using System;
+using System.IO;
 using System.Runtime.InteropServices;
 using System.Text;
 
@@ -172,6 +174,12 @@ namespace Tavsn
         internal static extern int tav_get_pc_id([Out] byte[] data, uint len);
     }
 
+    internal static class Kernel32
+    {
+        [DllImport("kernel32.dll", EntryPoint = "LoadLibraryW", CharSet = CharSet.Unicode, ExactSpelling = true)]
+        internal static extern IntPtr LoadLibraryW(string path);
+    }
+
     /// <summary>The identifiers of this machine as strings.</summary>
     public static class TavsnIdentifiers
     {
@@ -184,6 +192,18 @@ namespace Tavsn
         // The runtime binds an extern method on its first call, so the other
         // class's names are never looked up in a DLL that lacks them.
         static readonly bool Is64BitProcess = IntPtr.Size == 8;
+
+        // Where x86\tavsn.dll or x64\tavsn.dll lies beside the program, the
+        // one of the process is loaded by its path before the first call; the
+        // runtime's "tavsn.dll" is then that module. Elsewhere (one DLL beside
+        // the program, .NET (Core) with runtimes\win-*\native, Mono) nothing.
+        static TavsnIdentifiers()
+        {
+            string dll = Path.Combine(Path.Combine(AppDomain.CurrentDomain.BaseDirectory,
+                                                   Is64BitProcess ? "x64" : "x86"), "tavsn.dll");
+            if (Environment.OSVersion.Platform == PlatformID.Win32NT && File.Exists(dll))
+                Kernel32.LoadLibraryW(dll);
+        }
 
         /// <summary>The MAC identifier: "TQ11" and 28 hex digits.</summary>
         public static string GetMacSN()
