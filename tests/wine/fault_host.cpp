@@ -7,8 +7,8 @@
 //
 // Each plan line is one run: "ID EXPORT stdcall|cdecl|pcid FAULT WMI", where
 // FAULT is "-" (nothing fails) or items joined by commas, "NAME:K" (the K-th
-// call of NAME fails) or "NAME:all" (every call of NAME fails), and WMI is "-" or a
-// TAVSN_WMI_FAIL value for the stand-in provider (wmi_standin.py). A run
+// call of NAME fails) or "NAME:all" (every call of NAME fails), and WMI is
+// "-" or a TAVSN_WMI_FAIL value for the stand-in provider (wmi_standin.py). A run
 // loads the DLL, points its import address table at the stubs, calls the
 // export on a worker thread with a 32-byte buffer that ends where a
 // no-access page begins, and unloads the DLL; calls made while it unloads
@@ -21,7 +21,9 @@
 //             next_handle=N   (the value a handle made after the run gets)
 //   host: counts run=ID NAME=K ...              calls of each function, when not 0,
 //                                               of a run without a "NAME:K" fault
+//   host: link status=HEX                       the NTSTATUS of each --link
 //   host: figures at=ID handles=N private_kib=N  after run ID, and after the last
+//   host: appeared type=NAME count=N            handles open at the last, not the first
 //   host: crash run=ID code=HEX | host: hang run=ID   and the process ends
 //
 // Functions are failed as the table says: "fails" returns the failure value
