@@ -17,19 +17,10 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winebed  # noqa: E402
 import wmi_standin  # noqa: E402
-from library_bed import library_in_scratch, with_adapters  # noqa: E402
+from library_bed import library_in_scratch, system_table, with_adapters  # noqa: E402
 
 MAC = "0A1B2C3D4E5F"
 TARGET_PERCENT = 10
-
-
-def system_table(serial):
-    """A firmware table with one system structure naming `serial`, and the
-    end-of-table structure."""
-    table = bytes([1, 0x1B, 0x01, 0x00, 1, 2, 3, 4]) + bytes(range(0, 0x100, 0x11)) + bytes([6, 0, 0])
-    for text in (b"Maker", b"Model", b"1.0", serial.encode()):
-        table += text + b"\0"
-    return table + b"\0" + bytes([127, 4, 0x02, 0x00, 0, 0])
 
 
 def run_bench(bed, prefix, calls):

@@ -11,6 +11,19 @@ import subprocess
 import winebed
 
 
+# The system UUID of the firmware tables below.
+UUID_BYTES = bytes(range(0, 0x100, 0x11))
+
+
+def system_table(serial):
+    """A firmware table with one system structure naming `serial`, and the
+    end-of-table structure."""
+    table = bytes([1, 0x1B, 0x01, 0x00, 1, 2, 3, 4]) + UUID_BYTES + bytes([6, 0, 0])
+    for text in (b"Maker", b"Model", b"1.0", serial.encode()):
+        table += text + b"\0"
+    return table + b"\0" + bytes([127, 4, 0x02, 0x00, 0, 0])
+
+
 def library_in_scratch(bed, prefix, with_log):
     """A copy of tavsn.dll in a folder of its own, so that its log file is
     the case's alone."""

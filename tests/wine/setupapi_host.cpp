@@ -5,6 +5,9 @@
 //
 //   setupapi_host.exe --dll PATH --export NAME
 //                     [--link-when-listed PNPID]... [--report-disabled]
+//                     [--disabled PNPID [--driver-delay MS|never] [--read-fails]
+//                      [--enable-fails]]
+//   setupapi_host.exe --hold-adapter-mutex
 //
 // Every call still goes to Wine's own SetupAPI with the library's own
 // arguments; two options add what Wine cannot be made to do otherwise:
@@ -19,6 +22,19 @@
 //     answers status 0 and problem 0; the library is then told the device
 //     was disabled by its user (DN_HAS_PROBLEM | DN_DISABLEABLE, problem
 //     22), so that it makes its enable attempt against Wine's SetupAPI.
+// --disabled  PNPID is a device that its user disabled, played here in
+//     full: CM_Get_DevNode_Status reports it disabled (as above); its
+//     SetupDiSetClassInstallParamsW and SetupDiCallClassInstaller calls are
+//     answered here, not by Wine. An enable request (DIF_PROPERTYCHANGE,
+//     DICS_ENABLE) starts its driver: from --driver-delay ms after the
+//     request on (default 2500; never: the driver never starts) the status
+//     is DN_STARTED | DN_DRIVER_LOADED and the NT link of its interface
+//     paths exists, unless --read-fails, which leaves the link out. Until
+//     then the status is DN_DISABLEABLE with no problem. A disable request
+//     removes the link and makes the device disabled again. --enable-fails
+//     refuses the enable request (ERROR_ACCESS_DENIED from the installer).
+// --hold-adapter-mutex  takes the library's adapter-state mutex, says
+//     "host: holding", and keeps it until standard input ends.
 //
 // Lines on standard error, each starting "host: ":
 //
@@ -27,13 +43,15 @@
 //   host: interfaces index=N cbsize=N result=ok|fail error=N
 //   host: detail cbsize=N size=N needed=N result=ok|fail error=N path=PATH|-
 //   host: devinfo index=N cbsize=N result=ok|fail error=N device=ID
-//   host: status device=ID cr=N status=N problem=N reported=N,N
+//   host: status device=ID cr=N status=N problem=N reported=N,N [since_enable=MS]
 //   host: installparams header=N function=N state=N scope=N profile=N size=N result=ok|fail error=N
 //         error_before=N   (the thread's last error when the library called)
-//   host: installer function=N result=ok|fail error=N
+//   host: installer function=N result=ok|fail error=N [device=ID state=disabled|enabling|started]
+//   host: driver started=PNPID link=HEX|none
 //   host: changestate result=ok|fail error=N
 //   host: destroy result=ok|fail
 //   host: call result=R buffer=HEX
+//   host: final state=disabled|enabling|started   (with --disabled)
 //
 // (cbsize is the size member the library set; device is the instance id of
 // the device the call was about; size in "detail" is the buffer size the
@@ -48,7 +66,9 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,6 +84,18 @@ std::vector<std::string> g_links_to_make;
 bool g_links_made = false;
 bool g_report_disabled = false;
 tavsn::winetest::NdisInterfaceLinks* g_links = nullptr;
+
+// The device played by --disabled.
+enum class DeviceState { kDisabled, kEnabling, kStarted };
+const char* const kStateNames[] = {"disabled", "enabling", "started"};
+std::string g_disabled_pnp;
+DeviceState g_state = DeviceState::kDisabled;
+DWORD g_enable_tick = 0;
+long g_driver_delay_ms = 2500;  // -1: never
+bool g_read_fails = false;
+bool g_enable_fails = false;
+DWORD g_requested_state = 0;
+std::unique_ptr<tavsn::winetest::NdisInterfaceLinks> g_driver_link;
 
 std::string DeviceId(DEVINST device) {
   char id[MAX_DEVICE_ID_LEN + 1] = {};
@@ -131,17 +163,50 @@ BOOL WINAPI RecordEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA dat
   return ok;
 }
 
+bool IsPlayedDevice(DEVINST device) {
+  return !g_disabled_pnp.empty() && lstrcmpiA(DeviceId(device).c_str(), g_disabled_pnp.c_str()) == 0;
+}
+
+bool IsPlayedDevice(const SP_DEVINFO_DATA* device) { return device != nullptr && IsPlayedDevice(device->DevInst); }
+
+// The played device's driver starts once its delay has passed.
+void StartDriverWhenDue() {
+  if (g_state != DeviceState::kEnabling || g_driver_delay_ms < 0 ||
+      GetTickCount() - g_enable_tick < static_cast<DWORD>(g_driver_delay_ms)) {
+    return;
+  }
+  g_state = DeviceState::kStarted;
+  if (g_read_fails) {
+    Report("driver started=%s link=none", g_disabled_pnp.c_str());
+    return;
+  }
+  g_driver_link = std::make_unique<tavsn::winetest::NdisInterfaceLinks>();
+  Report("driver started=%s link=%08X", g_disabled_pnp.c_str(),
+         static_cast<unsigned>(g_driver_link->Add(g_disabled_pnp.c_str())));
+}
+
 CONFIGRET WINAPI RecordGetStatus(PULONG status, PULONG problem, DEVINST device, ULONG flags) {
   const CONFIGRET result = real_get_status(status, problem, device, flags);
   const DWORD error = GetLastError();
   const unsigned long real_status = *status;
   const unsigned long real_problem = *problem;
-  if (result == CR_SUCCESS && g_report_disabled) {
+  const bool played = result == CR_SUCCESS && IsPlayedDevice(device);
+  if (played) {
+    StartDriverWhenDue();
+    *status = g_state == DeviceState::kDisabled  ? DN_HAS_PROBLEM | DN_DISABLEABLE
+              : g_state == DeviceState::kStarted ? DN_STARTED | DN_DRIVER_LOADED | DN_DISABLEABLE
+                                                 : DN_DISABLEABLE;
+    *problem = g_state == DeviceState::kDisabled ? CM_PROB_DISABLED : 0;
+  } else if (result == CR_SUCCESS && g_report_disabled) {
     *status = DN_HAS_PROBLEM | DN_DISABLEABLE;
     *problem = CM_PROB_DISABLED;
   }
-  Report("status device=%s cr=%lu status=%lu problem=%lu reported=%lu,%lu", DeviceId(device).c_str(),
-         static_cast<unsigned long>(result), real_status, real_problem, *status, *problem);
+  char since[32] = "";
+  if (played && g_state != DeviceState::kDisabled) {
+    std::snprintf(since, sizeof since, " since_enable=%lu", GetTickCount() - g_enable_tick);
+  }
+  Report("status device=%s cr=%lu status=%lu problem=%lu reported=%lu,%lu%s", DeviceId(device).c_str(),
+         static_cast<unsigned long>(result), real_status, real_problem, *status, *problem, since);
   SetLastError(error);
   return result;
 }
@@ -152,8 +217,10 @@ BOOL WINAPI RecordSetInstallParams(HDEVINFO set, PSP_DEVINFO_DATA device, PSP_CL
   // What the thread's last error was on the way in: a call that fails
   // without setting one leaves it as it was.
   const DWORD error_before = GetLastError();
-  const BOOL ok = real_set_install_params(set, device, header, size);
-  const DWORD error = GetLastError();
+  const bool played = IsPlayedDevice(device);
+  if (played) g_requested_state = params->StateChange;
+  const BOOL ok = played ? TRUE : real_set_install_params(set, device, header, size);
+  const DWORD error = played ? error_before : GetLastError();
   Report("installparams header=%lu function=%lu state=%lu scope=%lu profile=%lu size=%lu result=%s error=%lu "
          "error_before=%lu",
          params->ClassInstallHeader.cbSize, static_cast<unsigned long>(params->ClassInstallHeader.InstallFunction),
@@ -162,11 +229,39 @@ BOOL WINAPI RecordSetInstallParams(HDEVINFO set, PSP_DEVINFO_DATA device, PSP_CL
   return ok;
 }
 
+// The played device's state change: the one the last install parameters
+// asked for.
+BOOL PlayStateChange(DI_FUNCTION function) {
+  if (function != DIF_PROPERTYCHANGE) {
+    SetLastError(ERROR_DI_DO_DEFAULT);
+    return FALSE;
+  }
+  if (g_requested_state == DICS_ENABLE) {
+    if (g_enable_fails) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+    g_state = DeviceState::kEnabling;
+    g_enable_tick = GetTickCount();
+  } else if (g_requested_state == DICS_DISABLE) {
+    g_state = DeviceState::kDisabled;
+    g_driver_link.reset();
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
 BOOL WINAPI RecordCallInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device) {
-  const BOOL ok = real_call_installer(function, set, device);
+  const bool played = IsPlayedDevice(device);
+  const BOOL ok = played ? PlayStateChange(function) : real_call_installer(function, set, device);
   const DWORD error = GetLastError();
-  Report("installer function=%lu result=%s error=%lu", static_cast<unsigned long>(function), Outcome(ok),
-         ok ? 0 : error);
+  char state[MAX_DEVICE_ID_LEN + 64] = "";
+  if (played) {
+    std::snprintf(state, sizeof state, " device=%s state=%s", DeviceId(device->DevInst).c_str(),
+                  kStateNames[static_cast<int>(g_state)]);
+  }
+  Report("installer function=%lu result=%s error=%lu%s", static_cast<unsigned long>(function), Outcome(ok),
+         ok ? 0 : error, state);
   SetLastError(error);
   return ok;
 }
@@ -230,10 +325,28 @@ bool Redirect(HMODULE module, const char* name, Function hook, Function& origina
 int main(int argc, char** argv) {
   std::string dll_path;
   std::string export_name;
+  if (argc == 2 && std::string(argv[1]) == "--hold-adapter-mutex") {
+    const HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Local\\tavsn-adapter-state");
+    Report("holding error=%lu", mutex != nullptr ? 0 : GetLastError());
+    while (std::fgetc(stdin) != EOF) {
+    }
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return 0;
+  }
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
     if (name == "--report-disabled") {
       g_report_disabled = true;
+    } else if (name == "--read-fails") {
+      g_read_fails = true;
+    } else if (name == "--enable-fails") {
+      g_enable_fails = true;
+    } else if (i + 1 < argc && name == "--disabled") {
+      g_disabled_pnp = argv[++i];
+    } else if (i + 1 < argc && name == "--driver-delay") {
+      const std::string delay = argv[++i];
+      g_driver_delay_ms = delay == "never" ? -1 : std::atol(delay.c_str());
     } else if (i + 1 < argc && name == "--dll") {
       dll_path = argv[++i];
     } else if (i + 1 < argc && name == "--export") {
@@ -279,5 +392,6 @@ int main(int argc, char** argv) {
   std::memset(buffer, 0xCC, sizeof buffer);
   const int result = function(reinterpret_cast<char*>(buffer), sizeof buffer);
   Report("call result=%d buffer=%s", result, Hex(buffer, sizeof buffer).c_str());
+  if (!g_disabled_pnp.empty()) Report("final state=%s", kStateNames[static_cast<int>(g_state)]);
   return 0;
 }

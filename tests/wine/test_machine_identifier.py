@@ -13,14 +13,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winebed  # noqa: E402
 import wmi_standin  # noqa: E402
 from export_host import call_export  # noqa: E402
-from library_bed import library_in_scratch, log_lines, with_adapters  # noqa: E402
+from library_bed import library_in_scratch, log_lines, system_table, with_adapters  # noqa: E402
 
 winebed.in_private_network_namespace()
 bed = winebed.TestBed()
 
 CANARY = 0x5A
 MAC = "0A1B2C3D4E5F"
-UUID_BYTES = bytes(range(0, 0x100, 0x11))
 UUID_TEXT = "33221100-77665544-bbaa9988-ffeeddcc"
 STACK_LIMIT = 16 * 1024
 RELEASE_ORDER = ["object", "enumerator", "services", "locator"]
@@ -40,14 +39,6 @@ def fields(text):
     return {"flags": word(0), "prefix": record[2:4], "mac_checksum": word(4),
             "system_length": word(6), "system_checksum": word(8),
             "processor_length": word(10), "processor_checksum": word(12), "record": record}
-
-
-def system_table(serial):
-    """A firmware table whose system structure names `serial`."""
-    table = bytes([1, 0x1B, 0x01, 0x00, 1, 2, 3, 4]) + UUID_BYTES + bytes([6, 0, 0])
-    for text in (b"Maker", b"Model", b"1.0", serial.encode()):
-        table += text + b"\0"
-    return table + b"\0" + bytes([127, 4, 0x02, 0x00, 0, 0])
 
 
 def identify(prefix, dll, function, **options):

@@ -9,7 +9,10 @@ Wine never reports a device as disabled by its user, and an adapter whose
 interface path does not open at first does not open later either: where a
 case needs one of these, setupapi_host.exe supplies it (the status it hands
 on, or the NT link made when the library first asks SetupAPI) and the case
-says so.
+says so. With --disabled it plays a disabled adapter whole: disabled until
+the library's enable request, its driver path (the NT link) there a chosen
+delay after it, and gone again with the disable request; the last cases
+follow the enable, the wait, the read and the disable on every path.
 """
 
 import os
@@ -40,6 +43,7 @@ DEVINFO_DATA_SIZE = 32 if bed.is_64_bit else 28
 DETAIL_DATA_SIZE = 8 if bed.is_64_bit else 5
 DIF_PROPERTYCHANGE = 0x12
 DICS_ENABLE = 1
+DICS_DISABLE = 2
 DICS_FLAG_GLOBAL = 1
 DN_HAS_PROBLEM = 0x400
 DN_DISABLEABLE = 0x2000
@@ -81,7 +85,7 @@ class HostRun:
         return "HostRun(exit=%d, stderr=%r)" % (self.exit_code, self.stderr[-3000:])
 
 
-def run_setupapi_host(prefix, dll, *options):
+def run_setupapi_host(prefix, dll, *options, timeout=120):
     """setupapi_host.exe on GetMacSN; its output goes to a file and the wait
     is for the process, so a Wine service it starts cannot hold it up."""
     err_path = os.path.join(bed.scratch_dir(prefix), "stderr.txt")
@@ -91,11 +95,11 @@ def run_setupapi_host(prefix, dll, *options):
         process = subprocess.Popen(args, env=prefix.env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=err)
         try:
-            process.wait(timeout=120)
+            process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
-            raise winebed.Failure("setupapi_host still running after 120 s")
+            raise winebed.Failure("setupapi_host still running after %d s" % timeout)
     with open(err_path, "rb") as f:
         run = HostRun(process.returncode, f.read())
     bed.expect_equal(run.exit_code, 0, "setupapi_host exit code (%r)" % run)
@@ -277,5 +281,91 @@ def interface_of_another_device_matches_nothing(prefix):
         "GetMacSN  [ %s ]" % IDENTIFIER,
     ], "log lines")
 
+
+
+# The disabled adapter played whole: (case, host options, another process
+# holds the adapter mutex, the state changes made, the log lines between
+# the direct query's failure and the MAC's source, in this order).
+READ = "SetApi Index [0] Desc [%s] Mac [%s]." % (DESC, MAC)
+NOT_STARTED = "SetApiGetAdrr Dev Status [%d] Problem [0]." % DN_DISABLEABLE
+DISABLED_ADAPTER_PATHS = [
+    ("enabled_read_and_disabled_again", ["--driver-delay", "2500"], False,
+     ["enabling", "disabled"], [NOT_STARTED, NOT_STARTED, READ]),
+    ("driver_never_starts", ["--driver-delay", "never"], False, ["enabling", "disabled"],
+     [NOT_STARTED] * 5 + ["SetApiGetAdrr Loop TimeOut...", "NdisCmd CreatFile Fail [{lower}] ErrorCode [3].",
+                          "SetApi Fail Index [0] Desc [%s] DevicePath [{path}] ErrorCode [3]." % DESC]),
+    ("read_fails", ["--driver-delay", "1500", "--read-fails"], False, ["enabling", "disabled"],
+     [NOT_STARTED, "NdisCmd CreatFile Fail [{lower}] ErrorCode [3].", "NdisCmd CreatFile Fail [{lower}] ErrorCode [3].",
+      "SetApi Fail Index [0] Desc [%s] DevicePath [{path}] ErrorCode [3]." % DESC]),
+    ("enable_refused", ["--enable-fails"], False, ["disabled"],
+     ["SetApiStaCha SetupDiCallClassInstaller/SetupDiChangeState Error Code [5] Is.Vista [1].",
+      "SetApiGetAdrr Enable Fail Index [0] ErrorCode [5].", "NdisCmd CreatFile Fail [{lower}] ErrorCode [3]."]),
+    ("adapter_mutex_held_by_another_process", ["--driver-delay", "500"], True, ["enabling", "disabled"],
+     ["SetApiGetAdrr Wait Adapter State TimeOut [10000].", READ]),
+]
+
+
+def expect_in_order(lines, expected, what):
+    at = 0
+    for line in lines:
+        if at < len(expected) and line == expected[at]:
+            at += 1
+    bed.expect(at == len(expected), "%s: %r not found in this order in %r" % (what, expected[at:at + 1], lines))
+
+
+def disabled_adapter_case(name, options, hold_mutex, states, expected_lines):
+    def case(prefix):
+        direct_path, _ = one_adapter(prefix, [ADAPTER_PNP])
+        dll = library_in_scratch(bed, prefix, with_log=True)
+        holder = None
+        if hold_mutex:
+            holder = subprocess.Popen(winebed.WINE + [bed.program("setupapi_host.exe"), "--hold-adapter-mutex"],
+                                      env=prefix.env, stdin=subprocess.PIPE, stderr=subprocess.PIPE)
+            bed.expect(holder.stderr.readline().startswith(b"host: holding error=0"), "the mutex is held")
+        try:
+            run = run_setupapi_host(prefix, dll, "--disabled", ADAPTER_PNP, *options)
+        finally:
+            if holder:
+                holder.stdin.close()
+                holder.wait(timeout=60)
+        expect_call(run, 32, IDENTIFIER)
+        status = run.of("status")
+        bed.expect_equal([(s["device"].upper(), s["reported"]) for s in status[:1]],
+                         [(ADAPTER_PNP.upper(), "%d,%d" % (DN_HAS_PROBLEM | DN_DISABLEABLE, CM_PROB_DISABLED))],
+                         "the status read: disabled by its user")
+        requests = [(p["state"], p["scope"], p["header"], p["function"], p["profile"], p["size"], p["result"])
+                    for p in run.of("installparams")]
+        changes = [DICS_ENABLE, DICS_DISABLE][:len(states)]
+        bed.expect_equal(requests, [(str(c), str(DICS_FLAG_GLOBAL), "8", str(DIF_PROPERTYCHANGE), "0", "20", "ok")
+                                    for c in changes], "the enable and disable requests' parameters")
+        bed.expect_equal([(i["function"], i["state"]) for i in run.of("installer")],
+                         [(str(DIF_PROPERTYCHANGE), state) for state in states], "the state changes")
+        bed.expect_equal(run.of("final"), [{"state": "disabled"}], "the adapter at the end")
+        # The wait: a status poll a second after the enable and every second
+        # after it, none once the driver is up or five seconds have passed.
+        # (GetTickCount counts in steps of up to 16 ms.)
+        polls = [int(s["since_enable"]) for s in status if "since_enable" in s]
+        bed.expect(all(b - a >= 950 for a, b in zip([0] + polls, polls)) and polls[-1:] < [7000]
+                   and bool(polls) == ("enabling" in states), "polls a second apart (%r)" % polls)
+        started = run.of("driver")
+        if "enabling" in states and "--driver-delay" in options and options[1] != "never":
+            bed.expect_equal(len(started), 1, "the driver started (%r)" % run)
+            bed.expect(polls[-1] >= int(options[1]), "the read waited for the driver (%r)" % polls)
+        lines = log_lines(bed, dll)
+        bed.expect_equal(lines[:4], [
+            "GetMacSN start.", "GetPhysicalMac",
+            "NdisCmd CreatFile Fail [%s] ErrorCode [3]." % direct_path,
+            "NdisCmd Fail Index [0] Desc [%s] DevicePath [%s] ErrorCode [3]." % (DESC, direct_path)],
+            "the direct query's log lines")
+        expect_in_order(lines, [line.format(lower=direct_path.lower(), path=direct_path)
+                                for line in expected_lines] + ["GetMacSN  [ %s ]" % IDENTIFIER], "log lines")
+        if READ in expected_lines:
+            bed.expect_equal(lines.count(NOT_STARTED), expected_lines.count(NOT_STARTED), "polls before the read")
+    case.__name__ = "disabled_adapter_" + name
+    return bed.case(case)
+
+
+for path in DISABLED_ADAPTER_PATHS:
+    disabled_adapter_case(*path)
 
 bed.main()
