@@ -20,8 +20,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
       break;
     case DLL_THREAD_ATTACH:
     case DLL_THREAD_DETACH:
-    default:
-      break;
+    default: break;
   }
   return TRUE;
 }

@@ -14,8 +14,7 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-void IdentifierText(const char* tag, const std::uint8_t* record,
-                    char (&text)[kIdentifierBufferSize]) {
+void IdentifierText(const char* tag, const std::uint8_t* record, char (&text)[kIdentifierBufferSize]) {
   std::memset(text, 0, sizeof text);
   std::memcpy(text, tag, kTagLength);
   ToHexText(record, kRecordSize, text + kTagLength, kDigitCapacity);
@@ -33,8 +32,7 @@ std::uint16_t Checksum16(const void* bytes, std::size_t length) {
   return static_cast<std::uint16_t>(0xFFFFu - folded);
 }
 
-void ToHexText(const std::uint8_t* bytes, std::size_t count, char* destination,
-               std::size_t capacity) {
+void ToHexText(const std::uint8_t* bytes, std::size_t count, char* destination, std::size_t capacity) {
   if (capacity == 0 || capacity / 2 < count) return;
   static constexpr char kDigits[] = "0123456789ABCDEF";
   for (std::size_t i = 0; i < count; ++i) {

@@ -9,10 +9,10 @@
 namespace tavsn {
 
 constexpr std::size_t kRecordSize = 14;
-constexpr std::size_t kIdentifierLength = 32;        // tag + 28 digits, no zero
-constexpr std::size_t kIdentifierBufferSize = 33;    // with the terminating zero
-constexpr char kMacSnTag[] = "TQ11";                  // GetMacSN
-constexpr char kPcSnTag[] = "TQ12";                   // GetPCSN, GetPCSNEx
+constexpr std::size_t kIdentifierLength = 32;      // tag + 28 digits, no zero
+constexpr std::size_t kIdentifierBufferSize = 33;  // with the terminating zero
+constexpr char kMacSnTag[] = "TQ11";               // GetMacSN
+constexpr char kPcSnTag[] = "TQ12";                // GetPCSN, GetPCSNEx
 constexpr std::size_t kTagLength = 4;
 
 // 16-bit one's-complement style checksum over little-endian words. An odd
@@ -22,8 +22,7 @@ std::uint16_t Checksum16(const void* bytes, std::size_t length);
 // Writes `count` bytes as uppercase hex digit pairs plus a terminating zero,
 // but only when `capacity` (the digits, the zero not counted) has room for
 // all of them; otherwise writes nothing. `destination` holds capacity + 1.
-void ToHexText(const std::uint8_t* bytes, std::size_t count, char* destination,
-               std::size_t capacity);
+void ToHexText(const std::uint8_t* bytes, std::size_t count, char* destination, std::size_t capacity);
 
 // Reads six two-digit hex numbers from the start of a MAC text. A byte whose
 // digits cannot be read keeps its previous value.
@@ -53,8 +52,8 @@ struct PcSnRecord {
   static constexpr std::uint16_t kFlagSystemUuid = 0x0008;
   static constexpr std::uint16_t kFlagProcessorSerial = 0x0010;
   static constexpr std::uint16_t kFlagProcessorDetails = 0x0020;
-  static constexpr std::uint16_t kAllFlags = kFlagMacStep | kFlagMacFromUuid | kFlagSystemSerial |
-                                             kFlagSystemUuid | kFlagProcessorSerial | kFlagProcessorDetails;
+  static constexpr std::uint16_t kAllFlags = kFlagMacStep | kFlagMacFromUuid | kFlagSystemSerial | kFlagSystemUuid |
+                                             kFlagProcessorSerial | kFlagProcessorDetails;
 
   static constexpr std::size_t kSourceFlagsOffset = 0;
   static constexpr std::size_t kMacPrefixOffset = 2;

@@ -34,8 +34,7 @@ TEST(Checksum16Test, KnownValues) {
 }
 
 TEST(ToHexTextTest, WritesOnlyWhenAllDigitsFit) {
-  const std::uint8_t bytes[14] = {0x00, 0x01, 0xAB, 0xFF, 0x10, 0x20, 0x30,
-                                  0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0x9F};
+  const std::uint8_t bytes[14] = {0x00, 0x01, 0xAB, 0xFF, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0x9F};
   char text[30];
   std::memset(text, '#', sizeof text);
   ToHexText(bytes, 14, text, 27);
@@ -74,8 +73,7 @@ TEST(MacSnRecordTest, WorkedExamples) {
             "TQ1101020011263744550B3B2B5B4B7B");
   EXPECT_EQ(Text(MacSnRecord::Build(MacSnRecord::kSourceAdapter, 1, first, second)),
             "TQ110101001126374455110037265544");
-  EXPECT_EQ(Text(MacSnRecord::Build(MacSnRecord::kSourceUuid, 1, first, second)).substr(0, 6),
-            "TQ1100");
+  EXPECT_EQ(Text(MacSnRecord::Build(MacSnRecord::kSourceUuid, 1, first, second)).substr(0, 6), "TQ1100");
 }
 
 TEST(MacSnRecordTest, MaskingAndCountRules) {
@@ -112,8 +110,7 @@ TEST(PcSnRecordTest, ExWorkedExampleAndSelfCheck) {
   // A reader verifies the record with the checksum field zeroed.
   PcSnRecord copy = record;
   copy.SetField(PcSnRecord::kSystemChecksumOffset, 0);
-  EXPECT_EQ(Checksum16(copy.bytes, sizeof copy.bytes),
-            record.Field(PcSnRecord::kSystemChecksumOffset));
+  EXPECT_EQ(Checksum16(copy.bytes, sizeof copy.bytes), record.Field(PcSnRecord::kSystemChecksumOffset));
 }
 
 TEST(PcSnRecordTest, TextFieldsCountBytesBeforeTheZero) {

@@ -56,6 +56,4 @@ int MacIdentifier(char* buffer, int size) {
 }  // namespace
 }  // namespace tavsn
 
-extern "C" int TAVSN_STDCALL GetMacSN(char* buffer, int size) {
-  return tavsn::MacIdentifier(buffer, size);
-}
+extern "C" int TAVSN_STDCALL GetMacSN(char* buffer, int size) { return tavsn::MacIdentifier(buffer, size); }

@@ -129,8 +129,7 @@ TEST_F(GetMacSnTest, NoAddressFromAnySourceWritesNothing) {
   EXPECT_EQ(Call(32), TAVSN_ERROR_NO_MAC);
   EXPECT_TRUE(Untouched());
   const std::string lines = fakelog::ProcessLogLines();
-  EXPECT_NE(lines.find("Load rpcrt4.dll Fail Error Code [126].\nGetMacSN No MAC address.\n"),
-            std::string::npos)
+  EXPECT_NE(lines.find("Load rpcrt4.dll Fail Error Code [126].\nGetMacSN No MAC address.\n"), std::string::npos)
       << lines;
 }
 

@@ -140,9 +140,7 @@ int MachineIdentifierWithSelfChecksum(char* buffer, int size) {
 }  // namespace
 }  // namespace tavsn
 
-extern "C" int TAVSN_STDCALL GetPCSN(char* buffer, int size) {
-  return tavsn::MachineIdentifier(buffer, size);
-}
+extern "C" int TAVSN_STDCALL GetPCSN(char* buffer, int size) { return tavsn::MachineIdentifier(buffer, size); }
 
 extern "C" int TAVSN_STDCALL GetPCSNEx(char* buffer, int size) {
   return tavsn::MachineIdentifierWithSelfChecksum(buffer, size);
@@ -150,6 +148,4 @@ extern "C" int TAVSN_STDCALL GetPCSNEx(char* buffer, int size) {
 
 extern "C" int TAVSN_CDECL tav_get_pc_id_ex(char* buffer, int size) { return GetPCSN(buffer, size); }
 
-extern "C" int TAVSN_CDECL tav_get_pc_id_info(char* buffer, int size) {
-  return GetPCSNEx(buffer, size);
-}
+extern "C" int TAVSN_CDECL tav_get_pc_id_info(char* buffer, int size) { return GetPCSNEx(buffer, size); }

@@ -126,48 +126,99 @@ const char kSerialText[] = "TQ1225000A1B7B480A00DBDC26006FA0";
 INSTANTIATE_TEST_SUITE_P(
     Sources, MachineIdentifierTest,
     ::testing::Values(
-        MachineCase{.name = "SerialNumber", .call = CallGetPCSN, .arrange = PhysicalAdapter,
-                    .result = TAVSN_MAC_FROM_ADAPTER, .text = kSerialText,
+        MachineCase{.name = "SerialNumber",
+                    .call = CallGetPCSN,
+                    .arrange = PhysicalAdapter,
+                    .result = TAVSN_MAC_FROM_ADAPTER,
+                    .text = kSerialText,
                     .log_contains = {"GetPCSNEx start.", "GetPhysicalMac", "GetPCSN Mac Count [ 1 ]",
                                      "GetPCSN First Mac [ 0A1B2C3D4E5F ]",
                                      std::string("GetPCSNEx CPU Details [ ") + kDetails + " ]",
                                      "GetPCSN Motherboard SN [ SN12345678 ]",
                                      std::string("GetPCSNEx  [ ") + kSerialText + " ]"}},
-        MachineCase{.name = "ShortSerialGivesTheUuid", .call = CallGetPCSN,
-                    .arrange = [] { PhysicalAdapter(); fakewmi::state().table = FirmwareTable("1234567"); },
-                    .result = TAVSN_MAC_FROM_ADAPTER, .text = "TQ1229000A1B7B482300A26C26006FA0",
+        MachineCase{.name = "ShortSerialGivesTheUuid",
+                    .call = CallGetPCSN,
+                    .arrange =
+                        [] {
+                          PhysicalAdapter();
+                          fakewmi::state().table = FirmwareTable("1234567");
+                        },
+                    .result = TAVSN_MAC_FROM_ADAPTER,
+                    .text = "TQ1229000A1B7B482300A26C26006FA0",
                     .log_contains = {"GetPCSN Motherboard UUID [ 33221100-77665544-bbaa9988-ffeeddcc ]"}},
-        MachineCase{.name = "FirmwareUnreadable", .call = CallGetPCSN,
-                    .arrange = [] { PhysicalAdapter(); ProcessorWithSerial();
-                                    fakewmi::state().initialize = fakewmi::kChangedMode; },
-                    .result = TAVSN_MAC_FROM_ADAPTER, .text = "TQ1211000A1B7B48000000001D002348",
+        MachineCase{.name = "FirmwareUnreadable",
+                    .call = CallGetPCSN,
+                    .arrange =
+                        [] {
+                          PhysicalAdapter();
+                          ProcessorWithSerial();
+                          fakewmi::state().initialize = fakewmi::kChangedMode;
+                        },
+                    .result = TAVSN_MAC_FROM_ADAPTER,
+                    .text = "TQ1211000A1B7B48000000001D002348",
                     .log_contains = {std::string("GetPCSNEx CPU SN [ ") + kCpuSerial + " ]",
                                      "init_raw_smbios_data CoInitializeEx hResult [-2147417850].",
                                      "GetPCSN init_system_information failed. "}},
-        MachineCase{.name = "IpHelperKeepsTheAdapterFlags", .call = CallGetPCSN, .arrange = IpHelperAdapter,
-                    .result = TAVSN_MAC_FROM_IP_HELPER, .text = kSerialText,
+        MachineCase{.name = "IpHelperKeepsTheAdapterFlags",
+                    .call = CallGetPCSN,
+                    .arrange = IpHelperAdapter,
+                    .result = TAVSN_MAC_FROM_IP_HELPER,
+                    .text = kSerialText,
                     .log_contains = {"GetMacSN  GetPhysicalMac MacCount is 0 .", "GetPCSN Mac Count [ 1 ]"}},
-        MachineCase{.name = "UuidNode", .call = CallGetPCSN, .arrange = UuidOnly, .result = TAVSN_MAC_FROM_UUID,
+        MachineCase{.name = "UuidNode",
+                    .call = CallGetPCSN,
+                    .arrange = UuidOnly,
+                    .result = TAVSN_MAC_FROM_UUID,
                     .text = "TQ122700001B925B0A00DBDC26006FA0",
                     .log_contains = {"GetMacSN  GetPhysicalMac MacCount is 0 .",
                                      "GetMacSN  GetMacFromPCI MacCount is 0 .", "GetPCSN First Mac [ 001B210A4C7F ]"}},
-        MachineCase{.name = "NoMacWritesNothing", .call = CallGetPCSN,
-                    .arrange = [] { UuidOnly(); fakenet::state().rpc.load_error = fakenet::kErrorModNotFound; },
-                    .result = TAVSN_ERROR_NO_MAC, .text = "", .log_contains = {"GetMacSN No MAC address."}},
-        MachineCase{.name = "NoMemoryForTheFirmwareRecord", .call = CallGetPCSN,
-                    .arrange = [] { PhysicalAdapter(); fakebase::heap().allocations_left = 2 + 1; },
-                    .result = TAVSN_ERROR_NO_MAC, .text = "", .log_contains = {"GetPCSN First Mac [ 0A1B2C3D4E5F ]"}},
-        MachineCase{.name = "ExSelfChecksum", .call = CallGetPCSNEx, .arrange = PhysicalAdapter,
-                    .result = TAVSN_MAC_FROM_ADAPTER, .text = "TQ1221000A1B7B480E00B5FB26006FA0",
+        MachineCase{.name = "NoMacWritesNothing",
+                    .call = CallGetPCSN,
+                    .arrange =
+                        [] {
+                          UuidOnly();
+                          fakenet::state().rpc.load_error = fakenet::kErrorModNotFound;
+                        },
+                    .result = TAVSN_ERROR_NO_MAC,
+                    .text = "",
+                    .log_contains = {"GetMacSN No MAC address."}},
+        MachineCase{.name = "NoMemoryForTheFirmwareRecord",
+                    .call = CallGetPCSN,
+                    .arrange =
+                        [] {
+                          PhysicalAdapter();
+                          fakebase::heap().allocations_left = 2 + 1;
+                        },
+                    .result = TAVSN_ERROR_NO_MAC,
+                    .text = "",
+                    .log_contains = {"GetPCSN First Mac [ 0A1B2C3D4E5F ]"}},
+        MachineCase{.name = "ExSelfChecksum",
+                    .call = CallGetPCSNEx,
+                    .arrange = PhysicalAdapter,
+                    .result = TAVSN_MAC_FROM_ADAPTER,
+                    .text = "TQ1221000A1B7B480E00B5FB26006FA0",
                     .log_contains = {std::string("GetPCSNEx CPU Details [ ") + kDetails + " ]",
                                      "GetPCSNEx  [ TQ1221000A1B7B480E00B5FB26006FA0 ]"}},
-        MachineCase{.name = "ExSerialAndUuidNode", .call = CallGetPCSNEx,
-                    .arrange = [] { UuidOnly(); ProcessorWithSerial(); }, .result = TAVSN_MAC_FROM_UUID,
+        MachineCase{.name = "ExSerialAndUuidNode",
+                    .call = CallGetPCSNEx,
+                    .arrange =
+                        [] {
+                          UuidOnly();
+                          ProcessorWithSerial();
+                        },
+                    .result = TAVSN_MAC_FROM_UUID,
                     .text = "TQ121300001B925B0E000C411D002348",
                     .log_contains = {std::string("GetPCSNEx CPU SN [ ") + kCpuSerial + " ]"}},
-        MachineCase{.name = "ExNoMacWritesNothing", .call = CallGetPCSNEx,
-                    .arrange = [] { UuidOnly(); fakenet::state().rpc.load_error = fakenet::kErrorModNotFound; },
-                    .result = TAVSN_ERROR_NO_MAC, .text = "", .log_contains = {"GetMacSN No MAC address."}}),
+        MachineCase{.name = "ExNoMacWritesNothing",
+                    .call = CallGetPCSNEx,
+                    .arrange =
+                        [] {
+                          UuidOnly();
+                          fakenet::state().rpc.load_error = fakenet::kErrorModNotFound;
+                        },
+                    .result = TAVSN_ERROR_NO_MAC,
+                    .text = "",
+                    .log_contains = {"GetMacSN No MAC address."}}),
     [](const ::testing::TestParamInfo<MachineCase>& info) { return std::string(info.param.name); });
 
 TEST(MachineIdentifierArgumentsTest, BadBuffersWriteNothingAndReadNoSource) {

@@ -23,8 +23,8 @@ TEST(UniqueResourceTest, ReleasesEveryHandleOnceOnEveryPath) {
   {
     Counted scoped(1);
     Counted replaced(2);
-    replaced.reset(3);          // 2 released now
-    replaced.reset(3);          // the same handle again: nothing released
+    replaced.reset(3);  // 2 released now
+    replaced.reset(3);  // the same handle again: nothing released
     Counted moved(std::move(replaced));
     EXPECT_FALSE(replaced.is_valid());
     Counted assigned(4);

@@ -12,8 +12,8 @@ inline constexpr std::size_t kMd5DigestBytes = 16;
 
 struct Md5Context {
   std::uint32_t state[4];
-  std::uint64_t total_bytes;         // all bytes added so far
-  std::uint8_t pending[64];          // the start of a block not yet complete
+  std::uint64_t total_bytes;  // all bytes added so far
+  std::uint8_t pending[64];   // the start of a block not yet complete
 };
 
 void md5_start(Md5Context& context) noexcept;

@@ -13,7 +13,7 @@
 
 namespace tavsn::fingerprint {
 
-inline constexpr unsigned kPcIdBytes = 32;          // 31 digits and a zero byte
+inline constexpr unsigned kPcIdBytes = 32;                // 31 digits and a zero byte
 inline constexpr std::size_t kDigestInputCapacity = 248;  // terminator included
 
 // The texts at cpuid_text, vendor_text, brand_text, disk_text, mac_text and

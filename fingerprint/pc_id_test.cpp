@@ -66,7 +66,9 @@ TEST_F(PcIdTest, DigestInputForEachOutcomeOfTheDiskAndMacProbes) {
     std::string input;
     std::size_t length;
   } cases[] = {
-      {.disk = true, .mac = true, .input = processor + "000001F4" + "001A2B3C4D5E" + "001A2B3C4D5E",
+      {.disk = true,
+       .mac = true,
+       .input = processor + "000001F4" + "001A2B3C4D5E" + "001A2B3C4D5E",
        .length = 88 + brand.size()},
       {.disk = true, .mac = false, .input = processor + "000001F4", .length = 64 + brand.size()},
       {.disk = false, .mac = true, .input = processor + "001A2B3C4D5E", .length = 68 + brand.size()},
@@ -87,8 +89,9 @@ TEST_F(PcIdTest, LongestDigestInputHas136Characters) {
 }
 
 TEST_F(PcIdTest, WorkedExamples) {
-  EXPECT_EQ(DigestInput(), "00000016756E65476C65746E49656E69GenuineIntelGenuineIntel000001F4001A2B3C4D5E"
-                           "001A2B3C4D5E");
+  EXPECT_EQ(DigestInput(),
+            "00000016756E65476C65746E49656E69GenuineIntelGenuineIntel000001F4001A2B3C4D5E"
+            "001A2B3C4D5E");
   EXPECT_EQ(PcId(), "623FBDEBE453CAE4A61E315703441D1");
 
   state().disk_opens = false;
@@ -206,7 +209,12 @@ TEST(DigestToHex, WritesExactly32LowercaseDigitsHighDigitFirst) {
   char area[40];
   std::memset(area, 0x5A, sizeof area);
   digest_to_hex(digest, reinterpret_cast<char(&)[32]>(area));
-  EXPECT_EQ(std::string(area, 40), "00012345" "6789abcd" "eff00f10" "a55aff9e" "ZZZZZZZZ");
+  EXPECT_EQ(std::string(area, 40),
+            "00012345"
+            "6789abcd"
+            "eff00f10"
+            "a55aff9e"
+            "ZZZZZZZZ");
 }
 
 }  // namespace

@@ -14,7 +14,6 @@ namespace tavsn::probeos {
 using Status = std::uint32_t;
 constexpr Status kSuccess = 0;
 
-
 // --- Registry -----------------------------------------------------------------
 
 // RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ).

@@ -13,8 +13,6 @@ const wchar_t* AsWide(const char16_t* text) { return reinterpret_cast<const wcha
 
 }  // namespace
 
-
-
 Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept {
   HKEY opened = nullptr;
   const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWide(path), 0, KEY_READ, &opened);
@@ -25,8 +23,8 @@ Status OpenMachineKey(const char16_t* path, RegistryKey& key) noexcept {
 Status QueryNumberValue(const RegistryKey& key, const char16_t* name, std::uint32_t& value) noexcept {
   DWORD number = 0;
   DWORD size = sizeof number;
-  const LONG status = RegQueryValueExW(key.get(), AsWide(name), nullptr, nullptr,
-                                       reinterpret_cast<BYTE*>(&number), &size);
+  const LONG status =
+      RegQueryValueExW(key.get(), AsWide(name), nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size);
   if (status == ERROR_SUCCESS) value = number;
   return static_cast<Status>(status);
 }
@@ -39,19 +37,17 @@ bool TotalPhysicalMemory(std::uint64_t& bytes) noexcept {
   return true;
 }
 
-
 bool OpenDiskForReadWrite(const char16_t* path, FileHandle& disk) noexcept {
-  disk.reset(static_cast<FileObject*>(CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                                  nullptr)));
+  disk.reset(
+      static_cast<FileObject*>(CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)));
   return disk.is_valid();
 }
 
 bool QueryDiskLength(const FileHandle& disk, std::int64_t& length) noexcept {
   GET_LENGTH_INFORMATION info = {};
   DWORD returned = 0;
-  if (!DeviceIoControl(disk.get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &info,
-                       sizeof info, &returned, nullptr))
+  if (!DeviceIoControl(disk.get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &info, sizeof info, &returned, nullptr))
     return false;
   length = info.Length.QuadPart;
   return true;

@@ -28,9 +28,7 @@ void StoreLittleEndian32(std::uint32_t value, char* bytes) {
 
 // The room from `area` to the end of the record: a text that fills its area
 // exactly puts its terminating zero on the next area's first byte.
-std::size_t RoomFrom(ProbeArea area) {
-  return ProbeRecord::kSize - SpanOf(area).offset;
-}
+std::size_t RoomFrom(ProbeArea area) { return ProbeRecord::kSize - SpanOf(area).offset; }
 
 void FormatNumber32(ProbeRecord& record, ProbeArea area, std::uint32_t value) {
   std::snprintf(record.at(area), RoomFrom(area), "%08X", static_cast<unsigned>(value));
@@ -38,9 +36,8 @@ void FormatNumber32(ProbeRecord& record, ProbeArea area, std::uint32_t value) {
 
 void WriteCpuidText(ProbeRecord& record) noexcept {
   const CpuidRegisters leaf0 = ExecuteCpuid(0, 0);
-  std::snprintf(record.cpuid_text(), RoomFrom(ProbeArea::kCpuid), "%08X%08X%08X%08X",
-                static_cast<unsigned>(leaf0.eax), static_cast<unsigned>(leaf0.ebx),
-                static_cast<unsigned>(leaf0.ecx), static_cast<unsigned>(leaf0.edx));
+  std::snprintf(record.cpuid_text(), RoomFrom(ProbeArea::kCpuid), "%08X%08X%08X%08X", static_cast<unsigned>(leaf0.eax),
+                static_cast<unsigned>(leaf0.ebx), static_cast<unsigned>(leaf0.ecx), static_cast<unsigned>(leaf0.edx));
 }
 
 void WriteClockText(ProbeRecord& record) noexcept {
@@ -105,8 +102,8 @@ int read_adapter_mac(char* text) noexcept {
     return 0;
   }
   char digits[13];
-  std::snprintf(digits, sizeof digits, "%02x%02x%02x%02x%02x%02x", address[0], address[1], address[2],
-                address[3], address[4], address[5]);
+  std::snprintf(digits, sizeof digits, "%02x%02x%02x%02x%02x%02x", address[0], address[1], address[2], address[3],
+                address[4], address[5]);
   for (char& c : digits) c = AsciiUpper(c);
   static_assert(sizeof digits <= kMacTextCapacity);
   std::memcpy(text, digits, sizeof digits);

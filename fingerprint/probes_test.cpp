@@ -45,9 +45,9 @@ class ProbesTest : public ::testing::Test {
 TEST_F(ProbesTest, WorkedExampleFillsEveryAreaAsLaidOut) {
   const std::string record = Collect();
   ASSERT_EQ(record.size(), 248u);
-  const std::string expected = Padded("00000016756E65476C65746E49656E69", 32) +
-                               Padded("GenuineIntel", 64) + Padded("", 64) + "00000960" + "00002000" +
-                               "000001F4" + Padded("001A2B3C4D5E", 32) + Padded("", 32);
+  const std::string expected = Padded("00000016756E65476C65746E49656E69", 32) + Padded("GenuineIntel", 64) +
+                               Padded("", 64) + "00000960" + "00002000" + "000001F4" + Padded("001A2B3C4D5E", 32) +
+                               Padded("", 32);
   EXPECT_EQ(record, expected);
 }
 
@@ -66,9 +66,9 @@ TEST_F(ProbesTest, TextsRunOnIntoTheFollowingAreas) {
 
 TEST_F(ProbesTest, ProbesRunInOrderAndReleaseWhatTheyOpen) {
   Collect();
-  const std::vector<std::string> expected = {
-      "cpuid 0",     "cpuid 0",    "cpuid 80000000", "open key",   "query value",  "close key",
-      "memory status", "open disk", "disk length",   "close disk", "adapter list"};
+  const std::vector<std::string> expected = {"cpuid 0",     "cpuid 0",    "cpuid 80000000", "open key",
+                                             "query value", "close key",  "memory status",  "open disk",
+                                             "disk length", "close disk", "adapter list"};
   EXPECT_EQ(state().journal, expected);
   EXPECT_EQ(state().opened_key_path, u"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0");
   EXPECT_EQ(state().queried_value_name, u"~MHz");
@@ -81,8 +81,7 @@ TEST_F(ProbesTest, ProbesRunInOrderAndReleaseWhatTheyOpen) {
 TEST_F(ProbesTest, BrandStringIsTakenAsItComes) {
   fakeprobe::SetBrand("       Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz");
   std::string record = Collect();
-  EXPECT_EQ(Area(record, ProbeArea::kBrand),
-            Padded("       Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz", 64));
+  EXPECT_EQ(Area(record, ProbeArea::kBrand), Padded("       Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz", 64));
 
   // All 48 bytes used: the terminating zero is the 49th byte of the area.
   fakeprobe::SetBrand("AMD Ryzen 9 7950X 16-Core Processor             ");
@@ -214,8 +213,8 @@ TEST_F(ProbesTest, EveryProbeFailingLeavesOnlyTheProcessorTexts) {
   state().disk_opens = false;
   state().adapter_status = 232;
   const std::string record = Collect();
-  const std::string expected = Padded("00000016756E65476C65746E49656E69", 32) +
-                               Padded("GenuineIntel", 64) + std::string(248 - 96, '\0');
+  const std::string expected =
+      Padded("00000016756E65476C65746E49656E69", 32) + Padded("GenuineIntel", 64) + std::string(248 - 96, '\0');
   EXPECT_EQ(record, expected) << "nothing of the earlier run survives";
 }
 

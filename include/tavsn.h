@@ -44,9 +44,9 @@ extern "C" {
 #define TAVSN_ERROR_BUFFER_SMALL (-3)  /* size below 32, negative sizes included; untouched */
 
 /* Results of tav_get_pc_id. */
-#define TAVSN_PC_ID_WRITTEN 32         /* 31 hex digits and a zero byte were written */
-#define TAVSN_PC_ID_BAD_BUFFER (-1)    /* len below 32, or data null; data untouched */
-#define TAVSN_PC_ID_NO_MEMORY (-2)     /* no memory for the probes; data untouched */
+#define TAVSN_PC_ID_WRITTEN 32      /* 31 hex digits and a zero byte were written */
+#define TAVSN_PC_ID_BAD_BUFFER (-1) /* len below 32, or data null; data untouched */
+#define TAVSN_PC_ID_NO_MEMORY (-2)  /* no memory for the probes; data untouched */
 
 /* The MAC identifier: "TQ11" and 28 uppercase hex digits. On success writes
  * exactly 32 bytes, no terminating zero, and returns 32; `size` is only

@@ -25,20 +25,22 @@ extern "C" {
 
 /* Results. Negative values are errors; tavsn_server_error_text names them. */
 #define TAVSN_SERVER_OK 0
-#define TAVSN_SERVER_ERROR_NULL (-1)             /* a required pointer is null */
-#define TAVSN_SERVER_ERROR_LENGTH (-2)           /* not 32 characters; error_detail = the length */
-#define TAVSN_SERVER_ERROR_TAG (-3)              /* not TQ11/TQ12; error_detail = position */
-#define TAVSN_SERVER_ERROR_CHARACTER (-4)        /* not 0-9/A-F; error_detail = position */
-#define TAVSN_SERVER_ERROR_WRONG_KIND (-5)       /* a TQ12 where a TQ11 is needed, or the reverse */
-#define TAVSN_SERVER_ERROR_DIFFERENT_KINDS (-6)  /* compare: a TQ11 against a TQ12 */
+#define TAVSN_SERVER_ERROR_NULL (-1)              /* a required pointer is null */
+#define TAVSN_SERVER_ERROR_LENGTH (-2)            /* not 32 characters; error_detail = the length */
+#define TAVSN_SERVER_ERROR_TAG (-3)               /* not TQ11/TQ12; error_detail = position */
+#define TAVSN_SERVER_ERROR_CHARACTER (-4)         /* not 0-9/A-F; error_detail = position */
+#define TAVSN_SERVER_ERROR_WRONG_KIND (-5)        /* a TQ12 where a TQ11 is needed, or the reverse */
+#define TAVSN_SERVER_ERROR_DIFFERENT_KINDS (-6)   /* compare: a TQ11 against a TQ12 */
 #define TAVSN_SERVER_ERROR_DIFFERENT_EXPORTS (-7) /* compare: GetPCSN against GetPCSNEx */
-#define TAVSN_SERVER_ERROR_BAD_FACT (-8)         /* a MAC address that is not 12 hex digits */
-#define TAVSN_SERVER_ERROR_INTERNAL (-9)         /* out of memory */
-#define TAVSN_SERVER_ERROR_NOT_DLL_RECORD (-10)  /* well-formed, but no record the DLL writes (its
-                                                    anomalies: tavsn_describe); never judged */
-#define TAVSN_SERVER_ERROR_BAD_ARGUMENT (-11)    /* an argument out of its range: a source other
-                                                    than -1, 0, 1; a policy kind, a max_changed
-                                                    above 4 or an unknown must_keep bit */
+#define TAVSN_SERVER_ERROR_BAD_FACT (-8)          /* a MAC address that is not 12 hex digits */
+#define TAVSN_SERVER_ERROR_INTERNAL (-9)          /* out of memory */
+#define TAVSN_SERVER_ERROR_NOT_DLL_RECORD                 \
+  (-10) /* well-formed, but no record the DLL writes (its \
+           anomalies: tavsn_describe); never judged */
+#define TAVSN_SERVER_ERROR_BAD_ARGUMENT                 \
+  (-11) /* an argument out of its range: a source other \
+           than -1, 0, 1; a policy kind, a max_changed  \
+           above 4 or an unknown must_keep bit */
 
 #define TAVSN_KIND_MAC 1     /* "TQ11", GetMacSN */
 #define TAVSN_KIND_MACHINE 2 /* "TQ12", GetPCSN or GetPCSNEx */
@@ -51,8 +53,8 @@ extern "C" {
 #define TAVSN_MADE_BY_UNKNOWN 5             /* fits neither: damaged, or not made by the DLL */
 
 typedef struct tavsn_decoded {
-  int kind;             /* TAVSN_KIND_* */
-  size_t error_detail;  /* see the error codes above; 0 on success */
+  int kind;               /* TAVSN_KIND_* */
+  size_t error_detail;    /* see the error codes above; 0 on success */
   unsigned anomaly_count; /* things the DLL never writes; 0 for every genuine identifier */
 
   /* TAVSN_KIND_MAC. Each address is masked with a byte of the first one:
@@ -74,8 +76,8 @@ typedef struct tavsn_decoded {
   unsigned short system_checksum;
   unsigned short processor_length;
   unsigned short processor_checksum;
-  int made_by;                 /* TAVSN_MADE_BY_* */
-  int self_checksum_verifies;  /* 1 when system_checksum is the record checksum GetPCSNEx stores */
+  int made_by;                /* TAVSN_MADE_BY_* */
+  int self_checksum_verifies; /* 1 when system_checksum is the record checksum GetPCSNEx stores */
 } tavsn_decoded;
 
 /* Parses, validates and decodes. On an error only kind (0) and error_detail are set. */
@@ -85,8 +87,8 @@ int tavsn_decode(const char* text, size_t length, tavsn_decoded* out);
 #define TAVSN_VERDICT_NOT_GIVEN 0
 #define TAVSN_VERDICT_MATCH 1
 #define TAVSN_VERDICT_MISMATCH 2
-#define TAVSN_VERDICT_NOT_CHECKABLE 3 /* the identifier does not carry this fact */
-#define TAVSN_VERDICT_BAD_FACT 4      /* the fact is malformed */
+#define TAVSN_VERDICT_NOT_CHECKABLE 3      /* the identifier does not carry this fact */
+#define TAVSN_VERDICT_BAD_FACT 4           /* the fact is malformed */
 #define TAVSN_VERDICT_NOT_WRITTEN_BY_DLL 5 /* with TAVSN_SERVER_ERROR_NOT_DLL_RECORD */
 
 /* Does a MAC identifier belong to a machine with these addresses (each 12
@@ -98,8 +100,8 @@ int tavsn_decode(const char* text, size_t length, tavsn_decoded* out);
  * that one first; the rest are not used. source: 0 or 1 to require that
  * source byte, -1 to accept the identifier's own. *verdict receives
  * TAVSN_VERDICT_*. */
-int tavsn_match_mac(const char* text, size_t length, const char* const* macs, size_t mac_count,
-                    int sorted_distinct, int source, int* verdict);
+int tavsn_match_mac(const char* text, size_t length, const char* const* macs, size_t mac_count, int sorted_distinct,
+                    int source, int* verdict);
 
 /* Facts about one machine, zero-terminated texts; NULL when not known. */
 typedef struct tavsn_machine_facts {
@@ -119,8 +121,7 @@ typedef struct tavsn_machine_match {
 } tavsn_machine_match;
 
 /* Does a machine identifier fit these facts? */
-int tavsn_match_machine(const char* text, size_t length, const tavsn_machine_facts* facts,
-                        tavsn_machine_match* out);
+int tavsn_match_machine(const char* text, size_t length, const tavsn_machine_facts* facts, tavsn_machine_match* out);
 
 /* Components of a machine that a comparison reports as changed (bit set). */
 #define TAVSN_COMPONENT_MAC 0x1u
@@ -154,7 +155,8 @@ int tavsn_compare(const char* before, size_t before_length, const char* after, s
 
 /* How much a component tells about one machine. */
 #define TAVSN_STRENGTH_ABSENT 0 /* not carried, or not read by the DLL */
-#define TAVSN_STRENGTH_WEAK 1   /* many machines share it: a processor text, a placeholder firmware
+#define TAVSN_STRENGTH_WEAK                                                                         \
+  1                             /* many machines share it: a processor text, a placeholder firmware \
                                    text, a sequential UUID's node, the MAC's source */
 #define TAVSN_STRENGTH_STRONG 2 /* an address from a driver or IP Helper, a real firmware text */
 
@@ -168,14 +170,14 @@ typedef struct tavsn_evidence {
 #define TAVSN_MAX_FLAG_WORDS 7
 
 typedef struct tavsn_details {
-  unsigned anomaly_count;                      /* as tavsn_decoded's */
-  const char* anomalies[TAVSN_MAX_ANOMALIES];  /* static sentences, the first anomaly_count */
-  unsigned flag_word_count;                    /* TQ12: the set source flags in words */
+  unsigned anomaly_count;                     /* as tavsn_decoded's */
+  const char* anomalies[TAVSN_MAX_ANOMALIES]; /* static sentences, the first anomaly_count */
+  unsigned flag_word_count;                   /* TQ12: the set source flags in words */
   const char* source_flag_words[TAVSN_MAX_FLAG_WORDS];
-  tavsn_evidence evidence[4];                  /* one per component, in bit order */
-  char firmware_placeholder[80];               /* GetPCSN: the placeholder text its firmware
-                                                  fields hold ("Default string"), else "" */
-  unsigned address_count;                      /* TQ11: 1 or 2 addresses held */
+  tavsn_evidence evidence[4];    /* one per component, in bit order */
+  char firmware_placeholder[80]; /* GetPCSN: the placeholder text its firmware
+                                    fields hold ("Default string"), else "" */
+  unsigned address_count;        /* TQ11: 1 or 2 addresses held */
 } tavsn_details;
 
 /* What tavsn_decode leaves out. Fills evidence only for a record the DLL
@@ -206,30 +208,30 @@ typedef struct tavsn_policy {
 #define TAVSN_MAX_FIELD_CHANGES 12
 
 typedef struct tavsn_field_change {
-  const char* field;  /* static: "mac_count", "processor_checksum", ... as tavsn --json names it */
-  char before[16];    /* the values as the tool writes them */
+  const char* field; /* static: "mac_count", "processor_checksum", ... as tavsn --json names it */
+  char before[16];   /* the values as the tool writes them */
   char after[16];
   unsigned component; /* TAVSN_COMPONENT_* */
 } tavsn_field_change;
 
 typedef struct tavsn_component_judgment {
-  unsigned component;  /* TAVSN_COMPONENT_* */
-  int before, after;   /* TAVSN_STRENGTH_* in each record */
-  int changed;         /* 1 when a field of the component changed */
-  const char* reason;  /* the weaker side's */
+  unsigned component; /* TAVSN_COMPONENT_* */
+  int before, after;  /* TAVSN_STRENGTH_* in each record */
+  int changed;        /* 1 when a field of the component changed */
+  const char* reason; /* the weaker side's */
 } tavsn_component_judgment;
 
 typedef struct tavsn_judgment {
-  int verdict;                /* TAVSN_SAME_MACHINE, TAVSN_DIFFERENT_MACHINE, TAVSN_UNDECIDED */
-  const char* reason;         /* static sentence: why */
+  int verdict;        /* TAVSN_SAME_MACHINE, TAVSN_DIFFERENT_MACHINE, TAVSN_UNDECIDED */
+  const char* reason; /* static sentence: why */
   unsigned changed_components;
-  unsigned strong_matches;    /* strong evidence both hold alike (TQ11: addresses in common) */
+  unsigned strong_matches; /* strong evidence both hold alike (TQ11: addresses in common) */
   unsigned strong_changes;
   unsigned change_count;
   tavsn_field_change changes[TAVSN_MAX_FIELD_CHANGES];
   tavsn_component_judgment evidence[4]; /* in bit order */
-  int error_side;             /* on an error: 1 the first text, 2 the second, 3 both */
-  size_t error_detail;        /* on a parse error: that text's, as tavsn_decoded's */
+  int error_side;                       /* on an error: 1 the first text, 2 the second, 3 both */
+  size_t error_detail;                  /* on a parse error: that text's, as tavsn_decoded's */
 } tavsn_judgment;
 
 /* Judges two identifiers of one kind; policy NULL means the default. Both

@@ -175,16 +175,14 @@ void DiagLog::Flush() {
 // --- Formatting -------------------------------------------------------------
 
 void FormatBanner(const logos::UtcTime& t, char* out, std::size_t capacity) {
-  std::snprintf(out, capacity,
-                "\n------------------ TavSN %04d-%02d-%02d %02d:%02d:%02d ------------------",
-                t.year, t.month, t.day, t.hour, t.minute, t.second);
+  std::snprintf(out, capacity, "\n------------------ TavSN %04d-%02d-%02d %02d:%02d:%02d ------------------", t.year,
+                t.month, t.day, t.hour, t.minute, t.second);
 }
 
 std::size_t FormatPrefix(std::uint32_t stamp, char* out, std::size_t capacity) {
   int written = std::snprintf(out, capacity, "%8lu: ", static_cast<unsigned long>(stamp));
   if (written < 0) return 0;
-  return static_cast<std::size_t>(written) < capacity ? static_cast<std::size_t>(written)
-                                                       : capacity - 1;
+  return static_cast<std::size_t>(written) < capacity ? static_cast<std::size_t>(written) : capacity - 1;
 }
 
 // --- Opening ----------------------------------------------------------------
@@ -201,8 +199,7 @@ bool LogPathBesideLibrary(char (&path)[kPathCapacity]) {
   if (reported == 0 || reported >= sizeof path) return false;
   const char* last_backslash = std::strrchr(path, '\\');
   std::size_t folder_length =
-      last_backslash != nullptr ? static_cast<std::size_t>(last_backslash - path) + 1
-                                : std::strlen(path);
+      last_backslash != nullptr ? static_cast<std::size_t>(last_backslash - path) + 1 : std::strlen(path);
   if (folder_length + sizeof kLogFileName > sizeof path) return false;
   std::memcpy(path + folder_length, kLogFileName, sizeof kLogFileName);
   return true;

@@ -19,8 +19,7 @@ namespace {
 using fakelog::kLogPath;
 using fakelog::state;
 
-constexpr char kBanner[] =
-    "    1000: \r\n------------------ TavSN 2021-03-14 08:15:02 ------------------\r\n";
+constexpr char kBanner[] = "    1000: \r\n------------------ TavSN 2021-03-14 08:15:02 ------------------\r\n";
 
 class DiagLogTest : public ::testing::Test {
  protected:
@@ -176,8 +175,7 @@ TEST_F(DiagLogTest, OverlongLineIsCutWithoutOverflow) {
 TEST(DiagLogBanner, IsSixtyFourCharactersWithZeroPaddedFields) {
   char out[80];
   FormatBanner(logos::UtcTime{2009, 1, 2, 3, 4, 5}, out, sizeof out);
-  EXPECT_EQ(std::string(out),
-            "\n------------------ TavSN 2009-01-02 03:04:05 ------------------");
+  EXPECT_EQ(std::string(out), "\n------------------ TavSN 2009-01-02 03:04:05 ------------------");
   EXPECT_EQ(std::string(out).size(), 64u);
 }
 
@@ -370,8 +368,7 @@ TEST_F(DiagLogTest, LinesOfManyThreadsReachTheFileWhole) {
   fakelog::EnableProcessLog();
   StartTogether(kThreads, [](int thread) {
     for (int line = 0; line < kLines; ++line) {
-      ProcessLog() << "thread " << thread << " line " << line << " of " << kLines
-                   << " end" << diag_endl;
+      ProcessLog() << "thread " << thread << " line " << line << " of " << kLines << " end" << diag_endl;
     }
   });
 
@@ -381,8 +378,8 @@ TEST_F(DiagLogTest, LinesOfManyThreadsReachTheFileWhole) {
   for (const std::string& text : lines) {
     unsigned stamp = 0;
     int thread = -1, line = -1, total = -1, consumed = 0;
-    int fields = std::sscanf(text.c_str(), "%8u: thread %d line %d of %d end%n", &stamp,
-                             &thread, &line, &total, &consumed);
+    int fields =
+        std::sscanf(text.c_str(), "%8u: thread %d line %d of %d end%n", &stamp, &thread, &line, &total, &consumed);
     ASSERT_EQ(fields, 4) << text;
     ASSERT_EQ(static_cast<std::size_t>(consumed), text.size()) << text;
     ASSERT_EQ(text.substr(0, 10), Prefix(stamp)) << text;

@@ -33,9 +33,8 @@ bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_F
 FileHandle OpenForAppend(const char* path) {
   // Append access without write access makes every write land at the end of
   // the file, whatever other openers have written in the meantime.
-  HANDLE file = CreateFileA(path, GENERIC_READ | FILE_APPEND_DATA,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return FileHandle(static_cast<FileObject*>(file));
 }
 

@@ -56,12 +56,10 @@ bool ReadNumberA(const RegistryKey& key, const char* name, std::uint32_t& value)
 // reader ever runs past the buffer; a shorter one is terminated after the
 // bytes returned. On failure the destination is left empty, whatever the
 // query may have written into it.
-bool ReadTextValue(const RegistryKey& key, const char* name, char* destination,
-                   std::uint32_t capacity) {
+bool ReadTextValue(const RegistryKey& key, const char* name, char* destination, std::uint32_t capacity) {
   if (capacity == 0) return false;
   std::uint32_t size = capacity;
-  const bool stored = netos::QueryValueA(key, name, destination, size) == netos::kSuccess &&
-                      size <= capacity &&
+  const bool stored = netos::QueryValueA(key, name, destination, size) == netos::kSuccess && size <= capacity &&
                       (size < capacity || std::memchr(destination, '\0', capacity) != nullptr);
   if (!stored) {
     destination[0] = '\0';
@@ -95,23 +93,20 @@ int CGetMac::EnumNetAdapters(HeapArray<NetAdapterRecord>& adapters) {
   return static_cast<int>(adapters.size());
 }
 
-bool CGetMac::ReadAdapterValues(const RegistryKey& class_key, const char16_t* subkey_name,
-                                NetAdapterRecord& record) {
+bool CGetMac::ReadAdapterValues(const RegistryKey& class_key, const char16_t* subkey_name, NetAdapterRecord& record) {
   RegistryKey adapter_key;
   if (netos::OpenKeyW(&class_key, subkey_name, adapter_key) != netos::kSuccess) return false;
   ReadNumberW(adapter_key, u"*IfType", record.if_type);
   ReadNumberA(adapter_key, "Characteristics", record.characteristics);
   ReadTextValue(adapter_key, "DriverDesc", record.driver_desc, sizeof record.driver_desc);
-  const bool has_net_cfg_instance_id = ReadTextValue(
-      adapter_key, "NetCfgInstanceId", record.net_cfg_instance_id, sizeof record.net_cfg_instance_id);
+  const bool has_net_cfg_instance_id =
+      ReadTextValue(adapter_key, "NetCfgInstanceId", record.net_cfg_instance_id, sizeof record.net_cfg_instance_id);
   adapter_key.reset();
   if (!has_net_cfg_instance_id) return false;
-  return ReadPnpInstanceId(record.net_cfg_instance_id, record.pnp_instance_id,
-                           sizeof record.pnp_instance_id);
+  return ReadPnpInstanceId(record.net_cfg_instance_id, record.pnp_instance_id, sizeof record.pnp_instance_id);
 }
 
-bool CGetMac::ReadPnpInstanceId(const char* net_cfg_instance_id, char* destination,
-                                std::uint32_t capacity) {
+bool CGetMac::ReadPnpInstanceId(const char* net_cfg_instance_id, char* destination, std::uint32_t capacity) {
   char path[kConnectionKeyPathCapacity] = {};
   AppendBounded(path, sizeof path, kNetworkClassKeyPath);
   AppendBounded(path, sizeof path, net_cfg_instance_id);

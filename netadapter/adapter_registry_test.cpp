@@ -23,9 +23,7 @@ constexpr char kPnpB[] = "USB\\VID_0B95&PID_1790\\000000000002C3";
 
 class AdapterRegistry : public AdapterFakesTest {
  protected:
-  void TearDown() override {
-    EXPECT_EQ(fakenet::state().keys_open, 0) << "a registry key was left open";
-  }
+  void TearDown() override { EXPECT_EQ(fakenet::state().keys_open, 0) << "a registry key was left open"; }
 
   std::vector<NetAdapterRecord> Enumerate() {
     std::vector<NetAdapterRecord> adapters;
@@ -54,8 +52,8 @@ TEST_F(AdapterRegistry, ReadsEveryValueOfACompleteAdapter) {
 TEST_F(AdapterRegistry, QueriesTheValuesInTheirOrderWithTheirCharacterWidth) {
   fakenet::AddAdapter("0000", 6, 0x84, "Desc", kGuidA, kPnpA);
   Enumerate();
-  const std::vector<std::string> expected = {"W *IfType", "A Characteristics", "A DriverDesc",
-                                             "A NetCfgInstanceId", "A PnpInstanceID"};
+  const std::vector<std::string> expected = {"W *IfType", "A Characteristics", "A DriverDesc", "A NetCfgInstanceId",
+                                             "A PnpInstanceID"};
   EXPECT_EQ(fakenet::state().value_queries, expected);
 }
 
@@ -79,8 +77,9 @@ TEST_F(AdapterRegistry, OnlyFourLetterOrDigitSubkeysAreAdapters) {
   fakenet::AddAdapter("zZ9a", 6, 0x84, "Letters", "{00000000-0000-0000-0000-000000000005}", "X\\5");
   fakenet::AddAdapter("0001", 6, 0x84, "Digits", "{00000000-0000-0000-0000-000000000006}", "X\\6");
   // A wide letter that is no ASCII letter.
-  fakenet::AddKey(std::u16string(u"SYSTEM\\CurrentControlSet\\Control\\Class\\"
-                                 u"{4D36E972-E325-11CE-BFC1-08002BE10318}\\00\u00E90"));
+  fakenet::AddKey(
+      std::u16string(u"SYSTEM\\CurrentControlSet\\Control\\Class\\"
+                     u"{4D36E972-E325-11CE-BFC1-08002BE10318}\\00\u00E90"));
   const auto adapters = Enumerate();
   ASSERT_EQ(adapters.size(), 2u);
   EXPECT_STREQ(adapters[0].driver_desc, "Letters");
@@ -144,8 +143,9 @@ TEST_F(AdapterRegistry, AdapterWithoutEitherIdentifierIsDropped) {
   fakenet::AddAdapter("0001", 6, 0x84, "NoPnp", kGuidB, kPnpB);
   fakenet::AddKey(ConnectionKeyPath(kGuidB)).values.clear();
   fakenet::AddAdapter("0002", 6, 0x84, "NoConnectionKey", "{C}", "X\\C");
-  fakenet::state().keys.erase(u"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\"
-                              u"{4D36E972-E325-11CE-BFC1-08002BE10318}\\{C}\\CONNECTION");
+  fakenet::state().keys.erase(
+      u"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\"
+      u"{4D36E972-E325-11CE-BFC1-08002BE10318}\\{C}\\CONNECTION");
   EXPECT_TRUE(Enumerate().empty());
 }
 

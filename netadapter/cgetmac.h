@@ -46,9 +46,9 @@ class MacList {
 
 // One adapter as the registry lists it.
 struct NetAdapterRecord {
-  std::int32_t outcome = 0;          // kOutcome* below
-  std::uint32_t if_type = 1;         // "*IfType"; 1 when it cannot be read
-  std::uint32_t characteristics = 0; // "Characteristics"; bit 0x4 is NCF_PHYSICAL
+  std::int32_t outcome = 0;           // kOutcome* below
+  std::uint32_t if_type = 1;          // "*IfType"; 1 when it cannot be read
+  std::uint32_t characteristics = 0;  // "Characteristics"; bit 0x4 is NCF_PHYSICAL
   char pnp_instance_id[200] = {};
   char net_cfg_instance_id[64] = {};
   char driver_desc[64] = {};
@@ -76,10 +76,8 @@ class CGetMac {
 
   // Registry enumeration.
   int EnumNetAdapters(HeapArray<NetAdapterRecord>& adapters);
-  bool ReadAdapterValues(const RegistryKey& class_key, const char16_t* subkey_name,
-                         NetAdapterRecord& record);
-  bool ReadPnpInstanceId(const char* net_cfg_instance_id, char* destination,
-                         std::uint32_t capacity);
+  bool ReadAdapterValues(const RegistryKey& class_key, const char16_t* subkey_name, NetAdapterRecord& record);
+  bool ReadPnpInstanceId(const char* net_cfg_instance_id, char* destination, std::uint32_t capacity);
 
   // Permanent-address query.
   char* BuildDevicePath(const NetAdapterRecord& record, char* destination, std::size_t capacity);
@@ -89,13 +87,12 @@ class CGetMac {
 
   // SetupAPI device control.
   bool IsVista();
-  bool SetApiStaCha(std::uint32_t state_change, std::uint32_t member_index,
-                    const DeviceInfoSet& set);
+  bool SetApiStaCha(std::uint32_t state_change, std::uint32_t member_index, const DeviceInfoSet& set);
   bool SetApiGetAdrr(const char* device_path, char* mac_text);
   // The enable, read, disable sequence for the interface at `member_index`
   // whose path SetupAPI gave as `interface_path`.
-  bool ReadThroughInterface(const DeviceInfoSet& set, std::uint32_t member_index,
-                            const char* interface_path, char* mac_text);
+  bool ReadThroughInterface(const DeviceInfoSet& set, std::uint32_t member_index, const char* interface_path,
+                            char* mac_text);
 
   // One adapter's turn in GetPhysicalMac: sets its outcome and MAC text.
   void ReadAdapterAddress(NetAdapterRecord& record, int index, bool is_admin);

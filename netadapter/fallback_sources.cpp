@@ -23,9 +23,7 @@ bool IsPciAdapter(const netos::IpAdapterEntry& adapter) {
 
 // A UUID made only from local information is still a UUID; its node field
 // is then no adapter's address, but the best there is.
-bool IsUsableUuidStatus(std::int32_t status) {
-  return status == kRpcSOk || status == kRpcSUuidLocalOnly;
-}
+bool IsUsableUuidStatus(std::int32_t status) { return status == kRpcSOk || status == kRpcSUuidLocalOnly; }
 
 }  // namespace
 
@@ -61,8 +59,7 @@ int CGetMac::GetUUIDMac(MacList& macs) {
   void* create_uuid = netos::FindProcedure(rpc_runtime, "UuidCreateSequential");
   if (create_uuid == nullptr) {
     const std::uint32_t error = netos::LastError();
-    DiagLine(ProcessLog()) << "Get UuidCreateSequential Fail Error Code [" << error
-                           << "].";
+    DiagLine(ProcessLog()) << "Get UuidCreateSequential Fail Error Code [" << error << "].";
     create_uuid = netos::FindProcedure(rpc_runtime, "UuidCreate");
     if (create_uuid == nullptr) {
       const std::uint32_t error = netos::LastError();

@@ -20,9 +20,7 @@ netos::IpAdapterEntry IpAdapter(const std::string& description, std::uint8_t las
 
 class FallbackSources : public AdapterFakesTest {
  protected:
-  void TearDown() override {
-    EXPECT_EQ(fakenet::state().libraries_freed, fakenet::state().libraries_loaded);
-  }
+  void TearDown() override { EXPECT_EQ(fakenet::state().libraries_freed, fakenet::state().libraries_loaded); }
 
   MacList macs_ = MacListOf({"stale entry", "another"});
 };
@@ -37,8 +35,7 @@ TEST_F(FallbackSources, PciAdapterIsPreferredOverEarlierOnes) {
 }
 
 TEST_F(FallbackSources, WithoutPciTheFirstAdapterCounts) {
-  fakenet::state().ip_adapters = {IpAdapter("eth0 pci lowercase", 0xAB),
-                                  IpAdapter("Pci mixed case", 2)};
+  fakenet::state().ip_adapters = {IpAdapter("eth0 pci lowercase", 0xAB), IpAdapter("Pci mixed case", 2)};
   EXPECT_EQ(CGetMac().GetMacFromPCI(macs_), 1);
   EXPECT_EQ(Texts(macs_), (MacTexts{"005056C000AB"}));
 }
@@ -78,8 +75,7 @@ TEST_F(FallbackSources, MissingSequentialFunctionFallsBackToUuidCreate) {
   EXPECT_EQ(CGetMac().GetUUIDMac(macs_), 1);
   EXPECT_EQ(Texts(macs_), (MacTexts{"FE0000000000"}));
   EXPECT_EQ(fakenet::state().procedures_called, std::vector<std::string>{"UuidCreate"});
-  EXPECT_EQ(fakelog::ProcessLogLines(),
-            "CGetMac GetUUIDMac start \nGet UuidCreateSequential Fail Error Code [127].\n");
+  EXPECT_EQ(fakelog::ProcessLogLines(), "CGetMac GetUUIDMac start \nGet UuidCreateSequential Fail Error Code [127].\n");
 }
 
 TEST_F(FallbackSources, NeitherFunctionPresent) {
@@ -98,8 +94,7 @@ TEST_F(FallbackSources, LibraryThatCannotBeLoaded) {
   fakenet::state().rpc.load_error = 126;  // ERROR_MOD_NOT_FOUND
   EXPECT_EQ(CGetMac().GetUUIDMac(macs_), 0);
   EXPECT_EQ(macs_.size(), 0);
-  EXPECT_EQ(fakelog::ProcessLogLines(),
-            "CGetMac GetUUIDMac start \nLoad rpcrt4.dll Fail Error Code [126].\n");
+  EXPECT_EQ(fakelog::ProcessLogLines(), "CGetMac GetUUIDMac start \nLoad rpcrt4.dll Fail Error Code [126].\n");
   EXPECT_EQ(fakenet::state().libraries_loaded, 0);
 }
 
@@ -108,8 +103,7 @@ TEST_F(FallbackSources, FailedGenerationIsLoggedWithItsStatus) {
   fakenet::state().rpc.sequential_uuid[12] = 0x99;
   EXPECT_EQ(CGetMac().GetUUIDMac(macs_), 0);
   EXPECT_EQ(macs_.size(), 0);
-  EXPECT_EQ(fakelog::ProcessLogLines(),
-            "CGetMac GetUUIDMac start \nCall UuidCreate Fail Error Code [14].\n");
+  EXPECT_EQ(fakelog::ProcessLogLines(), "CGetMac GetUUIDMac start \nCall UuidCreate Fail Error Code [14].\n");
   EXPECT_EQ(fakenet::state().libraries_freed, 1);
 }
 

@@ -24,8 +24,7 @@ void ReplaceBackslashes(char* text) {
 
 }  // namespace
 
-char* CGetMac::BuildDevicePath(const NetAdapterRecord& record, char* destination,
-                               std::size_t capacity) {
+char* CGetMac::BuildDevicePath(const NetAdapterRecord& record, char* destination, std::size_t capacity) {
   if (capacity == 0) return destination;
   destination[0] = '\0';
   AppendBounded(destination, capacity, kDevicePathPrefix);
@@ -36,8 +35,7 @@ char* CGetMac::BuildDevicePath(const NetAdapterRecord& record, char* destination
   // The configuration identifier is the interface's reference string.
   if (record.net_cfg_instance_id[0] != '\0') {
     AppendBounded(destination, capacity, "\\");
-    AppendBounded(destination, capacity, record.net_cfg_instance_id,
-                  sizeof record.net_cfg_instance_id);
+    AppendBounded(destination, capacity, record.net_cfg_instance_id, sizeof record.net_cfg_instance_id);
   }
   return destination;
 }
@@ -48,16 +46,14 @@ bool CGetMac::NdisCmd(const char* device_path, char* mac_text) {
   FileHandle device;
   if (!netos::OpenDeviceForQuery(device_path, device)) {
     const std::uint32_t code = netos::LastError();
-    DiagLine(ProcessLog()) << "NdisCmd CreatFile Fail [" << device_path << "] ErrorCode [" << code
-                           << "].";
+    DiagLine(ProcessLog()) << "NdisCmd CreatFile Fail [" << device_path << "] ErrorCode [" << code << "].";
     netos::SetLastError(code);
     return false;
   }
   std::uint8_t answer[8] = {};
   if (!netos::QueryPermanentAddress(device, answer)) {
     const std::uint32_t code = netos::LastError();
-    DiagLine(ProcessLog()) << "NdisCmd IoCtrl Fail [" << device_path << "] ErrorCode [" << code
-                           << "].";
+    DiagLine(ProcessLog()) << "NdisCmd IoCtrl Fail [" << device_path << "] ErrorCode [" << code << "].";
     device.reset();
     netos::SetLastError(code);
     return false;

@@ -19,8 +19,7 @@ constexpr char kDevicePath[] =
 NetAdapterRecord RecordWith(const char* pnp_instance_id, const char* net_cfg_instance_id) {
   NetAdapterRecord record;
   std::strncpy(record.pnp_instance_id, pnp_instance_id, sizeof record.pnp_instance_id - 1);
-  std::strncpy(record.net_cfg_instance_id, net_cfg_instance_id,
-               sizeof record.net_cfg_instance_id - 1);
+  std::strncpy(record.net_cfg_instance_id, net_cfg_instance_id, sizeof record.net_cfg_instance_id - 1);
   return record;
 }
 
@@ -32,15 +31,13 @@ std::string PathOf(const NetAdapterRecord& record, std::size_t capacity = 513) {
 }
 
 TEST(DevicePath, JoinsInstanceIdClassGuidAndReferenceString) {
-  const auto record = RecordWith("PCI\\VEN_8086&DEV_10D3\\3&11583659&0&C8",
-                                 "{11111111-2222-3333-4444-555555555555}");
+  const auto record = RecordWith("PCI\\VEN_8086&DEV_10D3\\3&11583659&0&C8", "{11111111-2222-3333-4444-555555555555}");
   EXPECT_EQ(PathOf(record), kDevicePath);
 }
 
 TEST(DevicePath, KeepsCaseAndThePrefixBackslashes) {
   const auto record = RecordWith("usb\\Vid_0B95&pid_1790\\0002C3", "{a}");
-  EXPECT_EQ(PathOf(record),
-            "\\\\?\\usb#Vid_0B95&pid_1790#0002C3#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\{a}");
+  EXPECT_EQ(PathOf(record), "\\\\?\\usb#Vid_0B95&pid_1790#0002C3#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\{a}");
 }
 
 TEST(DevicePath, EmptyConfigurationIdentifierLeavesNoTrailingBackslash) {
@@ -61,8 +58,8 @@ TEST(DevicePath, FieldsWithoutTerminatorAreReadNoFurtherThanTheirSize) {
   std::memset(record.net_cfg_instance_id, 'N', sizeof record.net_cfg_instance_id);
   std::memset(record.driver_desc, 'D', sizeof record.driver_desc);
   const std::string path = PathOf(record);
-  EXPECT_EQ(path, "\\\\?\\" + std::string(200, 'P') + "#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\" +
-                      std::string(64, 'N'));
+  EXPECT_EQ(path,
+            "\\\\?\\" + std::string(200, 'P') + "#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\" + std::string(64, 'N'));
 }
 
 TEST(MacText, FormatsSixBytesAsTwelveUppercaseDigits) {
@@ -92,8 +89,8 @@ TEST(MacText, ZeroAddressAndMalformedTextsAreZero) {
 }
 
 TEST(MacText, NumericOrderIsTextOrder) {
-  const char* ascending[] = {"000000000001", "001B21000002", "00E04C000001", "0A0000000000",
-                             "A00000000000", "FFFFFFFFFFFF"};
+  const char* ascending[] = {"000000000001", "001B21000002", "00E04C000001",
+                             "0A0000000000", "A00000000000", "FFFFFFFFFFFF"};
   for (std::size_t i = 1; i < std::size(ascending); ++i) {
     EXPECT_LT(CGetMacTestPeer::ParseMac(ascending[i - 1]), CGetMacTestPeer::ParseMac(ascending[i]));
   }
@@ -119,8 +116,7 @@ TEST_F(NdisQuery, FailedOpenLogsOnceAndLeavesItsCode) {
   EXPECT_FALSE(CGetMacTestPeer::NdisCmd(kDevicePath, mac_));
   EXPECT_EQ(netos::LastError(), netos::kErrorGenFailure);
   EXPECT_STREQ(mac_, "");
-  EXPECT_EQ(fakelog::ProcessLogLines(),
-            std::string("NdisCmd CreatFile Fail [") + kDevicePath + "] ErrorCode [31].\n");
+  EXPECT_EQ(fakelog::ProcessLogLines(), std::string("NdisCmd CreatFile Fail [") + kDevicePath + "] ErrorCode [31].\n");
   EXPECT_EQ(fakenet::state().device_closes, 0);
 }
 
@@ -131,8 +127,7 @@ TEST_F(NdisQuery, FailedControlCallLogsOnceAndKeepsItsCodeAcrossTheClose) {
   EXPECT_EQ(fakenet::state().device_closes, 1);
   EXPECT_EQ(netos::LastError(), 50u);
   EXPECT_STREQ(mac_, "");
-  EXPECT_EQ(fakelog::ProcessLogLines(),
-            std::string("NdisCmd IoCtrl Fail [") + kDevicePath + "] ErrorCode [50].\n");
+  EXPECT_EQ(fakelog::ProcessLogLines(), std::string("NdisCmd IoCtrl Fail [") + kDevicePath + "] ErrorCode [50].\n");
 }
 
 TEST_F(NdisQuery, MissingDeviceReportsTheOpensError) {

@@ -83,8 +83,8 @@ enum class InterfaceLookup {
 // SetupDiGetDeviceInterfaceDetailA. `path` receives the device path and its
 // terminating zero. A buffer that cannot be allocated is reported as
 // kDetailFailed with ERROR_NOT_ENOUGH_MEMORY.
-InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
-                                 HeapArray<char>& path, std::uint32_t& error);
+InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index, HeapArray<char>& path,
+                                 std::uint32_t& error);
 
 // SetupDiEnumDeviceInfo at `index`, the data's size member set and all else
 // zero; false on failure (see LastError).
@@ -105,8 +105,8 @@ bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::
 
 // SetupDiSetClassInstallParamsW with SP_PROPCHANGE_PARAMS for
 // DIF_PROPERTYCHANGE, the state change and scope given, hardware profile 0.
-bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device,
-                             std::uint32_t state_change, std::uint32_t scope);
+bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device, std::uint32_t state_change,
+                             std::uint32_t scope);
 
 // SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, device).
 bool CallPropertyChangeInstaller(const DeviceInfoSet& set, DeviceInfoData& device);
@@ -122,7 +122,7 @@ bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex);
 enum class MutexWait {
   kAcquired,  // also when its last holder ended without releasing it
   kTimedOut,
-  kFailed,    // see LastError
+  kFailed,  // see LastError
 };
 
 // WaitForSingleObject on the mutex for at most `timeout_ms`; `held` owns

@@ -46,12 +46,9 @@ constexpr DWORD kIoctlNdisQueryGlobalStats = 0x00170002;
 constexpr DWORD kOid8023PermanentAddress = 0x01010101;
 
 // GUID_NDIS_LAN_CLASS {ad498944-762f-11d0-8dcb-00c04fc3358c}.
-constexpr GUID kNdisLanClass = {0xad498944, 0x762f, 0x11d0,
-                                {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
+constexpr GUID kNdisLanClass = {0xad498944, 0x762f, 0x11d0, {0x8d, 0xcb, 0x00, 0xc0, 0x4f, 0xc3, 0x35, 0x8c}};
 
-HKEY ParentOrLocalMachine(const RegistryKey* parent) {
-  return parent != nullptr ? parent->get() : HKEY_LOCAL_MACHINE;
-}
+HKEY ParentOrLocalMachine(const RegistryKey* parent) { return parent != nullptr ? parent->get() : HKEY_LOCAL_MACHINE; }
 
 HKEY KeyOf(const RegistryKey& key) { return key.get(); }
 
@@ -69,7 +66,6 @@ void StoreDevInfoData(const SP_DEVINFO_DATA& data, DeviceInfoData& device) {
   std::memset(device.bytes, 0, sizeof device.bytes);
   std::memcpy(device.bytes, &data, sizeof data);
 }
-
 
 }  // namespace
 
@@ -95,8 +91,8 @@ Status OpenKeyA(const RegistryKey* parent, const char* path, RegistryKey& key) {
 
 Status QuerySubkeyCount(const RegistryKey& key, std::uint32_t& count) {
   DWORD subkeys = 0;
-  const LSTATUS status = ::RegQueryInfoKeyW(KeyOf(key), nullptr, nullptr, nullptr, &subkeys, nullptr,
-                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  const LSTATUS status = ::RegQueryInfoKeyW(KeyOf(key), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr);
   count = status == ERROR_SUCCESS ? subkeys : 0;
   return static_cast<Status>(status);
 }
@@ -104,24 +100,22 @@ Status QuerySubkeyCount(const RegistryKey& key, std::uint32_t& count) {
 Status EnumSubkey(const RegistryKey& key, std::uint32_t index, char16_t* name, std::uint32_t capacity,
                   std::uint32_t& length) {
   DWORD characters = capacity;
-  const LSTATUS status = ::RegEnumKeyExW(KeyOf(key), index, reinterpret_cast<wchar_t*>(name), &characters,
-                                         nullptr, nullptr, nullptr, nullptr);
+  const LSTATUS status = ::RegEnumKeyExW(KeyOf(key), index, reinterpret_cast<wchar_t*>(name), &characters, nullptr,
+                                         nullptr, nullptr, nullptr);
   length = status == ERROR_SUCCESS ? characters : 0;
   return static_cast<Status>(status);
 }
 
 Status QueryValueW(const RegistryKey& key, const char16_t* name, void* data, std::uint32_t& size) {
   DWORD bytes = size;
-  const LSTATUS status =
-      ::RegQueryValueExW(KeyOf(key), Wide(name), nullptr, nullptr, static_cast<BYTE*>(data), &bytes);
+  const LSTATUS status = ::RegQueryValueExW(KeyOf(key), Wide(name), nullptr, nullptr, static_cast<BYTE*>(data), &bytes);
   size = bytes;
   return static_cast<Status>(status);
 }
 
 Status QueryValueA(const RegistryKey& key, const char* name, void* data, std::uint32_t& size) {
   DWORD bytes = size;
-  const LSTATUS status =
-      ::RegQueryValueExA(KeyOf(key), name, nullptr, nullptr, static_cast<BYTE*>(data), &bytes);
+  const LSTATUS status = ::RegQueryValueExA(KeyOf(key), name, nullptr, nullptr, static_cast<BYTE*>(data), &bytes);
   size = bytes;
   return static_cast<Status>(status);
 }
@@ -137,8 +131,8 @@ bool OpenDeviceForQuery(const char* path, FileHandle& device) {
 bool QueryPermanentAddress(const FileHandle& device, std::uint8_t (&address)[8]) {
   DWORD oid = kOid8023PermanentAddress;
   DWORD returned = 0;
-  return ::DeviceIoControl(device.get(), kIoctlNdisQueryGlobalStats, &oid, sizeof oid,
-                           address, sizeof address, &returned, nullptr) != FALSE;
+  return ::DeviceIoControl(device.get(), kIoctlNdisQueryGlobalStats, &oid, sizeof oid, address, sizeof address,
+                           &returned, nullptr) != FALSE;
 }
 
 // --- SetupAPI and the configuration manager -------------------------------
@@ -165,15 +159,13 @@ struct InterfaceDetail {
     return buffer.resize((size + unit - 1) / unit);
   }
   SP_DEVICE_INTERFACE_DETAIL_DATA_A* data() { return buffer.data(); }
-  std::size_t path_capacity() const {
-    return size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-  }
+  std::size_t path_capacity() const { return size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath); }
 };
 
 }  // namespace
 
-InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
-                                 HeapArray<char>& path, std::uint32_t& error) {
+InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index, HeapArray<char>& path,
+                                 std::uint32_t& error) {
   path.clear();
   error = ERROR_SUCCESS;
   SP_DEVICE_INTERFACE_DATA interface_data{};
@@ -196,8 +188,7 @@ InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
     return InterfaceLookup::kDetailFailed;
   }
   detail.data()->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-  if (!::SetupDiGetDeviceInterfaceDetailA(SetOf(set), &interface_data, detail.data(), detail.size, nullptr,
-                                          nullptr)) {
+  if (!::SetupDiGetDeviceInterfaceDetailA(SetOf(set), &interface_data, detail.data(), detail.size, nullptr, nullptr)) {
     error = ::GetLastError();
     return InterfaceLookup::kDetailFailed;
   }
@@ -271,13 +262,9 @@ bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex) {
 MutexWait WaitForMutex(const KernelHandle& mutex, std::uint32_t timeout_ms, HeldMutex& held) {
   switch (::WaitForSingleObject(mutex.get(), timeout_ms)) {
     case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:
-      held.reset(mutex.get());
-      return MutexWait::kAcquired;
-    case WAIT_TIMEOUT:
-      return MutexWait::kTimedOut;
-    default:
-      return MutexWait::kFailed;
+    case WAIT_ABANDONED: held.reset(mutex.get()); return MutexWait::kAcquired;
+    case WAIT_TIMEOUT: return MutexWait::kTimedOut;
+    default: return MutexWait::kFailed;
   }
 }
 
@@ -316,8 +303,7 @@ IpAdapterEntry ToEntry(const IP_ADAPTER_INFO& record) {
   IpAdapterEntry entry{};
   static_assert(sizeof entry.description == sizeof record.Description);
   entry.description[0] = '\0';
-  AppendBounded(entry.description, sizeof entry.description, record.Description,
-                sizeof record.Description);
+  AppendBounded(entry.description, sizeof entry.description, record.Description, sizeof record.Description);
   static_assert(sizeof record.Address >= sizeof entry.address);
   std::memcpy(entry.address, record.Address, sizeof entry.address);
   return entry;
@@ -344,8 +330,8 @@ bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
   // The links come from the system; a record outside the buffer, or more
   // records than the buffer can hold, would mean a broken list.
   const std::size_t most_records = MostRecordsIn(size, kReadableRecordPart);
-  for (const IP_ADAPTER_INFO* record = static_cast<const IP_ADAPTER_INFO*>(records);
-       record != nullptr; record = record->Next) {
+  for (const IP_ADAPTER_INFO* record = static_cast<const IP_ADAPTER_INFO*>(records); record != nullptr;
+       record = record->Next) {
     if (!RecordLiesInBuffer(OffsetIn(records, record), size, kReadableRecordPart) || adapters.size() >= most_records) {
       adapters.clear();
       ::SetLastError(ERROR_INVALID_DATA);

@@ -42,14 +42,14 @@ bool AddAddress(HeapArray<FoundAddress>& found, std::uint64_t value, const char*
 
 void CGetMac::ReadAdapterAddress(NetAdapterRecord& record, int index, bool is_admin) {
   if (IsUnsupportedInterfaceType(record.if_type)) {
-    DiagLine(ProcessLog()) << "IF.TYPE No Support Index [" << index << "] Desc ["
-                           << record.driver_desc << "] Type [" << record.if_type << "].";
+    DiagLine(ProcessLog()) << "IF.TYPE No Support Index [" << index << "] Desc [" << record.driver_desc << "] Type ["
+                           << record.if_type << "].";
     record.outcome = kOutcomeTypeNotSupported;
     return;
   }
   if ((record.characteristics & kNcfPhysical) == 0) {
-    DiagLine(ProcessLog()) << "IF.Characteristics No Support Index [" << index << "] Desc ["
-                           << record.driver_desc << "] Value [" << record.characteristics << "].";
+    DiagLine(ProcessLog()) << "IF.Characteristics No Support Index [" << index << "] Desc [" << record.driver_desc
+                           << "] Value [" << record.characteristics << "].";
     record.outcome = kOutcomeNotPhysical;
     return;
   }
@@ -59,8 +59,8 @@ void CGetMac::ReadAdapterAddress(NetAdapterRecord& record, int index, bool is_ad
   if (NdisCmd(device_path, record.mac_text)) return;
 
   const std::uint32_t code = netos::LastError();
-  DiagLine(ProcessLog()) << "NdisCmd Fail Index [" << index << "] Desc [" << record.driver_desc
-                         << "] DevicePath [" << device_path << "] ErrorCode [" << code << "].";
+  DiagLine(ProcessLog()) << "NdisCmd Fail Index [" << index << "] Desc [" << record.driver_desc << "] DevicePath ["
+                         << device_path << "] ErrorCode [" << code << "].";
   if (!is_admin) {
     record.outcome = kOutcomeNotAdmin;
   } else if (!MayBeDisabledAdapter(code)) {
@@ -71,9 +71,8 @@ void CGetMac::ReadAdapterAddress(NetAdapterRecord& record, int index, bool is_ad
       record.outcome = kOutcomeRead;
     } else {
       record.outcome = kOutcomeSetupApiFailed;
-      DiagLine(ProcessLog()) << "SetApi Fail Index [" << index << "] Desc [" << record.driver_desc
-                             << "] DevicePath [" << device_path << "] ErrorCode [" << code
-                             << "].";
+      DiagLine(ProcessLog()) << "SetApi Fail Index [" << index << "] Desc [" << record.driver_desc << "] DevicePath ["
+                             << device_path << "] ErrorCode [" << code << "].";
     }
   }
 }
@@ -96,8 +95,8 @@ int CGetMac::GetPhysicalMac(MacList& macs) {
     ReadAdapterAddress(record, index, is_admin);
     if (record.outcome != kOutcomeRead) continue;
     const std::uint64_t value = ParseMac(record.mac_text);
-    DiagLine(ProcessLog()) << "SetApi Index [" << index << "] Desc [" << record.driver_desc
-                           << "] Mac [" << record.mac_text << "].";
+    DiagLine(ProcessLog()) << "SetApi Index [" << index << "] Desc [" << record.driver_desc << "] Mac ["
+                           << record.mac_text << "].";
     if (value > 0 && !AddAddress(addresses, value, record.mac_text)) {
       macs.MarkFailed();
       return 0;

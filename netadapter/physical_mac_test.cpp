@@ -26,8 +26,7 @@ struct TestAdapter {
 
 TestAdapter Adapter(int n, const std::string& desc) {
   const std::string digits = std::to_string(n);
-  return {std::string(4 - digits.size(), '0') + digits, desc,
-          "{0000000" + digits + "-0000-0000-0000-000000000000}",
+  return {std::string(4 - digits.size(), '0') + digits, desc, "{0000000" + digits + "-0000-0000-0000-000000000000}",
           "PCI\\VEN_8086&DEV_10D3\\3&1&0&C" + digits};
 }
 
@@ -57,8 +56,8 @@ NetAdapterRecord RecordOf(const TestAdapter& adapter, std::uint32_t if_type = kE
 }
 
 std::string FailLine(int index, const TestAdapter& adapter, int code) {
-  return "NdisCmd Fail Index [" + std::to_string(index) + "] Desc [" + adapter.desc +
-         "] DevicePath [" + adapter.Path() + "] ErrorCode [" + std::to_string(code) + "].\n";
+  return "NdisCmd Fail Index [" + std::to_string(index) + "] Desc [" + adapter.desc + "] DevicePath [" +
+         adapter.Path() + "] ErrorCode [" + std::to_string(code) + "].\n";
 }
 
 std::string CreateFailLine(const std::string& path, int code) {
@@ -66,8 +65,7 @@ std::string CreateFailLine(const std::string& path, int code) {
 }
 
 std::string ReadLine(int index, const TestAdapter& adapter, const std::string& mac) {
-  return "SetApi Index [" + std::to_string(index) + "] Desc [" + adapter.desc + "] Mac [" + mac +
-         "].\n";
+  return "SetApi Index [" + std::to_string(index) + "] Desc [" + adapter.desc + "] Mac [" + mac + "].\n";
 }
 
 class PhysicalMac : public AdapterFakesTest {
@@ -98,8 +96,7 @@ TEST_F(PhysicalMac, ListsDistinctAddressesInAscendingOrder) {
   EXPECT_EQ(Run(), 2);
   EXPECT_EQ(Texts(macs_), (MacTexts{"001B21000002", "00E04C000001"}));
   EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\n" + ReadLine(0, a, "00E04C000001") +
-                                            ReadLine(1, b, "001B21000002") +
-                                            ReadLine(2, c, "00E04C000001"));
+                                            ReadLine(1, b, "001B21000002") + ReadLine(2, c, "00E04C000001"));
   EXPECT_EQ(fakenet::state().admin_checks, 1) << "asked once per call";
 }
 
@@ -150,8 +147,8 @@ TEST_F(PhysicalMac, WithoutAdministratorRightsADisabledAdapterIsNotEnabled) {
 
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Texts(macs_), (MacTexts{"001B21000002"}));
-  EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\n" + CreateFailLine(a.Path(), 3) +
-                                            FailLine(0, a, 3) + ReadLine(1, b, "001B21000002"));
+  EXPECT_EQ(fakelog::ProcessLogLines(),
+            "GetPhysicalMac\n" + CreateFailLine(a.Path(), 3) + FailLine(0, a, 3) + ReadLine(1, b, "001B21000002"));
   EXPECT_EQ(fakenet::state().sets_opened, 0);
 }
 
@@ -164,8 +161,8 @@ TEST_F(PhysicalMac, DisabledAdapterIsReadThroughSetupApiWithAdministratorRights)
 
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Texts(macs_), (MacTexts{"00E04C000001"}));
-  EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\n" + CreateFailLine(a.Path(), 3) +
-                                            FailLine(0, a, 3) + ReadLine(0, a, "00E04C000001"));
+  EXPECT_EQ(fakelog::ProcessLogLines(),
+            "GetPhysicalMac\n" + CreateFailLine(a.Path(), 3) + FailLine(0, a, 3) + ReadLine(0, a, "00E04C000001"));
   EXPECT_EQ(fakenet::state().state_changes.size(), 2u);
 }
 
@@ -174,10 +171,10 @@ TEST_F(PhysicalMac, FailedSetupApiReadReportsTheDirectQuerysCode) {
   fakenet::AddDevice(a.Path(), {}).ioctl_error = netos::kErrorGenFailure;
   // SetupAPI lists no interface for it.
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(fakelog::ProcessLogLines(),
-            "GetPhysicalMac\nNdisCmd IoCtrl Fail [" + a.Path() + "] ErrorCode [31].\n" +
-                FailLine(0, a, 31) + "SetApi Fail Index [0] Desc [Broken driver] DevicePath [" +
-                a.Path() + "] ErrorCode [31].\nSetApi Mac Count = 0.\n");
+  EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\nNdisCmd IoCtrl Fail [" + a.Path() + "] ErrorCode [31].\n" +
+                                            FailLine(0, a, 31) +
+                                            "SetApi Fail Index [0] Desc [Broken driver] DevicePath [" + a.Path() +
+                                            "] ErrorCode [31].\nSetApi Mac Count = 0.\n");
   EXPECT_EQ(fakenet::state().sets_opened, 1);
 }
 
@@ -186,9 +183,9 @@ TEST_F(PhysicalMac, OtherErrorsAreNotFollowedBySetupApi) {
   const auto b = Install(1, "Denied");
   fakenet::AddDevice(b.Path(), {}).open_error = netos::kErrorAccessDenied;
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\n" + CreateFailLine(a.Path(), 2) +
-                                            FailLine(0, a, 2) + CreateFailLine(b.Path(), 5) +
-                                            FailLine(1, b, 5) + "SetApi Mac Count = 0.\n");
+  EXPECT_EQ(fakelog::ProcessLogLines(), "GetPhysicalMac\n" + CreateFailLine(a.Path(), 2) + FailLine(0, a, 2) +
+                                            CreateFailLine(b.Path(), 5) + FailLine(1, b, 5) +
+                                            "SetApi Mac Count = 0.\n");
   EXPECT_EQ(fakenet::state().sets_opened, 0);
 }
 

@@ -58,23 +58,22 @@ bool IsReady(std::uint32_t status) {
 // Only a device that a user disabled in the device manager is enabled for
 // the read; any other problem is left to whoever caused it.
 bool IsDisabledByUser(std::uint32_t status, std::uint32_t problem) {
-  return (status & kDnHasProblem) != 0 && problem == kCmProbDisabled &&
-         (status & kDnDisableable) != 0 && (status & kDnNoShowInDm) == 0;
+  return (status & kDnHasProblem) != 0 && problem == kCmProbDisabled && (status & kDnDisableable) != 0 &&
+         (status & kDnNoShowInDm) == 0;
 }
 
 // Finds the first interface whose path names `device_path`; `member_index`
 // and `interface_path` then describe it. Interfaces whose detail cannot be
 // had are passed over.
-bool FindInterface(const DeviceInfoSet& set, const char* device_path,
-                   std::uint32_t& member_index, HeapArray<char>& interface_path) {
+bool FindInterface(const DeviceInfoSet& set, const char* device_path, std::uint32_t& member_index,
+                   HeapArray<char>& interface_path) {
   for (std::uint32_t index = 0;; ++index) {
     std::uint32_t error = 0;
     switch (netos::GetInterfacePath(set, index, interface_path, error)) {
-      case netos::InterfaceLookup::kEnded:
-        return false;
+      case netos::InterfaceLookup::kEnded: return false;
       case netos::InterfaceLookup::kDetailFailed:
-        DiagLine(ProcessLog()) << "SetApiGetAdrr SetupDiGetDeviceInterfaceDetailA Fail Index ["
-                               << index << "] ErrorCode [" << error << "].";
+        DiagLine(ProcessLog()) << "SetApiGetAdrr SetupDiGetDeviceInterfaceDetailA Fail Index [" << index
+                               << "] ErrorCode [" << error << "].";
         break;
       case netos::InterfaceLookup::kFound:
         if (IsSameDevicePath(interface_path.data(), device_path)) {
@@ -89,8 +88,7 @@ bool FindInterface(const DeviceInfoSet& set, const char* device_path,
 // Polls once a second until the driver has started, gives up once the wait
 // has lasted kDriverWaitMs. `status` and `problem` keep the last values the
 // configuration manager gave.
-void WaitForDriver(const netos::DeviceInfoData& device, std::uint32_t& status,
-                   std::uint32_t& problem) {
+void WaitForDriver(const netos::DeviceInfoData& device, std::uint32_t& status, std::uint32_t& problem) {
   const std::uint32_t start = netos::TickCount();
   for (;;) {
     netos::SleepMs(kPollIntervalMs);
@@ -100,8 +98,7 @@ void WaitForDriver(const netos::DeviceInfoData& device, std::uint32_t& status,
     status = polled_status;
     problem = polled_problem;
     if (IsReady(status)) return;
-    DiagLine(ProcessLog()) << "SetApiGetAdrr Dev Status [" << status << "] Problem [" << problem
-                           << "].";
+    DiagLine(ProcessLog()) << "SetApiGetAdrr Dev Status [" << status << "] Problem [" << problem << "].";
     // Unsigned difference: right across the tick count's wrap as well.
     if (netos::TickCount() - start >= kDriverWaitMs) {
       DiagLine(ProcessLog()) << "SetApiGetAdrr Loop TimeOut...";
@@ -128,11 +125,9 @@ class AdapterStateGuard {
       return;
     }
     switch (netos::WaitForMutex(mutex_, kAdapterStateWaitMs, held_)) {
-      case netos::MutexWait::kAcquired:
-        break;
+      case netos::MutexWait::kAcquired: break;
       case netos::MutexWait::kTimedOut:
-        DiagLine(ProcessLog()) << "SetApiGetAdrr Wait Adapter State TimeOut [" << kAdapterStateWaitMs
-                               << "].";
+        DiagLine(ProcessLog()) << "SetApiGetAdrr Wait Adapter State TimeOut [" << kAdapterStateWaitMs << "].";
         break;
       case netos::MutexWait::kFailed: {
         const std::uint32_t error = netos::LastError();
@@ -159,8 +154,7 @@ bool CGetMac::IsVista() {
 }
 
 // The failure's code is kept across the log line, for the caller's own line.
-bool CGetMac::SetApiStaCha(std::uint32_t state_change, std::uint32_t member_index,
-                           const DeviceInfoSet& set) {
+bool CGetMac::SetApiStaCha(std::uint32_t state_change, std::uint32_t member_index, const DeviceInfoSet& set) {
   const bool is_vista = IsVista();
   netos::DeviceInfoData device{};
   if (!netos::EnumDeviceInfo(set, member_index, device)) {
@@ -172,18 +166,16 @@ bool CGetMac::SetApiStaCha(std::uint32_t state_change, std::uint32_t member_inde
   const std::uint32_t scope = is_vista ? kDicsFlagGlobal : kDicsFlagConfigSpecific;
   if (!netos::SetPropertyChangeParams(set, device, state_change, scope)) {
     const std::uint32_t code = netos::LastError();
-    DiagLine(ProcessLog()) << "SetApiStaCha SetupDiSetClassInstallParams Error Code [" << code
-                           << "].";
+    DiagLine(ProcessLog()) << "SetApiStaCha SetupDiSetClassInstallParams Error Code [" << code << "].";
     netos::SetLastError(code);
     return false;
   }
-  const bool changed = is_vista ? netos::CallPropertyChangeInstaller(set, device)
-                                : netos::ChangeDeviceState(set, device);
+  const bool changed =
+      is_vista ? netos::CallPropertyChangeInstaller(set, device) : netos::ChangeDeviceState(set, device);
   if (!changed) {
     const std::uint32_t code = netos::LastError();
-    DiagLine(ProcessLog())
-        << "SetApiStaCha SetupDiCallClassInstaller/SetupDiChangeState Error Code [" << code
-        << "] Is.Vista [" << (is_vista ? 1 : 0) << "].";
+    DiagLine(ProcessLog()) << "SetApiStaCha SetupDiCallClassInstaller/SetupDiChangeState Error Code [" << code
+                           << "] Is.Vista [" << (is_vista ? 1 : 0) << "].";
     netos::SetLastError(code);
     return false;
   }
@@ -196,8 +188,7 @@ bool CGetMac::SetApiGetAdrr(const char* device_path, char* mac_text) {
     // Error codes are taken before a log line is started: writing it may
     // change the thread's last error.
     const std::uint32_t error = netos::LastError();
-    DiagLine(ProcessLog()) << "SetApiGetAdrr SetupDiGetClassDevs Fail ErrorCode ["
-                           << error << "].";
+    DiagLine(ProcessLog()) << "SetApiGetAdrr SetupDiGetClassDevs Fail ErrorCode [" << error << "].";
     return false;
   }
   std::uint32_t member_index = 0;
@@ -209,8 +200,8 @@ bool CGetMac::SetApiGetAdrr(const char* device_path, char* mac_text) {
 // The device is queried with the path SetupAPI spelled, not the caller's.
 // Whatever happens on the way, one direct query is made if no address was
 // read, and a device enabled here is always disabled again.
-bool CGetMac::ReadThroughInterface(const DeviceInfoSet& set, std::uint32_t member_index,
-                                   const char* interface_path, char* mac_text) {
+bool CGetMac::ReadThroughInterface(const DeviceInfoSet& set, std::uint32_t member_index, const char* interface_path,
+                                   char* mac_text) {
   // From the status read to the last query: another caller's enable or
   // disable in between would change what each of them sees.
   const AdapterStateGuard guard;
@@ -218,18 +209,15 @@ bool CGetMac::ReadThroughInterface(const DeviceInfoSet& set, std::uint32_t membe
   netos::DeviceInfoData device{};
   std::uint32_t status = 0;
   std::uint32_t problem = 0;
-  if (!netos::EnumDeviceInfo(set, member_index, device) ||
-      !netos::GetDevNodeStatus(device, status, problem)) {
+  if (!netos::EnumDeviceInfo(set, member_index, device) || !netos::GetDevNodeStatus(device, status, problem)) {
     const std::uint32_t error = netos::LastError();
-    DiagLine(ProcessLog()) << "SetApiGetAdrr SetupDiEnumDeviceInfo Fail Index [" << member_index
-                           << "] ErrorCode [" << error << "].";
+    DiagLine(ProcessLog()) << "SetApiGetAdrr SetupDiEnumDeviceInfo Fail Index [" << member_index << "] ErrorCode ["
+                           << error << "].";
   } else if (!IsDisabledByUser(status, problem)) {
-    DiagLine(ProcessLog()) << "SetApiGetAdrr Status.No.Support Status [" << status
-                           << "] Problem [" << problem << "].";
+    DiagLine(ProcessLog()) << "SetApiGetAdrr Status.No.Support Status [" << status << "] Problem [" << problem << "].";
   } else if (!SetApiStaCha(kDicsEnable, member_index, set)) {
     const std::uint32_t error = netos::LastError();
-    DiagLine(ProcessLog()) << "SetApiGetAdrr Enable Fail Index [" << member_index
-                           << "] ErrorCode [" << error << "].";
+    DiagLine(ProcessLog()) << "SetApiGetAdrr Enable Fail Index [" << member_index << "] ErrorCode [" << error << "].";
   } else {
     WaitForDriver(device, status, problem);
     if (IsReady(status)) read = NdisCmd(interface_path, mac_text);

@@ -25,8 +25,7 @@ constexpr char kInterfacePath[] =
 constexpr char kCallerPath[] =
     "\\\\?\\PCI#VEN_8086&DEV_10D3#3&11583659&0&C8#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\"
     "{11111111-2222-3333-4444-555555555555}";
-constexpr char kOtherPath[] =
-    "\\\\?\\pci#ven_10ec&dev_8168#4&1&0&e0#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\{other}";
+constexpr char kOtherPath[] = "\\\\?\\pci#ven_10ec&dev_8168#4&1&0&e0#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\{other}";
 
 constexpr std::uint32_t kEnable = 1;
 constexpr std::uint32_t kDisable = 2;
@@ -34,13 +33,11 @@ constexpr std::uint32_t kGlobal = 1;
 constexpr std::uint32_t kConfigSpecific = 2;
 
 std::string CreateFailLine(const char* path, int code) {
-  return std::string("NdisCmd CreatFile Fail [") + path + "] ErrorCode [" + std::to_string(code) +
-         "].\n";
+  return std::string("NdisCmd CreatFile Fail [") + path + "] ErrorCode [" + std::to_string(code) + "].\n";
 }
 
 class SetupApiControl : public AdapterFakesTest {
  protected:
-
   // Every path releases the set and leaves no device enabled that it
   // enabled, unless disabling itself failed.
   void TearDown() override {
@@ -63,14 +60,12 @@ class SetupApiControl : public AdapterFakesTest {
   // A disabled adapter whose driver starts at the given poll, with its
   // address behind the interface path.
   fakenet::FakeInterface& AddDisabledAdapter(const char* path, int polls_until_started,
-                                             std::vector<std::uint8_t> address = {0x00, 0x1B, 0x21,
-                                                                                  0x0A, 0x4C, 0x7F}) {
+                                             std::vector<std::uint8_t> address = {0x00, 0x1B, 0x21, 0x0A, 0x4C, 0x7F}) {
     fakenet::FakeInterface interface;
     interface.path = path;
     interface.polls_until_started = polls_until_started;
     fakenet::state().interfaces.push_back(interface);
-    fakenet::AddDevice(path, address).interface_index =
-        static_cast<int>(fakenet::state().interfaces.size() - 1);
+    fakenet::AddDevice(path, address).interface_index = static_cast<int>(fakenet::state().interfaces.size() - 1);
     return fakenet::state().interfaces.back();
   }
 
@@ -85,8 +80,7 @@ TEST_F(SetupApiControl, DisabledAdapterIsEnabledReadAndDisabledAgain) {
   ASSERT_TRUE(Read());
   EXPECT_STREQ(mac_, "001B210A4C7F");
 
-  const std::vector<StateChange> expected = {{0, kEnable, kGlobal, true},
-                                             {0, kDisable, kGlobal, true}};
+  const std::vector<StateChange> expected = {{0, kEnable, kGlobal, true}, {0, kDisable, kGlobal, true}};
   EXPECT_EQ(fakenet::state().state_changes, expected);
   EXPECT_EQ(fakenet::state().sleeps, (std::vector<std::uint32_t>{1000, 1000}));
   // The query uses SetupAPI's spelling of the path.
@@ -153,9 +147,8 @@ TEST_F(SetupApiControl, FailedQueryAfterEnablingStillDisablesAndQueriesOnceMore)
   AddDisabledAdapter(kInterfacePath, 1);
   fakenet::state().devices.begin()->second.ioctl_error = netos::kErrorGenFailure;
   EXPECT_FALSE(Read());
-  EXPECT_EQ(fakelog::ProcessLogLines(),
-            std::string("NdisCmd IoCtrl Fail [") + kInterfacePath + "] ErrorCode [31].\n" +
-                CreateFailLine(kInterfacePath, 3));
+  EXPECT_EQ(fakelog::ProcessLogLines(), std::string("NdisCmd IoCtrl Fail [") + kInterfacePath + "] ErrorCode [31].\n" +
+                                            CreateFailLine(kInterfacePath, 3));
   EXPECT_EQ(Count(kDisable), 1);
   EXPECT_EQ(fakenet::state().opened_paths.size(), 2u);
 }
@@ -179,7 +172,7 @@ TEST_F(SetupApiControl, DevicesNotDisabledByTheUserAreNeverTouched) {
       {.status = fakenet::kRunningStatus, .problem = 0},                             // no problem
       {.status = fakenet::kDnHasProblem, .problem = fakenet::kCmProbDisabled},       // not disable-able
       {.status = fakenet::kDisabledStatus | fakenet::kDnNoShowInDm, .problem = fakenet::kCmProbDisabled},
-      {.status = fakenet::kDnDisableable, .problem = fakenet::kCmProbDisabled},      // problem code without the flag
+      {.status = fakenet::kDnDisableable, .problem = fakenet::kCmProbDisabled},  // problem code without the flag
   };
   for (const Case& c : cases) {
     fakenet::Reset();
@@ -191,9 +184,8 @@ TEST_F(SetupApiControl, DevicesNotDisabledByTheUserAreNeverTouched) {
     Read();
     EXPECT_TRUE(fakenet::state().state_changes.empty());
     EXPECT_TRUE(fakenet::state().sleeps.empty());
-    const std::string status_line = "SetApiGetAdrr Status.No.Support Status [" +
-                                    std::to_string(c.status) + "] Problem [" +
-                                    std::to_string(c.problem) + "].\n";
+    const std::string status_line = "SetApiGetAdrr Status.No.Support Status [" + std::to_string(c.status) +
+                                    "] Problem [" + std::to_string(c.problem) + "].\n";
     EXPECT_EQ(fakelog::ProcessLogLines().substr(0, status_line.size()), status_line);
     EXPECT_EQ(fakenet::state().opened_paths.size(), 1u) << "one direct query";
     EXPECT_EQ(fakenet::state().sets_destroyed, 1);
@@ -215,8 +207,7 @@ TEST_F(SetupApiControl, DeviceThatCannotBeFetchedGetsOneDirectQuery) {
   interface.enum_info_error = 13;
   EXPECT_FALSE(Read());
   EXPECT_EQ(fakelog::ProcessLogLines(),
-            "SetApiGetAdrr SetupDiEnumDeviceInfo Fail Index [0] ErrorCode [13].\n" +
-                CreateFailLine(kInterfacePath, 3));
+            "SetApiGetAdrr SetupDiEnumDeviceInfo Fail Index [0] ErrorCode [13].\n" + CreateFailLine(kInterfacePath, 3));
   EXPECT_TRUE(fakenet::state().state_changes.empty());
 }
 
@@ -227,9 +218,8 @@ TEST_F(SetupApiControl, StatusThatCannotBeReadLogsTheThreadsLastError) {
   // code the thread had.
   netos::SetLastError(1234);
   EXPECT_FALSE(Read());
-  EXPECT_EQ(fakelog::ProcessLogLines(),
-            "SetApiGetAdrr SetupDiEnumDeviceInfo Fail Index [0] ErrorCode [1234].\n" +
-                CreateFailLine(kInterfacePath, 3));
+  EXPECT_EQ(fakelog::ProcessLogLines(), "SetApiGetAdrr SetupDiEnumDeviceInfo Fail Index [0] ErrorCode [1234].\n" +
+                                            CreateFailLine(kInterfacePath, 3));
   EXPECT_TRUE(fakenet::state().state_changes.empty());
 }
 
@@ -240,13 +230,16 @@ TEST_F(SetupApiControl, EnableFailuresAreLoggedAndFollowedByOneDirectQuery) {
     std::string state_change_line;
   };
   const Case cases[] = {
-      {.name = "device fetch", .arrange = [](fakenet::FakeInterface& i) { i.failing_enum_info_calls = {2}; },
+      {.name = "device fetch",
+       .arrange = [](fakenet::FakeInterface& i) { i.failing_enum_info_calls = {2}; },
        .state_change_line = "SetApiStaCha SetupDiEnumDeviceInfo Error Code [259].\n"
                             "SetApiGetAdrr Enable Fail Index [0] ErrorCode [259].\n"},
-      {.name = "parameters", .arrange = [](fakenet::FakeInterface& i) { i.set_params_errors[kEnable] = 5; },
+      {.name = "parameters",
+       .arrange = [](fakenet::FakeInterface& i) { i.set_params_errors[kEnable] = 5; },
        .state_change_line = "SetApiStaCha SetupDiSetClassInstallParams Error Code [5].\n"
                             "SetApiGetAdrr Enable Fail Index [0] ErrorCode [5].\n"},
-      {.name = "installer", .arrange = [](fakenet::FakeInterface& i) { i.apply_errors[kEnable] = 0xE000020Bu; },
+      {.name = "installer",
+       .arrange = [](fakenet::FakeInterface& i) { i.apply_errors[kEnable] = 0xE000020Bu; },
        .state_change_line = "SetApiStaCha SetupDiCallClassInstaller/SetupDiChangeState Error Code [3758096907] "
                             "Is.Vista [1].\n"
                             "SetApiGetAdrr Enable Fail Index [0] ErrorCode [3758096907].\n"},
@@ -312,8 +305,7 @@ TEST_F(SetupApiControl, InterfaceWithoutDetailIsPassedOver) {
   EXPECT_TRUE(Read());
   EXPECT_EQ(fakelog::ProcessLogLines(),
             "SetApiGetAdrr SetupDiGetDeviceInterfaceDetailA Fail Index [0] ErrorCode [8].\n");
-  const std::vector<StateChange> expected = {{1, kEnable, kGlobal, true},
-                                             {1, kDisable, kGlobal, true}};
+  const std::vector<StateChange> expected = {{1, kEnable, kGlobal, true}, {1, kDisable, kGlobal, true}};
   EXPECT_EQ(fakenet::state().state_changes, expected);
 }
 
@@ -413,12 +405,15 @@ TEST_F(SetupApiControl, UnavailableMutexStillReadsAndSaysWhy) {
     netos::MutexWait wait;
     const char* line;
   };
-  for (const Row& row : {Row{.open_error = 5, .wait = netos::MutexWait::kAcquired,
-                             .line = "SetApiGetAdrr CreateMutex Fail ErrorCode [5].\n"},
-                         Row{.open_error = 0, .wait = netos::MutexWait::kTimedOut,
-                             .line = "SetApiGetAdrr Wait Adapter State TimeOut [10000].\n"},
-                         Row{.open_error = 0, .wait = netos::MutexWait::kFailed,
-                             .line = "SetApiGetAdrr Wait Adapter State Fail ErrorCode [6].\n"}}) {
+  for (const Row& row : {Row{.open_error = 5,
+                        .wait = netos::MutexWait::kAcquired,
+                        .line = "SetApiGetAdrr CreateMutex Fail ErrorCode [5].\n"},
+                         Row{.open_error = 0,
+                         .wait = netos::MutexWait::kTimedOut,
+                         .line = "SetApiGetAdrr Wait Adapter State TimeOut [10000].\n"},
+                         Row{.open_error = 0,
+                         .wait = netos::MutexWait::kFailed,
+                         .line = "SetApiGetAdrr Wait Adapter State Fail ErrorCode [6].\n"}}) {
     fakenet::Reset();
     fakelog::Reset();
     fakelog::EnableProcessLog();

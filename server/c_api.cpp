@@ -303,8 +303,8 @@ extern "C" int tavsn_judge(const char* before, size_t before_length, const char*
                     policy->kind == TAVSN_POLICY_COUNT ? PolicyKind::kCount : PolicyKind::kEvidence};
     }
     Comparison comparison;
-    const int code = CompareCode(before, before_length, after, after_length, cpp_policy, comparison,
-                                 out->error_side, out->error_detail);
+    const int code = CompareCode(before, before_length, after, after_length, cpp_policy, comparison, out->error_side,
+                                 out->error_detail);
     if (code == TAVSN_SERVER_OK) FillJudgment(comparison, *out);
     return code;
   });

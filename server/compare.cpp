@@ -33,8 +33,7 @@ void CompareMac(const MacIdentifierFields& a, const MacIdentifierFields& b, Chan
   changes.Add("source", a.source, b.source, kComponentMacSource);
   changes.Add("mac_count", a.mac_count, b.mac_count, kComponentMac);
   changes.Add("first_mac_masked", MacBytesText(a.first_masked, 6), MacBytesText(b.first_masked, 6), kComponentMac);
-  changes.Add("second_mac_masked", MacBytesText(a.second_masked, 6), MacBytesText(b.second_masked, 6),
-              kComponentMac);
+  changes.Add("second_mac_masked", MacBytesText(a.second_masked, 6), MacBytesText(b.second_masked, 6), kComponentMac);
 }
 
 void CompareMachine(const MachineIdentifierFields& a, const MachineIdentifierFields& b, bool with_firmware,
@@ -111,8 +110,9 @@ void Decide(const ComparePolicy& policy, Comparison& out) {
     out.reason = "strong evidence matches, and the changes are within the policy";
   } else {
     out.verdict = MachineVerdict::kUndecided;
-    out.reason = "nothing strong is left to decide on: the records cannot tell this machine from another of its "
-                 "model";
+    out.reason =
+        "nothing strong is left to decide on: the records cannot tell this machine from another of its "
+        "model";
   }
   out.same_machine = out.verdict == MachineVerdict::kSame;
 }

@@ -80,20 +80,19 @@ struct Comparison {
   // 3 for both.
   unsigned refused = 0;
   IdentifierKind kind = IdentifierKind::kMac;
-  std::vector<FieldChange> changes;  // only the fields that differ
-  unsigned changed = 0;              // component set
+  std::vector<FieldChange> changes;         // only the fields that differ
+  unsigned changed = 0;                     // component set
   std::vector<ComponentJudgment> evidence;  // one per component, in the order of kComponents
   // Strong evidence found in both records: a TQ11 counts each address that
   // both hold (by its shape), a TQ12 its first MAC and its firmware text.
   unsigned strong_matches = 0;
   unsigned strong_changes = 0;
   MachineVerdict verdict = MachineVerdict::kUndecided;
-  const char* reason = "";  // why this verdict, one static sentence
+  const char* reason = "";    // why this verdict, one static sentence
   bool same_machine = false;  // verdict == kSame
 };
 
-Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after,
-                   const ComparePolicy& policy = {});
+Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after, const ComparePolicy& policy = {});
 
 // Which relation a relation is: "same", "changed".
 const char* RelationName(Relation relation);

@@ -9,10 +9,21 @@
 namespace tavsn::server {
 
 const PlaceholderSerial kPlaceholderSerials[] = {
-    {"To be filled by O.E.M."}, {"To Be Filled By O.E.M."}, {"Default string"}, {"System Serial Number"},
-    {"Chassis Serial Number"},  {"Not Specified"},          {"Not Applicable"}, {"0123456789"},
-    {"1234567890"},             {"123456789"},              {"None"},           {"OEM"},
-    {"O.E.M."},                 {"Default"},                {"INVALID"},
+    {"To be filled by O.E.M."},
+    {"To Be Filled By O.E.M."},
+    {"Default string"},
+    {"System Serial Number"},
+    {"Chassis Serial Number"},
+    {"Not Specified"},
+    {"Not Applicable"},
+    {"0123456789"},
+    {"1234567890"},
+    {"123456789"},
+    {"None"},
+    {"OEM"},
+    {"O.E.M."},
+    {"Default"},
+    {"INVALID"},
 };
 const std::size_t kPlaceholderSerialCount = std::size(kPlaceholderSerials);
 
@@ -77,8 +88,7 @@ ComponentEvidence FirmwareEvidence(const MachineIdentifierFields& f) {
       return {kComponentFirmware, Strength::kAbsent, "GetPCSNEx records carry no firmware text"};
     case MachineExport::kGetPcsnNoFirmware:
       return {kComponentFirmware, Strength::kAbsent, "the DLL could not read the firmware: zero system fields"};
-    default:
-      break;
+    default: break;
   }
   const bool serial = f.made_by == MachineExport::kGetPcsnSerial;
   if (!RecognisedPlaceholder(f).empty()) {
@@ -162,8 +172,8 @@ std::vector<std::string> AddressShapes(const MacIdentifierFields& f) {
   std::uint8_t second[6];
   for (int i = 0; i < 6; ++i) second[i] = f.second_masked[i] ^ f.second_masked[0];
   std::vector<std::string> shapes{MacBytesText(f.first_masked, 6)};
-  const bool one_address = std::all_of(std::begin(f.address_xor), std::end(f.address_xor),
-                                       [](std::uint8_t b) { return b == 0; });
+  const bool one_address =
+      std::all_of(std::begin(f.address_xor), std::end(f.address_xor), [](std::uint8_t b) { return b == 0; });
   if (!one_address) shapes.push_back(MacBytesText(second, 6));
   return shapes;
 }
@@ -178,7 +188,8 @@ std::vector<ComponentEvidence> Evidence(const DecodedIdentifier& d) {
   const MachineIdentifierFields& f = d.machine;
   return {MacEvidence(f.source_flags & PcSnRecord::kFlagMacFromUuid, true),
           {kComponentProcessor, Strength::kWeak, "every machine of this processor model has the same processor text"},
-          FirmwareEvidence(f), kMacSourceEvidence};
+          FirmwareEvidence(f),
+          kMacSourceEvidence};
 }
 
 }  // namespace tavsn::server

@@ -40,8 +40,9 @@ void CheckMacRecord(const MacIdentifierFields& f, std::vector<const char*>& anom
   } else if (f.source == MacSnRecord::kSourceUuid) {
     if (f.mac_count != 1) anomalies.push_back("a sequential UUID's node is one address, but the count is not 1");
     if (!one_address) {
-      anomalies.push_back("a sequential UUID's node is one address, but the second address field is not the first "
-                          "address again");
+      anomalies.push_back(
+          "a sequential UUID's node is one address, but the second address field is not the first "
+          "address again");
     }
     return;
   }
@@ -109,12 +110,10 @@ void CheckMachineSystem(const MachineIdentifierFields& f, std::vector<const char
       }
       break;
     case MachineExport::kUnknown:
-      anomalies.push_back(f.system_length == kRecordSize
-                              ? "the record checksum does not verify"
-                              : "the system fields fit neither GetPCSN nor GetPCSNEx");
+      anomalies.push_back(f.system_length == kRecordSize ? "the record checksum does not verify"
+                                                         : "the system fields fit neither GetPCSN nor GetPCSNEx");
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -178,10 +177,8 @@ ParsedIdentifier ParseIdentifier(const std::string& text) { return ParseIdentifi
 
 std::string DescribeParseError(const ParsedIdentifier& parsed) {
   switch (parsed.status) {
-    case ParseStatus::kOk:
-      return "well-formed";
-    case ParseStatus::kNullText:
-      return "no text (null pointer)";
+    case ParseStatus::kOk: return "well-formed";
+    case ParseStatus::kNullText: return "no text (null pointer)";
     case ParseStatus::kBadLength:
       return "bad length: " + std::to_string(parsed.detail) + " characters, an identifier has 32";
     case ParseStatus::kBadTag:
@@ -208,8 +205,7 @@ std::string DescribeParseError(const ParsedIdentifier& parsed, const std::string
       return "bad character '" + CharacterAt(text, parsed.detail) + "' at character " +
              std::to_string(CharacterIndex(text, parsed.detail) + 1) +
              " (counted from 1): expected an uppercase hexadecimal digit (0-9, A-F)";
-    default:
-      return DescribeParseError(parsed);
+    default: return DescribeParseError(parsed);
   }
 }
 

@@ -51,8 +51,8 @@ std::string DescribeParseError(const ParsedIdentifier& parsed, const std::string
 // second_masked XOR first_masked[1] XOR k. What does come back exactly is
 // the XOR of the two addresses, byte by byte (all zero for a single one).
 struct MacIdentifierFields {
-  std::uint8_t source = 0;      // 1: adapter driver or IP Helper; 0: a UUID's node
-  std::uint8_t mac_count = 0;   // the list's length, low 8 bits
+  std::uint8_t source = 0;     // 1: adapter driver or IP Helper; 0: a UUID's node
+  std::uint8_t mac_count = 0;  // the list's length, low 8 bits
   std::uint8_t first_masked[6] = {};
   std::uint8_t second_masked[6] = {};
   std::uint8_t address_xor[6] = {};  // first address XOR second address

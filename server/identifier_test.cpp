@@ -42,7 +42,8 @@ TEST(ParseIdentifierTest, MalformedTextsNameWhatIsWrong) {
       {.text = "TQ11" + std::string("a") + good.substr(5), .status = ParseStatus::kBadCharacter, .detail = 4},
       {.text = good.substr(0, 31) + "G", .status = ParseStatus::kBadCharacter, .detail = 31},
       {.text = good.substr(0, 20) + " " + good.substr(21), .status = ParseStatus::kBadCharacter, .detail = 20},
-      {.text = good.substr(0, 12) + std::string(1, '\0') + good.substr(13), .status = ParseStatus::kBadCharacter,
+      {.text = good.substr(0, 12) + std::string(1, '\0') + good.substr(13),
+       .status = ParseStatus::kBadCharacter,
        .detail = 12},
       {.text = good.substr(0, 9) + "\xC3" + good.substr(10), .status = ParseStatus::kBadCharacter, .detail = 9},
   };
@@ -115,8 +116,8 @@ TEST(DecodeTest, MacIdentifierKeepsWhatTheEncoderStored) {
     EXPECT_EQ(d.mac.source, source);
     EXPECT_EQ(d.mac.mac_count, count % 256);
     for (int i = 0; i < 6; ++i) {
-      EXPECT_EQ(d.mac.first_masked[i] ^ m1[0], m1[i]);         // the first address up to its byte 0
-      EXPECT_EQ(d.mac.address_xor[i], m1[i] ^ m2[i]);         // the addresses' XOR, exactly
+      EXPECT_EQ(d.mac.first_masked[i] ^ m1[0], m1[i]);  // the first address up to its byte 0
+      EXPECT_EQ(d.mac.address_xor[i], m1[i] ^ m2[i]);   // the addresses' XOR, exactly
       EXPECT_EQ(d.mac.second_masked[i] ^ m1[1], m2[i]);
     }
     // The adapters' list may be any length (256 stores 0, 257 stores 1
@@ -134,7 +135,8 @@ TEST(DecodeTest, MachineIdentifierKeepsWhatTheEncoderStored) {
     const bool serial_cpu = rng() % 2;
     const std::string processor = RandomText(rng, serial_cpu ? 29 : 27 + rng() % 40);
     const auto firmware = static_cast<Firmware>(rng() % 4);
-    const std::string system = firmware == Firmware::kUuid ? RandomText(rng, 35) : "x" + RandomText(rng, 7 + rng() % 60);
+    const std::string system =
+        firmware == Firmware::kUuid ? RandomText(rng, 35) : "x" + RandomText(rng, 7 + rng() % 60);
     MachineInputs in;
     in.mac = mac.c_str();
     in.processor = processor.c_str();
@@ -157,7 +159,8 @@ TEST(DecodeTest, MachineIdentifierKeepsWhatTheEncoderStored) {
       EXPECT_EQ(f.system_length, system.size());
       EXPECT_EQ(f.system_checksum, Checksum16(system.data(), system.size()));
     }
-    EXPECT_EQ(f.self_checksum_verifies, firmware == Firmware::kSelfChecksum || f.expected_self_checksum == f.system_checksum);
+    EXPECT_EQ(f.self_checksum_verifies,
+              firmware == Firmware::kSelfChecksum || f.expected_self_checksum == f.system_checksum);
     EXPECT_TRUE(d.anomalies.empty()) << MachineIdText(in) << ": " << d.anomalies.front();
   }
 }
@@ -211,35 +214,97 @@ TEST(DecodeTest, ReportsMachineRecordsTheDllNeverWrites) {
     const char* anomaly;
     MachineExport made_by;
   } cases[] = {
-      {.name = "self checksum off by one", .firmware = Firmware::kSelfChecksum,
-       .offset = PcSnRecord::kSystemChecksumOffset, .value = 0xFFB9, .reseal = false, .anomaly = "does not verify",
+      {.name = "self checksum off by one",
+       .firmware = Firmware::kSelfChecksum,
+       .offset = PcSnRecord::kSystemChecksumOffset,
+       .value = 0xFFB9,
+       .reseal = false,
+       .anomaly = "does not verify",
        .made_by = MachineExport::kUnknown},
-      {.name = "no MAC step flag", .firmware = Firmware::kSelfChecksum, .offset = 0, .value = 0x0020, .reseal = true,
-       .anomaly = "0x0001", .made_by = MachineExport::kGetPcsnEx},
-      {.name = "both processor flags", .firmware = Firmware::kSelfChecksum, .offset = 0, .value = 0x0031,
-       .reseal = true, .anomaly = "processor flag", .made_by = MachineExport::kGetPcsnEx},
-      {.name = "no processor flag", .firmware = Firmware::kSelfChecksum, .offset = 0, .value = 0x0001, .reseal = true,
-       .anomaly = "processor flag", .made_by = MachineExport::kGetPcsnEx},
-      {.name = "unknown flag", .firmware = Firmware::kSelfChecksum, .offset = 0, .value = 0x0121, .reseal = true,
-       .anomaly = "outside 0x003F", .made_by = MachineExport::kGetPcsnEx},
-      {.name = "serial text too long", .firmware = Firmware::kSelfChecksum, .offset = 0, .value = 0x0011,
-       .reseal = true, .anomaly = "29 characters", .made_by = MachineExport::kGetPcsnEx},
-      {.name = "details text too short", .firmware = Firmware::kSelfChecksum,
-       .offset = PcSnRecord::kProcessorLengthOffset, .value = 26, .reseal = true, .anomaly = "at least 27",
+      {.name = "no MAC step flag",
+       .firmware = Firmware::kSelfChecksum,
+       .offset = 0,
+       .value = 0x0020,
+       .reseal = true,
+       .anomaly = "0x0001",
        .made_by = MachineExport::kGetPcsnEx},
-      {.name = "details text too long", .firmware = Firmware::kSelfChecksum,
-       .offset = PcSnRecord::kProcessorLengthOffset, .value = 76, .reseal = true, .anomaly = "at most 75",
+      {.name = "both processor flags",
+       .firmware = Firmware::kSelfChecksum,
+       .offset = 0,
+       .value = 0x0031,
+       .reseal = true,
+       .anomaly = "processor flag",
        .made_by = MachineExport::kGetPcsnEx},
-      {.name = "both firmware flags", .firmware = Firmware::kSerial, .offset = 0, .value = 0x002D, .reseal = false,
-       .anomaly = "both firmware flags", .made_by = MachineExport::kGetPcsnSerial},
-      {.name = "serial too short", .firmware = Firmware::kSerial, .offset = PcSnRecord::kSystemLengthOffset, .value = 7,
-       .reseal = false, .anomaly = "shorter than 8", .made_by = MachineExport::kGetPcsnSerial},
-      {.name = "serial too long", .firmware = Firmware::kSerial, .offset = PcSnRecord::kSystemLengthOffset,
-       .value = 1000, .reseal = false, .anomaly = "at most 999", .made_by = MachineExport::kGetPcsnSerial},
-      {.name = "UUID text not 35", .firmware = Firmware::kUuid, .offset = PcSnRecord::kSystemLengthOffset, .value = 36,
-       .reseal = false, .anomaly = "35 characters", .made_by = MachineExport::kGetPcsnUuid},
-      {.name = "system fields of neither", .firmware = Firmware::kNotRead, .offset = PcSnRecord::kSystemLengthOffset,
-       .value = 9, .reseal = false, .anomaly = "fit neither", .made_by = MachineExport::kUnknown},
+      {.name = "no processor flag",
+       .firmware = Firmware::kSelfChecksum,
+       .offset = 0,
+       .value = 0x0001,
+       .reseal = true,
+       .anomaly = "processor flag",
+       .made_by = MachineExport::kGetPcsnEx},
+      {.name = "unknown flag",
+       .firmware = Firmware::kSelfChecksum,
+       .offset = 0,
+       .value = 0x0121,
+       .reseal = true,
+       .anomaly = "outside 0x003F",
+       .made_by = MachineExport::kGetPcsnEx},
+      {.name = "serial text too long",
+       .firmware = Firmware::kSelfChecksum,
+       .offset = 0,
+       .value = 0x0011,
+       .reseal = true,
+       .anomaly = "29 characters",
+       .made_by = MachineExport::kGetPcsnEx},
+      {.name = "details text too short",
+       .firmware = Firmware::kSelfChecksum,
+       .offset = PcSnRecord::kProcessorLengthOffset,
+       .value = 26,
+       .reseal = true,
+       .anomaly = "at least 27",
+       .made_by = MachineExport::kGetPcsnEx},
+      {.name = "details text too long",
+       .firmware = Firmware::kSelfChecksum,
+       .offset = PcSnRecord::kProcessorLengthOffset,
+       .value = 76,
+       .reseal = true,
+       .anomaly = "at most 75",
+       .made_by = MachineExport::kGetPcsnEx},
+      {.name = "both firmware flags",
+       .firmware = Firmware::kSerial,
+       .offset = 0,
+       .value = 0x002D,
+       .reseal = false,
+       .anomaly = "both firmware flags",
+       .made_by = MachineExport::kGetPcsnSerial},
+      {.name = "serial too short",
+       .firmware = Firmware::kSerial,
+       .offset = PcSnRecord::kSystemLengthOffset,
+       .value = 7,
+       .reseal = false,
+       .anomaly = "shorter than 8",
+       .made_by = MachineExport::kGetPcsnSerial},
+      {.name = "serial too long",
+       .firmware = Firmware::kSerial,
+       .offset = PcSnRecord::kSystemLengthOffset,
+       .value = 1000,
+       .reseal = false,
+       .anomaly = "at most 999",
+       .made_by = MachineExport::kGetPcsnSerial},
+      {.name = "UUID text not 35",
+       .firmware = Firmware::kUuid,
+       .offset = PcSnRecord::kSystemLengthOffset,
+       .value = 36,
+       .reseal = false,
+       .anomaly = "35 characters",
+       .made_by = MachineExport::kGetPcsnUuid},
+      {.name = "system fields of neither",
+       .firmware = Firmware::kNotRead,
+       .offset = PcSnRecord::kSystemLengthOffset,
+       .value = 9,
+       .reseal = false,
+       .anomaly = "fit neither",
+       .made_by = MachineExport::kUnknown},
   };
   for (const Case& c : cases) {
     MachineInputs in;

@@ -45,9 +45,10 @@ Verdict MatchUuid(const ParsedIdentifier& parsed, MachineExport made_by, const s
                   std::string& note) {
   const std::optional<std::string> normalized = NormalizeUuidText(uuid_text);
   if (!normalized) {
-    note = "a UUID text as the DLL writes it is four groups of 8 hex digits joined by '-', e.g. "
-           "33221100-77665544-bbaa9988-ffeeddcc for the table bytes 00 11 22 ... FF, not the usual "
-           "8-4-4-4-12 form";
+    note =
+        "a UUID text as the DLL writes it is four groups of 8 hex digits joined by '-', e.g. "
+        "33221100-77665544-bbaa9988-ffeeddcc for the table bytes 00 11 22 ... FF, not the usual "
+        "8-4-4-4-12 form";
     return Verdict::kBadFact;
   }
   if (made_by != MachineExport::kGetPcsnUuid) return Verdict::kNotCheckable;
@@ -186,7 +187,7 @@ MachineMatch MatchMachineIdentifier(const ParsedIdentifier& parsed, const Machin
       PcSnRecord expected;
       expected.SetMac(mac);
       result.mac = SameBytes(expected.bytes, parsed.record, PcSnRecord::kMacPrefixOffset, 4) ? Verdict::kMatch
-                                                                                              : Verdict::kMismatch;
+                                                                                             : Verdict::kMismatch;
     }
   }
   if (facts.processor_text) {

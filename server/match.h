@@ -17,12 +17,12 @@ namespace tavsn::server {
 std::optional<std::string> NormalizeMacText(const std::string& text);
 
 enum class Verdict {
-  kNotGiven,      // the fact was not supplied
+  kNotGiven,  // the fact was not supplied
   kMatch,
   kMismatch,
-  kNotCheckable,  // this identifier does not carry the fact (e.g. a serial number
-                  // against a GetPCSNEx identifier)
-  kBadFact,       // the fact itself is malformed (an address that is not one)
+  kNotCheckable,     // this identifier does not carry the fact (e.g. a serial number
+                     // against a GetPCSNEx identifier)
+  kBadFact,          // the fact itself is malformed (an address that is not one)
   kNotWrittenByDll,  // the identifier is no record the DLL writes: never judged
 };
 

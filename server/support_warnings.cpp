@@ -7,14 +7,13 @@
 namespace tavsn::server {
 namespace {
 
-void FallbackWarning(const char* export_name, const std::optional<int>& result,
-                     std::vector<SupportWarning>& out) {
+void FallbackWarning(const char* export_name, const std::optional<int>& result, std::vector<SupportWarning>& out) {
   if (!result || (*result != TAVSN_MAC_FROM_IP_HELPER && *result != TAVSN_MAC_FROM_UUID)) return;
-  out.push_back({"mac_fallback",
-                 std::string(export_name) + " took the MAC address from " +
-                     (*result == TAVSN_MAC_FROM_IP_HELPER ? "the IP Helper list" : "a sequential UUID's node") +
-                     " (return code " + std::to_string(*result) +
-                     "): no physical adapter's driver answered, so the identifier may change when adapters do"});
+  out.push_back(
+      {"mac_fallback", std::string(export_name) + " took the MAC address from " +
+                           (*result == TAVSN_MAC_FROM_IP_HELPER ? "the IP Helper list" : "a sequential UUID's node") +
+                           " (return code " + std::to_string(*result) +
+                           "): no physical adapter's driver answered, so the identifier may change when adapters do"});
 }
 
 }  // namespace
@@ -41,16 +40,19 @@ std::vector<SupportWarning> SupportWarnings(const SupportFacts& facts) {
   if (facts.machine_identifier) {
     const ParsedIdentifier parsed = ParseIdentifier(*facts.machine_identifier);
     if (parsed.ok() && Decode(parsed).machine.made_by == MachineExport::kGetPcsnNoFirmware) {
-      out.push_back({"firmware_not_read", "GetPCSN could not read the firmware: its identifier has zero system fields"});
+      out.push_back(
+          {"firmware_not_read", "GetPCSN could not read the firmware: its identifier has zero system fields"});
     }
   }
   if (facts.wow64.value_or(false)) {
-    out.push_back({"wow64", "this 32-bit process runs on 64-bit Windows: the system refuses to enable a disabled "
-                            "adapter, so such an adapter's address is missing"});
+    out.push_back({"wow64",
+                   "this 32-bit process runs on 64-bit Windows: the system refuses to enable a disabled "
+                   "adapter, so such an adapter's address is missing"});
   }
   if (facts.single_threaded_apartment.value_or(false)) {
-    out.push_back({"single_threaded_apartment", "the calling thread is a single-threaded COM apartment: GetPCSN "
-                                                "cannot read the firmware there and writes zero system fields"});
+    out.push_back({"single_threaded_apartment",
+                   "the calling thread is a single-threaded COM apartment: GetPCSN "
+                   "cannot read the firmware there and writes zero system fields"});
   }
   return out;
 }

@@ -53,11 +53,8 @@ inline PcSnRecord MachineRecord(const MachineInputs& in) {
       record.SetFlag(PcSnRecord::kFlagSystemUuid);
       record.SetTextFields(PcSnRecord::kSystemLengthOffset, in.system_text);
       break;
-    case Firmware::kNotRead:
-      break;
-    case Firmware::kSelfChecksum:
-      record.SetSelfChecksum();
-      break;
+    case Firmware::kNotRead: break;
+    case Firmware::kSelfChecksum: record.SetSelfChecksum(); break;
   }
   return record;
 }

@@ -54,8 +54,7 @@ void CpuidInfo::read_cpuid() noexcept {
   for (std::uint32_t leaf = kExtendedBase + 1; leaf <= last_extended; ++leaf) {
     Store(ExecuteCpuid(leaf, 0), last_registers);
     if (leaf >= kFirstBrandLeaf && leaf <= kLastBrandLeaf)
-      std::memcpy(brand_string + kBrandBytesPerLeaf * (leaf - kFirstBrandLeaf), last_registers,
-                  kBrandBytesPerLeaf);
+      std::memcpy(brand_string + kBrandBytesPerLeaf * (leaf - kFirstBrandLeaf), last_registers, kBrandBytesPerLeaf);
   }
 }
 

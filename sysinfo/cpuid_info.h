@@ -63,7 +63,6 @@ class CpuidInfo {
 // kProcessorDetailsMaxLength characters. Returns the text's length.
 constexpr std::size_t kProcessorDetailsBufferSize = 513;
 constexpr std::size_t kProcessorDetailsMaxLength = 511;
-std::size_t format_processor_details(const CpuidInfo& cpu,
-                                     char (&text)[kProcessorDetailsBufferSize]) noexcept;
+std::size_t format_processor_details(const CpuidInfo& cpu, char (&text)[kProcessorDetailsBufferSize]) noexcept;
 
 }  // namespace tavsn

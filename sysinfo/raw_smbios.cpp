@@ -15,8 +15,7 @@ using wmios::Failed;
 using wmios::HResult;
 
 // The step whose failure ends the read with a log line, in call order.
-enum class WmiStep { kNone, kCreateInstance, kConnectServer, kSetProxyBlanket, kCreateInstanceEnum,
-                     kTableTooLarge };
+enum class WmiStep { kNone, kCreateInstance, kConnectServer, kSetProxyBlanket, kCreateInstanceEnum, kTableTooLarge };
 
 struct WmiOutcome {
   WmiStep failed_step = WmiStep::kNone;
@@ -33,8 +32,8 @@ WmiOutcome ReadTableProperties(const WbemObject& object, SmbiosInfo& info) {
     return WmiOutcome{};
   }
   wmios::ByteArrayProperty table;
-  const HResult result = wmios::GetByteArrayProperty(object, u"SMBiosData", info.table_data,
-                                                     SmbiosInfo::kTableCapacity - 1, table);
+  const HResult result =
+      wmios::GetByteArrayProperty(object, u"SMBiosData", info.table_data, SmbiosInfo::kTableCapacity - 1, table);
   if (Failed(result) || !table.is_byte_array) return WmiOutcome{};
   info.table_length = table.element_count;
   // The walk relies on zero bytes after the table, so a table that fills
@@ -69,18 +68,12 @@ WmiOutcome ReadWithCom(SmbiosInfo& info) {
 
 const char* LogTextOf(WmiStep step) {
   switch (step) {
-    case WmiStep::kCreateInstance:
-      return "init_raw_smbios_data CoCreateInstance hResult [";
-    case WmiStep::kConnectServer:
-      return "init_raw_smbios_data ConnectServer hResult [";
-    case WmiStep::kSetProxyBlanket:
-      return "init_raw_smbios_data CoSetProxyBlanket hResult [";
-    case WmiStep::kCreateInstanceEnum:
-      return "init_raw_smbios_data CreateInstanceEnum hResult [";
-    case WmiStep::kTableTooLarge:
-      return "init_raw_smbios_data Bios Data Overflow length [";
-    case WmiStep::kNone:
-      break;
+    case WmiStep::kCreateInstance: return "init_raw_smbios_data CoCreateInstance hResult [";
+    case WmiStep::kConnectServer: return "init_raw_smbios_data ConnectServer hResult [";
+    case WmiStep::kSetProxyBlanket: return "init_raw_smbios_data CoSetProxyBlanket hResult [";
+    case WmiStep::kCreateInstanceEnum: return "init_raw_smbios_data CreateInstanceEnum hResult [";
+    case WmiStep::kTableTooLarge: return "init_raw_smbios_data Bios Data Overflow length [";
+    case WmiStep::kNone: break;
   }
   return "";
 }

@@ -99,8 +99,8 @@ std::uint32_t SmbiosInfo::walk_strings_length(std::uint32_t position) noexcept {
   // No pair between scan_from_ and scan_found_ qualified, so any start in
   // that stretch finds the same pair (or, after a scan that found none, no
   // pair at all).
-  const bool known = scan_from_ != kNoDoubleZero && start >= scan_from_ &&
-                     (scan_found_ == kNoDoubleZero || start <= scan_found_);
+  const bool known =
+      scan_from_ != kNoDoubleZero && start >= scan_from_ && (scan_found_ == kNoDoubleZero || start <= scan_found_);
   if (!known) {
     scan_from_ = start;
     scan_found_ = FindDoubleZero(table_data, start, kNoDoubleZero);
@@ -135,9 +135,8 @@ bool SmbiosInfo::find_structure(int type, std::uint8_t* destination, std::uint32
   }
 }
 
-void SmbiosInfo::get_structure_string(std::uint8_t number, const std::uint8_t* structure,
-                                      std::uint32_t structure_size, char* destination,
-                                      std::size_t destination_size) noexcept {
+void SmbiosInfo::get_structure_string(std::uint8_t number, const std::uint8_t* structure, std::uint32_t structure_size,
+                                      char* destination, std::size_t destination_size) noexcept {
   if (destination_size == 0) return;
   destination[0] = '\0';
   auto byte = [&](std::uint32_t i) -> std::uint8_t { return i < structure_size ? structure[i] : 0; };

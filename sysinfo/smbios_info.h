@@ -35,8 +35,8 @@ inline bool SerialNumberTextUsable(const char* text) noexcept {
 constexpr std::size_t kUuidTextCapacity = 64;
 inline void FormatUuidText(const std::uint8_t (&uuid)[16], char (&text)[kUuidTextCapacity]) noexcept {
   const auto le16 = [&](int at) { return static_cast<unsigned>(uuid[at] | uuid[at + 1] << 8); };
-  std::snprintf(text, sizeof text, "%08x-%04x%04x-%02x%02x%02x%02x-%02x%02x%02x%02x", le16(0) | le16(2) << 16,
-                le16(6), le16(4), uuid[11], uuid[10], uuid[9], uuid[8], uuid[15], uuid[14], uuid[13], uuid[12]);
+  std::snprintf(text, sizeof text, "%08x-%04x%04x-%02x%02x%02x%02x-%02x%02x%02x%02x", le16(0) | le16(2) << 16, le16(6),
+                le16(4), uuid[11], uuid[10], uuid[9], uuid[8], uuid[15], uuid[14], uuid[13], uuid[12]);
 }
 
 class SmbiosInfo {
@@ -88,9 +88,8 @@ class SmbiosInfo {
   // kTextCapacity - 1 characters, zero-terminated. Number 0, or one past the
   // last string, gives the empty text. The set ends where a string would
   // begin with two zero bytes; bytes past the copy read as zero.
-  static void get_structure_string(std::uint8_t number, const std::uint8_t* structure,
-                                   std::uint32_t structure_size, char* destination,
-                                   std::size_t destination_size) noexcept;
+  static void get_structure_string(std::uint8_t number, const std::uint8_t* structure, std::uint32_t structure_size,
+                                   char* destination, std::size_t destination_size) noexcept;
 
   bool serial_number_usable() const noexcept { return SerialNumberTextUsable(serial_number); }
   const char* get_serial_number() const noexcept { return serial_number; }

@@ -22,7 +22,8 @@ struct InfoDeleter {
 };
 using InfoPtr = std::unique_ptr<SmbiosInfo, InfoDeleter>;
 
-constexpr char kNoInformationLine[] = "An error occurred retrieving this data from the bios. No information available.\n";
+constexpr char kNoInformationLine[] =
+    "An error occurred retrieving this data from the bios. No information available.\n";
 constexpr std::uint32_t kCapacity = SmbiosInfo::kTableCapacity;
 
 InfoPtr NewInfo() { return InfoPtr(AllocateSmbiosInfo()); }
@@ -108,33 +109,62 @@ std::vector<SearchCase> SearchCases() {
       {.name = "typical", .table = Join({kBios, full, kEnd}), .stored = true, .found = true, .fields = kFullFields},
       {.name = "types above 127 first",
        .table = Join({Structure(0x80, Bytes(0x20, 0x01), {"OEM"}), Structure(0xDD, Bytes(0xFB, 0), {}), full, kEnd}),
-       .stored = true, .found = true, .fields = kFullFields},
-      {.name = "first of two",
-       .table = Join({kBios, full, SystemInformation({2, 1, 0, 0, 0, 0}, {"Other", "Maker"}), kEnd}), .stored = true,
-       .found = true, .fields = kFullFields},
-      {.name = "no strings", .table = Join({kBios, SystemInformation({1, 2, 3, 4, 5, 6}, {}), kEnd}), .stored = true,
-       .found = true, .fields = std::string("||||||6|") + kUuid},
-      {.name = "numbers 0 and past the last",
-       .table = Join({SystemInformation({3, 0, 1, 0, 4, 2}, {"A", "B", "C"}), kEnd}), .stored = true, .found = true,
-       .fields = std::string("C||A||" "|B|6|") + kUuid},
-      {.name = "string over 999", .table = Join({SystemInformation({1, 0, 0, 2, 0, 0}, {"M", long_serial}), kEnd}),
-       .stored = true, .found = true, .fields = std::string("M|||") + std::string(999, 'S') + "|||6|" + kUuid},
-      {.name = "63999 bytes", .table = EndingAt(kCapacity - 1, Join({full, kEnd})), .stored = true, .found = true,
+       .stored = true,
+       .found = true,
        .fields = kFullFields},
-      {.name = "64000 bytes refused", .table = EndingAt(kCapacity, Join({full, kEnd})), .stored = true, .found = false,
+      {.name = "first of two",
+       .table = Join({kBios, full, SystemInformation({2, 1, 0, 0, 0, 0}, {"Other", "Maker"}), kEnd}),
+       .stored = true,
+       .found = true,
+       .fields = kFullFields},
+      {.name = "no strings",
+       .table = Join({kBios, SystemInformation({1, 2, 3, 4, 5, 6}, {}), kEnd}),
+       .stored = true,
+       .found = true,
+       .fields = std::string("||||||6|") + kUuid},
+      {.name = "numbers 0 and past the last",
+       .table = Join({SystemInformation({3, 0, 1, 0, 4, 2}, {"A", "B", "C"}), kEnd}),
+       .stored = true,
+       .found = true,
+       .fields = std::string("C||A||"
+                             "|B|6|") +
+                 kUuid},
+      {.name = "string over 999",
+       .table = Join({SystemInformation({1, 0, 0, 2, 0, 0}, {"M", long_serial}), kEnd}),
+       .stored = true,
+       .found = true,
+       .fields = std::string("M|||") + std::string(999, 'S') + "|||6|" + kUuid},
+      {.name = "63999 bytes",
+       .table = EndingAt(kCapacity - 1, Join({full, kEnd})),
+       .stored = true,
+       .found = true,
+       .fields = kFullFields},
+      {.name = "64000 bytes refused",
+       .table = EndingAt(kCapacity, Join({full, kEnd})),
+       .stored = true,
+       .found = false,
        .fields = ""},
-      {.name = "64000 bytes in place", .table = EndingAt(kCapacity, full), .stored = false, .found = true,
+      {.name = "64000 bytes in place",
+       .table = EndingAt(kCapacity, full),
+       .stored = false,
+       .found = true,
        .fields = kFullFields},
       {.name = "no type 1", .table = Join({kBios, Filler(3000), kEnd}), .stored = true, .found = false, .fields = ""},
       {.name = "empty table", .table = {}, .stored = true, .found = false, .fields = ""},
       {.name = "structure on the last byte", .table = at_last_byte, .stored = false, .found = false, .fields = ""},
-      {.name = "no double zero", .table = no_double_zero, .stored = false, .found = true,
+      {.name = "no double zero",
+       .table = no_double_zero,
+       .stored = false,
+       .found = true,
        .fields = std::string("||||||6|") + kUuid},
       {.name = "formatted area past the end", .table = runs_past_end, .stored = false, .found = false, .fields = ""},
       // SMBIOS 2.0: no UUID. Its bytes are taken from the string set as it
       // lies, and read as zero past the copy.
-      {.name = "too short for the UUID", .table = Join({Structure(1, {1, 2, 3, 4}, {"A", "B", "C", "D"}), kEnd}),
-       .stored = true, .found = true, .fields = "A|B|C|D|||0|00420041-00440043-00000000-00000000"},
+      {.name = "too short for the UUID",
+       .table = Join({Structure(1, {1, 2, 3, 4}, {"A", "B", "C", "D"}), kEnd}),
+       .stored = true,
+       .found = true,
+       .fields = "A|B|C|D|||0|00420041-00440043-00000000-00000000"},
   };
 }
 
@@ -189,9 +219,9 @@ TEST(SmbiosInfo, FindStructureContinuesAndHonoursTheCapacity) {
 }
 
 TEST(SmbiosInfo, SerialNumberUsable) {
-  const std::pair<std::string, bool> cases[] = {{"To be filled by O.E.M.", true}, {" CZC1234XYZ", false},
-                                                {"1234567", false}, {"12345678", true}, {"", false},
-                                                {std::string(999, 'S'), true}};
+  const std::pair<std::string, bool> cases[] = {
+      {"To be filled by O.E.M.", true}, {" CZC1234XYZ", false}, {"1234567", false}, {"12345678", true}, {"", false},
+      {std::string(999, 'S'), true}};
   InfoPtr info = NewInfo();
   for (const auto& [serial, usable] : cases) {
     std::strcpy(info->serial_number, serial.c_str());
@@ -200,8 +230,9 @@ TEST(SmbiosInfo, SerialNumberUsable) {
 }
 
 TEST(SmbiosInfo, UuidText) {
-  const std::pair<std::uint8_t, const char*> cases[] = {  // first byte; each next one is 0x11 more
-      {0x00, kUuid}, {0xEF, "221100ef-66554433-aa998877-eeddccbb"}};
+  const std::pair<std::uint8_t, const char*> cases[] = {// first byte; each next one is 0x11 more
+                                                        {0x00, kUuid},
+                                                        {0xEF, "221100ef-66554433-aa998877-eeddccbb"}};
   InfoPtr info = NewInfo();
   for (const auto& [first, text] : cases) {
     for (int i = 0; i < 16; ++i) info->uuid[i] = static_cast<std::uint8_t>(first + 0x11 * i);

@@ -43,8 +43,7 @@ HResult EnumerateRawSmbiosTables(const WbemServices& services, WbemEnumerator& e
 
 // IEnumWbemClassObject::Next with an infinite timeout and a count of 1;
 // `returned` is the number of objects it handed out.
-HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object,
-                        std::uint32_t& returned);
+HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object, std::uint32_t& returned);
 
 // VariantInit, IWbemClassObject::Get(name, 0, &value, &type, NULL), the
 // value's low byte whatever its type, VariantClear.
@@ -52,7 +51,7 @@ HResult GetLowByteProperty(const WbemObject& object, const char16_t* name, std::
 
 // What a byte-array property held.
 struct ByteArrayProperty {
-  bool is_byte_array = false;     // VT_ARRAY | VT_UI1
+  bool is_byte_array = false;       // VT_ARRAY | VT_UI1
   std::uint32_t element_count = 0;  // of its single dimension
 };
 
@@ -64,8 +63,7 @@ bool ByteArrayFits(std::uint32_t element_count, std::size_t capacity);
 // VariantInit, IWbemClassObject::Get(name, 0, &value, &type, NULL); for a
 // byte array, its element count and, when ByteArrayFits, its elements copied
 // to `destination`; VariantClear.
-HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name,
-                             std::uint8_t* destination, std::size_t capacity,
-                             ByteArrayProperty& property);
+HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name, std::uint8_t* destination,
+                             std::size_t capacity, ByteArrayProperty& property);
 
 }  // namespace tavsn::wmios

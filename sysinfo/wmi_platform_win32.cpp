@@ -15,10 +15,8 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "COM strings are UTF-16 on Wi
 
 // {4590F811-1D3A-11D0-891F-00AA004B2E24} and {DC12A687-737F-11CF-884D-00AA004B2E24},
 // spelt out so that no import library of GUIDs is needed.
-constexpr CLSID kWbemLocatorClass = {0x4590F811, 0x1D3A, 0x11D0,
-                                     {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-constexpr IID kWbemLocatorInterface = {0xDC12A687, 0x737F, 0x11CF,
-                                       {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+constexpr CLSID kWbemLocatorClass = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+constexpr IID kWbemLocatorInterface = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 
 // Passed as plain wide-string constants, not allocated strings: the
 // service copies what it keeps.
@@ -67,8 +65,7 @@ HResult EnumerateRawSmbiosTables(const WbemServices& services, WbemEnumerator& e
   return services.get()->CreateInstanceEnum(Constant(L"MSSMBios_RawSMBiosTables"), 0, nullptr, enumerator.put());
 }
 
-HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object,
-                        std::uint32_t& returned) {
+HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object, std::uint32_t& returned) {
   ULONG count = 0;
   const HRESULT result = enumerator.get()->Next(static_cast<LONG>(WBEM_INFINITE), 1, object.put(), &count);
   returned = count;
@@ -84,16 +81,14 @@ HResult GetLowByteProperty(const WbemObject& object, const char16_t* name, std::
   return result;
 }
 
-HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name,
-                             std::uint8_t* destination, std::size_t capacity,
-                             ByteArrayProperty& property) {
+HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name, std::uint8_t* destination,
+                             std::size_t capacity, ByteArrayProperty& property) {
   property = ByteArrayProperty{};
   ScopedVariant value;
   HRESULT result = GetProperty(object, name, value.get());
   if (FAILED(result)) return result;
   SAFEARRAY* array = value.get()->parray;
-  property.is_byte_array = value.get()->vt == (VT_ARRAY | VT_UI1) && array != nullptr &&
-                           ::SafeArrayGetDim(array) == 1;
+  property.is_byte_array = value.get()->vt == (VT_ARRAY | VT_UI1) && array != nullptr && ::SafeArrayGetDim(array) == 1;
   if (!property.is_byte_array) return result;
   property.element_count = array->rgsabound[0].cElements;
   if (!ByteArrayFits(property.element_count, capacity)) return result;

@@ -14,14 +14,14 @@ namespace tavsn::cli {
 
 // Exit codes scripts can rely on.
 enum ExitCode {
-  kExitOk = 0,          // decoded / matched / same machine / identifiers printed
-  kExitMismatch = 1,    // verify: a fact does not match; compare: another machine
-  kExitUsage = 2,       // bad command line, including a malformed --mac
-  kExitMalformed = 3,   // an identifier text is malformed
-  kExitAnomaly = 4,     // well-formed, but not something the DLL writes: never judged
-  kExitUndecided = 5,   // verify: nothing checkable; compare: undecided, different kinds or exports
-  kExitNoLibrary = 6,   // the DLL (or its private traced copy) could not be loaded
-  kExitOutput = 7,      // standard output could not be written (a full disk, a closed pipe)
+  kExitOk = 0,         // decoded / matched / same machine / identifiers printed
+  kExitMismatch = 1,   // verify: a fact does not match; compare: another machine
+  kExitUsage = 2,      // bad command line, including a malformed --mac
+  kExitMalformed = 3,  // an identifier text is malformed
+  kExitAnomaly = 4,    // well-formed, but not something the DLL writes: never judged
+  kExitUndecided = 5,  // verify: nothing checkable; compare: undecided, different kinds or exports
+  kExitNoLibrary = 6,  // the DLL (or its private traced copy) could not be loaded
+  kExitOutput = 7,     // standard output could not be written (a full disk, a closed pipe)
 };
 
 // One export called on this machine.

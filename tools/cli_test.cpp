@@ -73,19 +73,18 @@ MachineReport FakeMachine() {
 
 TEST(CliTest, MachineReportShowsCallsDecodesAndWarnings) {
   const std::string text = FormatMachineReport(FakeMachine(), false);
-  for (const char* piece : {"GetPCSN              TQ1223000A1B7B480000000026006C9C   (return code 2)",
-                            "MAC address from a sequential UUID's node", "made by: GetPCSN (firmware not read)",
-                            "made by: GetPCSNEx", "record checksum 0xFFB6: verifies",
-                            "tav_get_pc_id_ex     -                                  (return code -1)",
-                            "tav_get_pc_id_info   not exported", "warning [firmware_placeholder]",
-                            "warning [mac_fallback]: GetPCSN", "warning [mac_fallback]: GetPCSNEx",
-                            "warning [firmware_not_read]", "warning [wow64]", "warning [single_threaded_apartment]",
-                            "--- tavsn.log ---\n     100: GetPCSNEx start.\n"}) {
+  for (const char* piece :
+       {"GetPCSN              TQ1223000A1B7B480000000026006C9C   (return code 2)",
+        "MAC address from a sequential UUID's node", "made by: GetPCSN (firmware not read)", "made by: GetPCSNEx",
+        "record checksum 0xFFB6: verifies", "tav_get_pc_id_ex     -                                  (return code -1)",
+        "tav_get_pc_id_info   not exported", "warning [firmware_placeholder]", "warning [mac_fallback]: GetPCSN",
+        "warning [mac_fallback]: GetPCSNEx", "warning [firmware_not_read]", "warning [wow64]",
+        "warning [single_threaded_apartment]", "--- tavsn.log ---\n     100: GetPCSNEx start.\n"}) {
     EXPECT_NE(text.find(piece), std::string::npos) << piece << "\n" << text;
   }
   const std::string json = FormatMachineReport(FakeMachine(), true);
-  for (const char* piece : {"\"export\":\"GetPCSN\",\"exported\":true,\"return_code\":2",
-                            "\"code\":\"wow64\"", "\"trace\":\"     100: GetPCSNEx start.\""}) {
+  for (const char* piece : {"\"export\":\"GetPCSN\",\"exported\":true,\"return_code\":2", "\"code\":\"wow64\"",
+                            "\"trace\":\"     100: GetPCSNEx start.\""}) {
     EXPECT_NE(json.find(piece), std::string::npos) << piece << "\n" << json;
   }
 }

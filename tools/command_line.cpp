@@ -67,8 +67,10 @@ CommandLine Split(const std::vector<std::string>& args) {
     } else if (equals != std::string::npos) {
       fail(name + " takes no value");
     } else {
-      (name == "--json" ? line.json : name == "--help" ? line.help : name == "--version" ? line.version : line.trace) =
-          true;
+      (name == "--json"      ? line.json
+       : name == "--help"    ? line.help
+       : name == "--version" ? line.version
+                             : line.trace) = true;
     }
   }
   return line;

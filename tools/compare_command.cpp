@@ -95,8 +95,8 @@ int CompareCommand(const CommandLine& line, std::string& out, std::string& err) 
   for (int i = 0; i < 2; ++i) {
     parsed[i] = ParseIdentifier(line.positional[1 + i]);
     if (parsed[i].ok()) continue;
-    err += EscapedForDisplay(line.positional[1 + i]) + ": malformed: " +
-           DescribeParseError(parsed[i], line.positional[1 + i]) + "\n";
+    err += EscapedForDisplay(line.positional[1 + i]) +
+           ": malformed: " + DescribeParseError(parsed[i], line.positional[1 + i]) + "\n";
     json.Key("text").String(line.positional[1 + i]);
     DecodedJson(parsed[i], line.positional[1 + i], json);
     json.Key("exit_code").Number(kExitMalformed).EndObject();

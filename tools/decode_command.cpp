@@ -28,9 +28,10 @@ int DecodeCommand(const CommandLine& line, std::string& out, std::string& err) {
       DecodedJson(parsed, text, json);
       json.EndObject();
     } else {
-      out += EscapedForDisplay(text) + (parsed.ok() ? (parsed.kind == IdentifierKind::kMac ? ": MAC identifier (GetMacSN)\n"
-                                                                         : ": machine identifier\n")
-                                 : ":\n");
+      out += EscapedForDisplay(text) +
+             (parsed.ok()
+                  ? (parsed.kind == IdentifierKind::kMac ? ": MAC identifier (GetMacSN)\n" : ": machine identifier\n")
+                  : ":\n");
       out += DescribeIdentifier(parsed, text);
     }
   }

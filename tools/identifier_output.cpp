@@ -39,16 +39,17 @@ void DescribeMac(const MacIdentifierFields& f, std::string& out) {
 
 void DescribeMachine(const MachineIdentifierFields& f, std::string& out) {
   out += "  made by: " + std::string(MachineExportName(f.made_by)) + "\n";
-  out += "  source flags: " + Hex16Text(f.source_flags) + " (" + Joined(DescribeSourceFlags(f.source_flags), ", ") +
-         ")\n";
-  out += "  MAC begins " + MacBytesText(f.mac_prefix, 1) + "-" + MacBytesText(f.mac_prefix + 1, 1) +
-         ", MAC checksum " + Hex16Text(f.mac_checksum) + "\n";
+  out +=
+      "  source flags: " + Hex16Text(f.source_flags) + " (" + Joined(DescribeSourceFlags(f.source_flags), ", ") + ")\n";
+  out += "  MAC begins " + MacBytesText(f.mac_prefix, 1) + "-" + MacBytesText(f.mac_prefix + 1, 1) + ", MAC checksum " +
+         Hex16Text(f.mac_checksum) + "\n";
   if (HasSelfChecksumShape(f)) {
     out += "  record checksum " + Hex16Text(f.system_checksum) +
-           (f.self_checksum_verifies ? ": verifies\n" : ": DOES NOT VERIFY (expected " + Hex16Text(f.expected_self_checksum) + ")\n");
+           (f.self_checksum_verifies ? ": verifies\n"
+                                     : ": DOES NOT VERIFY (expected " + Hex16Text(f.expected_self_checksum) + ")\n");
   } else {
-    out += "  firmware text: " + std::to_string(f.system_length) + " characters, checksum " + Hex16Text(f.system_checksum) +
-           "\n";
+    out += "  firmware text: " + std::to_string(f.system_length) + " characters, checksum " +
+           Hex16Text(f.system_checksum) + "\n";
   }
   out += "  processor text: " + std::to_string(f.processor_length) + " characters, checksum " +
          Hex16Text(f.processor_checksum) + "\n";
@@ -67,8 +68,8 @@ std::string DescribeIdentifier(const ParsedIdentifier& parsed, const std::string
   for (const char* anomaly : decoded.anomalies) out += std::string("  anomaly: ") + anomaly + "\n";
   if (!decoded.written_by_dll()) return out;
   for (const ComponentEvidence& e : Evidence(decoded)) {
-    out += std::string("  evidence: ") + ComponentName(e.component) + " " + StrengthName(e.strength) + ": " +
-           e.reason + "\n";
+    out += std::string("  evidence: ") + ComponentName(e.component) + " " + StrengthName(e.strength) + ": " + e.reason +
+           "\n";
   }
   if (decoded.kind == IdentifierKind::kMachine) {
     const std::string placeholder = RecognisedPlaceholder(decoded.machine);

@@ -43,15 +43,9 @@ ExportCall CallExport(HMODULE dll, const Export& e) {
   void* address = reinterpret_cast<void*>(proc);
   char buffer[64] = {};
   switch (e.kind) {
-    case Export::kIdentifier:
-      call.result = reinterpret_cast<TavsnIdentifierFn>(address)(buffer, sizeof buffer);
-      break;
-    case Export::kAlias:
-      call.result = reinterpret_cast<TavsnAliasFn>(address)(buffer, sizeof buffer);
-      break;
-    case Export::kPcId:
-      call.result = reinterpret_cast<TavsnPcIdFn>(address)(buffer, sizeof buffer);
-      break;
+    case Export::kIdentifier: call.result = reinterpret_cast<TavsnIdentifierFn>(address)(buffer, sizeof buffer); break;
+    case Export::kAlias: call.result = reinterpret_cast<TavsnAliasFn>(address)(buffer, sizeof buffer); break;
+    case Export::kPcId: call.result = reinterpret_cast<TavsnPcIdFn>(address)(buffer, sizeof buffer); break;
   }
   if (call.result >= 0) call.text = buffer;  // the 64-byte buffer was zero-filled
   return call;

@@ -53,25 +53,34 @@ constexpr std::uint64_t kSeed = 0x7A5F1EE7B0A7D5ULL;
 constexpr int kRandomPairs = 200000, kSiblingPairs = 100000, kEventMachines = 20000;
 constexpr int kSmallFleet = 1000, kLargeFleet = 100000;
 constexpr const char* kOuiPath = "/usr/share/ieee-data/oui.csv";
-constexpr const char* kOnboardMakers[] = {"intel corporate", "realtek", "dell", "hewlett packard", "lenovo",
-                                          "asustek", "giga-byte", "micro-star", "asrock", "broadcom"};
+constexpr const char* kOnboardMakers[] = {"intel corporate", "realtek",   "dell",       "hewlett packard", "lenovo",
+                                          "asustek",         "giga-byte", "micro-star", "asrock",          "broadcom"};
 
 struct Processor {
   const char* brand;
   int family, model;  // display family and model; processor type 0
 };
 const Processor kProcessors[] = {
-    {"Intel(R) Core(TM) i5-8500 CPU @ 3.00GHz", 6, 158},   {"Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz", 6, 158},
-    {"Intel(R) Core(TM) i3-8100 CPU @ 3.60GHz", 6, 158},   {"Intel(R) Core(TM) i5-7500 CPU @ 3.40GHz", 6, 158},
-    {"Intel(R) Core(TM) i5-6500 CPU @ 3.20GHz", 6, 94},    {"Intel(R) Core(TM) i5-4590 CPU @ 3.30GHz", 6, 60},
-    {"Intel(R) Core(TM) i7-4790 CPU @ 3.60GHz", 6, 60},    {"Intel(R) Core(TM) i5-10500 CPU @ 3.10GHz", 6, 165},
-    {"Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz", 6, 165},  {"11th Gen Intel(R) Core(TM) i5-11500 @ 2.70GHz", 6, 167},
-    {"12th Gen Intel(R) Core(TM) i5-12500", 6, 151},       {"12th Gen Intel(R) Core(TM) i7-12700", 6, 151},
-    {"13th Gen Intel(R) Core(TM) i5-13500", 6, 191},       {"Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz", 6, 142},
+    {"Intel(R) Core(TM) i5-8500 CPU @ 3.00GHz", 6, 158},
+    {"Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz", 6, 158},
+    {"Intel(R) Core(TM) i3-8100 CPU @ 3.60GHz", 6, 158},
+    {"Intel(R) Core(TM) i5-7500 CPU @ 3.40GHz", 6, 158},
+    {"Intel(R) Core(TM) i5-6500 CPU @ 3.20GHz", 6, 94},
+    {"Intel(R) Core(TM) i5-4590 CPU @ 3.30GHz", 6, 60},
+    {"Intel(R) Core(TM) i7-4790 CPU @ 3.60GHz", 6, 60},
+    {"Intel(R) Core(TM) i5-10500 CPU @ 3.10GHz", 6, 165},
+    {"Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz", 6, 165},
+    {"11th Gen Intel(R) Core(TM) i5-11500 @ 2.70GHz", 6, 167},
+    {"12th Gen Intel(R) Core(TM) i5-12500", 6, 151},
+    {"12th Gen Intel(R) Core(TM) i7-12700", 6, 151},
+    {"13th Gen Intel(R) Core(TM) i5-13500", 6, 191},
+    {"Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz", 6, 142},
     {"11th Gen Intel(R) Core(TM) i7-1165G7 @ 2.80GHz", 6, 140},
     {"Intel(R) Pentium(R) Gold G5400 CPU @ 3.70GHz", 6, 158},
-    {"Intel(R) Xeon(R) CPU E5-2620 v4 @ 2.10GHz", 6, 79},  {"AMD Ryzen 5 3600 6-Core Processor", 23, 113},
-    {"AMD Ryzen 5 PRO 4650G with Radeon Graphics", 23, 96}, {"AMD Ryzen 5 5600X 6-Core Processor", 25, 33},
+    {"Intel(R) Xeon(R) CPU E5-2620 v4 @ 2.10GHz", 6, 79},
+    {"AMD Ryzen 5 3600 6-Core Processor", 23, 113},
+    {"AMD Ryzen 5 PRO 4650G with Radeon Graphics", 23, 96},
+    {"AMD Ryzen 5 5600X 6-Core Processor", 25, 33},
     {"AMD Ryzen 7 5800X 8-Core Processor", 25, 33},
 };
 constexpr int kProcessorCount = static_cast<int>(std::size(kProcessors));
@@ -308,8 +317,7 @@ void Judge(const std::string& before, const std::string& after, MachineVerdict e
 
 void JudgeMachines(const Machine& before, const Machine& after, Row& row, bool firmware_read_after = true) {
   for (int kind = 0; kind < kKindCount; ++kind) {
-    Judge(IdentifierText(before, kind), IdentifierText(after, kind, firmware_read_after), row.error,
-          row.tally[kind]);
+    Judge(IdentifierText(before, kind), IdentifierText(after, kind, firmware_read_after), row.error, row.tally[kind]);
   }
 }
 
@@ -409,18 +417,19 @@ void PrintAssumptions(const Ouis& ouis) {
 double Percent(std::uint64_t part, std::uint64_t whole) { return whole ? 100.0 * part / whole : 0.0; }
 
 void PrintTable(const std::vector<Row>& rows, const std::uint64_t (&collisions)[kKindCount][2]) {
-  std::printf("%% of pairs judged: same = false accept for two machines, different = false reject for events;\n"
-              "collisions: %% (number) of a fleet's machines whose identifier text another machine also has\n");
+  std::printf(
+      "%% of pairs judged: same = false accept for two machines, different = false reject for events;\n"
+      "collisions: %% (number) of a fleet's machines whose identifier text another machine also has\n");
   for (int kind = 0; kind < kKindCount; ++kind) {
     std::printf("\n%-30s %7s | %-19s | %-30s\n", kKindNames[kind], "pairs", "count policy", "evidence policy");
     std::printf("%-30s %7s | %9s %9s | %9s %9s %9s\n", "", "", "same", "diff", "same", "diff", "undecided");
     for (const Row& row : rows) {
       const Tally& t = row.tally[kind];
       const auto pct = [&](int p, MachineVerdict v) { return Percent(t.verdicts[p][static_cast<int>(v)], t.pairs); };
-      std::printf("%-30s %7llu | %9.4f %9.4f | %9.4f %9.4f %9.4f\n", row.name,
-                  static_cast<unsigned long long>(t.pairs), pct(kCount, MachineVerdict::kSame),
-                  pct(kCount, MachineVerdict::kDifferent), pct(kEvidence, MachineVerdict::kSame),
-                  pct(kEvidence, MachineVerdict::kDifferent), pct(kEvidence, MachineVerdict::kUndecided));
+      std::printf("%-30s %7llu | %9.4f %9.4f | %9.4f %9.4f %9.4f\n", row.name, static_cast<unsigned long long>(t.pairs),
+                  pct(kCount, MachineVerdict::kSame), pct(kCount, MachineVerdict::kDifferent),
+                  pct(kEvidence, MachineVerdict::kSame), pct(kEvidence, MachineVerdict::kDifferent),
+                  pct(kEvidence, MachineVerdict::kUndecided));
     }
     std::printf("%-30s %7s   collisions: fleet of 1,000 %.4f%% (%llu), of 100,000 %.4f%% (%llu)\n", "", "",
                 Percent(collisions[kind][0], kSmallFleet), static_cast<unsigned long long>(collisions[kind][0]),
@@ -452,14 +461,15 @@ int main() {
   }
   PrintAssumptions(ouis);
   Rng rng(kSeed);
-  std::vector<Row> rows = {{"random pairs", MachineVerdict::kSame, {}},
-                           {"sibling pairs", MachineVerdict::kSame, {}}};
+  std::vector<Row> rows = {{"random pairs", MachineVerdict::kSame, {}}, {"sibling pairs", MachineVerdict::kSame, {}}};
   MeasureRandomPairs(rng, ouis, rows[0]);
   MeasureSiblingPairs(rng, ouis, rows[1]);
-  const std::pair<Event, const char*> events[] = {
-      {Event::kCardReplaced, "event: card replaced"},     {Event::kCardAdded, "event: card added"},
-      {Event::kUsbAdapter, "event: USB adapter"},         {Event::kProcessorUpgrade, "event: processor upgrade"},
-      {Event::kFirmwareReadFailed, "event: firmware read failed"}, {Event::kFirmwareUpdate, "event: firmware update"}};
+  const std::pair<Event, const char*> events[] = {{Event::kCardReplaced, "event: card replaced"},
+                                                  {Event::kCardAdded, "event: card added"},
+                                                  {Event::kUsbAdapter, "event: USB adapter"},
+                                                  {Event::kProcessorUpgrade, "event: processor upgrade"},
+                                                  {Event::kFirmwareReadFailed, "event: firmware read failed"},
+                                                  {Event::kFirmwareUpdate, "event: firmware update"}};
   for (const auto& [event, name] : events) {
     rows.push_back({name, MachineVerdict::kDifferent, {}});
     MeasureEvent(event, rng, ouis, rows.back());

@@ -95,7 +95,7 @@ int main() {
          200);
   // Bytes of 2: structures of length 2 whose scans for a double zero find
   // none, 32000 of them.
-  Report("no double zero: 32000 structures of length 2",
-         std::vector<std::uint8_t>(SmbiosInfo::kTableCapacity, 2), 200, 2);
+  Report("no double zero: 32000 structures of length 2", std::vector<std::uint8_t>(SmbiosInfo::kTableCapacity, 2), 200,
+         2);
   return 0;
 }

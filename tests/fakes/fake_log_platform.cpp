@@ -116,6 +116,5 @@ bool AppendBytes(const FileHandle& file, const char* data, std::size_t size) {
   return true;
 }
 
-
 }  // namespace logos
 }  // namespace tavsn

@@ -23,7 +23,7 @@ struct State {
   bool library_path_fails = false;
   std::map<std::string, std::string> files;  // path -> content
   std::set<std::string> directories;
-  std::set<std::string> read_only;           // exist, but cannot be opened
+  std::set<std::string> read_only;  // exist, but cannot be opened
   bool writes_fail = false;
   int opens = 0;
   int open_handles = 0;

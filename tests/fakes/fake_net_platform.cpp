@@ -78,8 +78,7 @@ Status OpenKeyAt(const RegistryKey* parent, const std::u16string& path, Registry
   return netos::kSuccess;
 }
 
-Status QueryValue(const RegistryKey& key, const std::string& name, void* data,
-                  std::uint32_t& size) {
+Status QueryValue(const RegistryKey& key, const std::string& name, void* data, std::uint32_t& size) {
   FakeKey* fake = KeyOf(key);
   if (fake == nullptr) return kErrorInvalidHandle;
   auto it = fake->values.find(Folded(name));
@@ -178,8 +177,7 @@ std::uint32_t IndexOf(const netos::DeviceInfoData& device) {
 std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> g_pending_changes;
 std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> g_found_states;
 
-bool ApplyStateChange(const DeviceInfoSet& set, netos::DeviceInfoData& device,
-                      bool through_installer) {
+bool ApplyStateChange(const DeviceInfoSet& set, netos::DeviceInfoData& device, bool through_installer) {
   FakeInterface* fake = InterfaceOf(device);
   if (!set.is_valid() || fake == nullptr) {
     netos::SetLastError(kErrorInvalidData);
@@ -236,14 +234,10 @@ void Reset() {
   t_last_error = 0;
 }
 
-const char kAdapterClassKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
-const char kNetworkClassKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+const char kAdapterClassKey[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+const char kNetworkClassKey[] = "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
 
-std::string AdapterKeyPath(const std::string& subkey) {
-  return std::string(kAdapterClassKey) + "\\" + subkey;
-}
+std::string AdapterKeyPath(const std::string& subkey) { return std::string(kAdapterClassKey) + "\\" + subkey; }
 
 std::string ConnectionKeyPath(const std::string& net_cfg_instance_id) {
   return std::string(kNetworkClassKey) + "\\" + net_cfg_instance_id + "\\Connection";
@@ -269,8 +263,7 @@ FakeKey& AddKey(const std::u16string& path) {
 
 FakeKey& AddKey(const std::string& path) { return AddKey(Widened(path)); }
 
-void SetValue(const std::string& key_path, const std::string& name,
-              std::vector<std::uint8_t> bytes) {
+void SetValue(const std::string& key_path, const std::string& name, std::vector<std::uint8_t> bytes) {
   AddKey(key_path).values[Folded(name)].bytes = std::move(bytes);
 }
 
@@ -301,8 +294,7 @@ void AddAdapter(const std::string& subkey, std::uint32_t if_type, std::uint32_t 
   SetText(ConnectionKeyPath(net_cfg_instance_id), "PnpInstanceID", pnp_instance_id);
 }
 
-std::string DevicePathOf(const std::string& net_cfg_instance_id,
-                         const std::string& pnp_instance_id) {
+std::string DevicePathOf(const std::string& net_cfg_instance_id, const std::string& pnp_instance_id) {
   std::string instance = pnp_instance_id;
   std::replace(instance.begin(), instance.end(), '\\', '#');
   return "\\\\?\\" + instance + "#{ad498944-762f-11d0-8dcb-00c04fc3358c}\\" + net_cfg_instance_id;
@@ -437,8 +429,8 @@ bool OpenNdisInterfaceSet(DeviceInfoSet& set) {
   return true;
 }
 
-InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index,
-                                 HeapArray<char>& path, std::uint32_t& error) {
+InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index, HeapArray<char>& path,
+                                 std::uint32_t& error) {
   const fakenet::FakeCall call;
   path.clear();
   if (!set.is_valid() || index >= state().interfaces.size()) {
@@ -498,8 +490,8 @@ bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::
   return true;
 }
 
-bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device,
-                             std::uint32_t state_change, std::uint32_t scope) {
+bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device, std::uint32_t state_change,
+                             std::uint32_t scope) {
   const fakenet::FakeCall call;
   fakenet::FakeInterface* fake = fakenet::InterfaceOf(device);
   if (!set.is_valid() || fake == nullptr) {
@@ -541,7 +533,9 @@ bool IsUserAdmin() {
 }
 
 std::uint32_t TickCount() {
-  const fakenet::FakeCall call; return state().tick_ms; }
+  const fakenet::FakeCall call;
+  return state().tick_ms;
+}
 
 void SleepMs(std::uint32_t milliseconds) {
   int pause = 0;

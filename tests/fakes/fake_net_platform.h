@@ -215,7 +215,7 @@ std::string AdapterKeyPath(const std::string& subkey);
 std::string ConnectionKeyPath(const std::string& net_cfg_instance_id);
 
 // The *IfType of an Ethernet adapter and the Characteristics of a physical one.
-constexpr std::uint32_t kIfTypeEthernet = 6;               // IF_TYPE_ETHERNET_CSMACD
+constexpr std::uint32_t kIfTypeEthernet = 6;              // IF_TYPE_ETHERNET_CSMACD
 constexpr std::uint32_t kPhysicalCharacteristics = 0x84;  // NCF_PHYSICAL | NCF_HAS_UI
 
 // An adapter whose values are all present: its *IfType and Characteristics,

@@ -66,7 +66,6 @@ namespace probeos {
 
 using fakeprobe::state;
 
-
 struct FakeProbeKey : fakebase::FakeResource {
   void Release() override {
     fakeprobe::Note("close key");

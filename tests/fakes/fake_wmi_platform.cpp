@@ -17,9 +17,7 @@ void Reset() { state() = State{}; }
 namespace {
 
 struct FakeInterface : fakebase::FakeResource {
-  explicit FakeInterface(const char* interface_name) : name(interface_name) {
-    ++state().live_interfaces;
-  }
+  explicit FakeInterface(const char* interface_name) : name(interface_name) { ++state().live_interfaces; }
   void Release() override {
     state().journal.push_back("release " + name);
     --state().live_interfaces;
@@ -78,8 +76,7 @@ HResult EnumerateRawSmbiosTables(const WbemServices& services, WbemEnumerator& e
   return fakewmi::HandOut(state().enumerate, "enumerator", enumerator);
 }
 
-HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object,
-                        std::uint32_t& returned) {
+HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object, std::uint32_t& returned) {
   Note(enumerator ? "next" : "next without an enumerator");
   returned = state().next < 0 ? 0 : state().next_returns;
   if (returned == 0) {
@@ -98,9 +95,8 @@ HResult GetLowByteProperty(const WbemObject& object, const char16_t* name, std::
   return result;
 }
 
-HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name,
-                             std::uint8_t* destination, std::size_t capacity,
-                             ByteArrayProperty& property) {
+HResult GetByteArrayProperty(const WbemObject& object, const char16_t* name, std::uint8_t* destination,
+                             std::size_t capacity, ByteArrayProperty& property) {
   Note("get " + fakewmi::Narrowed(name));
   property = ByteArrayProperty{};
   if (!object || state().get_data < 0) return state().get_data;

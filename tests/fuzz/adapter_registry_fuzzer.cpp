@@ -69,8 +69,10 @@ std::vector<std::uint8_t> PickBytes(FuzzedDataProvider& input, std::size_t size,
   const std::uint8_t style = input.ConsumeIntegral<std::uint8_t>();
   for (std::size_t i = 0; i < size; ++i) {
     std::uint8_t byte;
-    if (style < 128) byte = static_cast<std::uint8_t>('A' + (i + style) % 26);
-    else byte = input.ConsumeIntegral<std::uint8_t>();
+    if (style < 128)
+      byte = static_cast<std::uint8_t>('A' + (i + style) % 26);
+    else
+      byte = input.ConsumeIntegral<std::uint8_t>();
     bytes.push_back(byte);
   }
   if (terminated && !bytes.empty()) bytes.back() = 0;
@@ -114,7 +116,7 @@ bool ExpectedText(const ValueSpec& spec, std::size_t capacity, std::string& text
 
 struct SubkeySpec {
   std::u16string name;
-  bool qualifies = false;   // four ASCII letters or digits
+  bool qualifies = false;  // four ASCII letters or digits
   bool enum_fails = false;
   bool open_fails = false;
   ValueSpec if_type, characteristics, driver_desc, net_cfg_instance_id;
@@ -255,9 +257,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fakenet::FakeKey& key = fakenet::AddKey(Wide(class_path) + u"\\" + spec.name);
     if (spec.open_fails) key.open_error = netos::kErrorAccessDenied;
     if (spec.enum_fails) class_key.enum_errors[static_cast<std::uint32_t>(i)] = netos::kErrorAccessDenied;
-    for (auto [name, value] : {std::pair{"*IfType", &spec.if_type}, std::pair{"Characteristics", &spec.characteristics},
-                               std::pair{"DriverDesc", &spec.driver_desc},
-                               std::pair{"NetCfgInstanceId", &spec.net_cfg_instance_id}}) {
+    for (auto [name, value] :
+         {std::pair{"*IfType", &spec.if_type}, std::pair{"Characteristics", &spec.characteristics},
+          std::pair{"DriverDesc", &spec.driver_desc}, std::pair{"NetCfgInstanceId", &spec.net_cfg_instance_id}}) {
       if (!value->present) continue;
       std::string folded = name;
       for (char& c : folded) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;

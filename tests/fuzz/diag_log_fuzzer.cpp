@@ -27,8 +27,8 @@
 
 namespace {
 
-using tavsn::DiagLine;
 using tavsn::diag_endl;
+using tavsn::DiagLine;
 namespace fakelog = tavsn::fakelog;
 
 constexpr std::size_t kCapacity = DiagLine::kCapacity;
@@ -56,8 +56,10 @@ struct PlainLog {
   }
   void Write(const std::string& bytes, bool writes_fail) {
     if (failed) return;
-    if (writes_fail) failed = true;
-    else file += bytes;
+    if (writes_fail)
+      failed = true;
+    else
+      file += bytes;
   }
   static std::string Line(std::uint32_t stamp, const std::string& pieces) {
     char prefix[16];
@@ -220,7 +222,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Harness harness;
   const std::uint8_t setup = input.ConsumeIntegral<std::uint8_t>();
   fakelog::state().tick_ms = input.ConsumeIntegral<std::uint32_t>();
-  fakelog::state().tick_step = (setup & 0x02) ? input.ConsumeIntegral<std::uint32_t>() : input.ConsumeIntegral<std::uint8_t>();
+  fakelog::state().tick_step =
+      (setup & 0x02) ? input.ConsumeIntegral<std::uint32_t>() : input.ConsumeIntegral<std::uint8_t>();
   harness.plain.tick = fakelog::state().tick_ms;
   harness.plain.step = fakelog::state().tick_step;
 
@@ -296,12 +299,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           }
           break;
         }
-        case 5:
-          fakelog::state().writes_fail = !fakelog::state().writes_fail;
-          break;
-        case 6:
-          open_log();
-          break;
+        case 5: fakelog::state().writes_fail = !fakelog::state().writes_fail; break;
+        case 6: open_log(); break;
         case 7:
           if (op & 0x80) {
             tavsn::CloseProcessLog();

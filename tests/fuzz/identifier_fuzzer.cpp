@@ -75,9 +75,10 @@ void CheckDecode(const ParsedIdentifier& parsed) {
 
 void CheckVerdict(const Comparison& c) {
   const unsigned changes = ComponentCount(c.changed & ~kComponentMacSource);
-  const bool consistent = c.verdict == MachineVerdict::kSame ? c.strong_matches > 0 && c.strong_changes <= 1 && changes <= 1
-                          : c.verdict == MachineVerdict::kDifferent ? c.strong_changes > 1 || changes > 1
-                                                                    : c.strong_matches == 0 && c.strong_changes <= 1 && changes <= 1;
+  const bool consistent =
+      c.verdict == MachineVerdict::kSame        ? c.strong_matches > 0 && c.strong_changes <= 1 && changes <= 1
+      : c.verdict == MachineVerdict::kDifferent ? c.strong_changes > 1 || changes > 1
+                                                : c.strong_matches == 0 && c.strong_changes <= 1 && changes <= 1;
   if (!consistent || c.same_machine != (c.verdict == MachineVerdict::kSame)) Fail("a verdict against its evidence");
 }
 
@@ -85,7 +86,8 @@ void CheckCompare(const ParsedIdentifier& a, const ParsedIdentifier& b) {
   if (!a.ok() || !b.ok()) return;
   const Comparison self = Compare(a, a);
   const bool dll_record = Decode(a).written_by_dll();
-  if (self.status != (dll_record ? CompareStatus::kOk : CompareStatus::kNotWrittenByDll)) Fail("judged a forged record");
+  if (self.status != (dll_record ? CompareStatus::kOk : CompareStatus::kNotWrittenByDll))
+    Fail("judged a forged record");
   if (!dll_record) return;
   if (self.changed != 0 || self.verdict == MachineVerdict::kDifferent) Fail("a text differs from itself");
   CheckVerdict(self);

@@ -87,8 +87,7 @@ void CheckReaders(const char* text, std::size_t length, std::uint8_t fill) {
   }
 
   const std::uint64_t parsed = CGetMacTestPeer::ParseMac(text);
-  Require(parsed == (expected.count == 6 ? ValueOf(expected.bytes) : 0),
-          "ParseMac differs from the plain rule");
+  Require(parsed == (expected.count == 6 ? ValueOf(expected.bytes) : 0), "ParseMac differs from the plain rule");
 
   // On a text whose six fields all convert, the two readers agree byte for
   // byte.

@@ -43,7 +43,8 @@ struct Expected {
 // The walk as the plain rule states it, with the two reads past the table
 // taken as "not found". Left out of the coverage feedback: it only repeats
 // the product's comparisons, and at twice the cost.
-__attribute__((no_sanitize("coverage"))) Expected PlainWalk(const SmbiosInfo& info, int type, std::uint32_t cursor, std::uint32_t capacity) {
+__attribute__((no_sanitize("coverage"))) Expected PlainWalk(const SmbiosInfo& info, int type, std::uint32_t cursor,
+                                                            std::uint32_t capacity) {
   for (;;) {
     if (cursor >= kCapacity - 1) return {false, cursor, 0};
     const std::uint32_t total = info.structure_formatted_length(cursor) + info.structure_strings_length(cursor);
@@ -81,8 +82,10 @@ SmbiosInfo* Info() {
 // manufacturer), which no walk may read.
 void GuardAfterTable(bool on) {
   std::uint8_t* after = Info()->table_data + kCapacity;
-  if (on) ASAN_POISON_MEMORY_REGION(after, 8);
-  else ASAN_UNPOISON_MEMORY_REGION(after, 8);
+  if (on)
+    ASAN_POISON_MEMORY_REGION(after, 8);
+  else
+    ASAN_UNPOISON_MEMORY_REGION(after, 8);
 }
 
 }  // namespace

@@ -89,9 +89,7 @@ void ProbeSetupApi() {
     tavsn::HeapArray<char> path;
     std::uint32_t error = 0;
     switch (netos::GetInterfacePath(set, index, path, error)) {
-      case netos::InterfaceLookup::kEnded:
-        std::printf("setupapi end %u\n", static_cast<unsigned>(index));
-        return;
+      case netos::InterfaceLookup::kEnded: std::printf("setupapi end %u\n", static_cast<unsigned>(index)); return;
       case netos::InterfaceLookup::kDetailFailed:
         std::printf("setupapi detail-fail %u %u\n", static_cast<unsigned>(index), static_cast<unsigned>(error));
         break;

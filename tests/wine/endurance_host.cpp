@@ -74,9 +74,7 @@ Export exports[] = {
     {"tav_get_pc_id", Convention::kCdeclUnsigned, nullptr, 0, 0, {}, 0},
 };
 
-const char* ConventionName(Convention convention) {
-  return convention == Convention::kStdcall ? "stdcall" : "cdecl";
-}
+const char* ConventionName(Convention convention) { return convention == Convention::kStdcall ? "stdcall" : "cdecl"; }
 
 void ResolveExports(HMODULE dll) {
   for (Export& e : exports) e.function = GetProcAddress(dll, e.name);
@@ -90,15 +88,9 @@ void CallEachExport() {
     void* function = reinterpret_cast<void*>(e.function);
     int result = 0;
     switch (e.convention) {
-      case Convention::kStdcall:
-        result = reinterpret_cast<TavsnIdentifierFn>(function)(buffer, sizeof buffer);
-        break;
-      case Convention::kCdecl:
-        result = reinterpret_cast<TavsnAliasFn>(function)(buffer, sizeof buffer);
-        break;
-      case Convention::kCdeclUnsigned:
-        result = reinterpret_cast<TavsnPcIdFn>(function)(buffer, sizeof buffer);
-        break;
+      case Convention::kStdcall: result = reinterpret_cast<TavsnIdentifierFn>(function)(buffer, sizeof buffer); break;
+      case Convention::kCdecl: result = reinterpret_cast<TavsnAliasFn>(function)(buffer, sizeof buffer); break;
+      case Convention::kCdeclUnsigned: result = reinterpret_cast<TavsnPcIdFn>(function)(buffer, sizeof buffer); break;
     }
     if (e.calls == 0) {
       e.first_result = result;

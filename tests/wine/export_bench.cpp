@@ -82,8 +82,8 @@ void FingerprintFloor() {
   Cpuid(0x80000004);
 
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0, KEY_READ,
-                    &key) == ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0, KEY_READ, &key) ==
+      ERROR_SUCCESS) {
     DWORD value = 0, size = sizeof value;
     RegQueryValueExW(key, L"~MHz", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
@@ -94,8 +94,8 @@ void FingerprintFloor() {
   memory.dwLength = sizeof memory;
   GlobalMemoryStatusEx(&memory);
 
-  HANDLE disk = CreateFileW(L"\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE disk = CreateFileW(L"\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
   if (disk != INVALID_HANDLE_VALUE) {
     GET_LENGTH_INFORMATION length;
     DWORD returned = 0;
@@ -156,14 +156,12 @@ bool ReadAdapter(HKEY class_key, const wchar_t* name, Adapter& adapter) {
   DWORD size = sizeof adapter.if_type;
   RegQueryValueExW(key, L"*IfType", nullptr, nullptr, reinterpret_cast<BYTE*>(&adapter.if_type), &size);
   size = sizeof adapter.characteristics;
-  RegQueryValueExA(key, "Characteristics", nullptr, nullptr, reinterpret_cast<BYTE*>(&adapter.characteristics),
-                   &size);
+  RegQueryValueExA(key, "Characteristics", nullptr, nullptr, reinterpret_cast<BYTE*>(&adapter.characteristics), &size);
   size = sizeof adapter.driver_desc - 1;
   RegQueryValueExA(key, "DriverDesc", nullptr, nullptr, reinterpret_cast<BYTE*>(adapter.driver_desc), &size);
   size = sizeof adapter.net_cfg_instance_id - 1;
   const bool has_id = RegQueryValueExA(key, "NetCfgInstanceId", nullptr, nullptr,
-                                       reinterpret_cast<BYTE*>(adapter.net_cfg_instance_id),
-                                       &size) == ERROR_SUCCESS;
+                                       reinterpret_cast<BYTE*>(adapter.net_cfg_instance_id), &size) == ERROR_SUCCESS;
   RegCloseKey(key);
   if (!has_id) return false;
 
@@ -175,8 +173,7 @@ bool ReadAdapter(HKEY class_key, const wchar_t* name, Adapter& adapter) {
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &connection) != ERROR_SUCCESS) return false;
   size = sizeof adapter.pnp_instance_id - 1;
   const bool has_pnp = RegQueryValueExA(connection, "PnpInstanceID", nullptr, nullptr,
-                                        reinterpret_cast<BYTE*>(adapter.pnp_instance_id),
-                                        &size) == ERROR_SUCCESS;
+                                        reinterpret_cast<BYTE*>(adapter.pnp_instance_id), &size) == ERROR_SUCCESS;
   RegCloseKey(connection);
   return has_pnp;
 }
@@ -194,8 +191,8 @@ bool QueryPermanentAddress(const Adapter& adapter) {
   DWORD oid = kOid8023PermanentAddress;
   unsigned char address[8] = {};
   DWORD returned = 0;
-  const bool answered = DeviceIoControl(device, kIoctlNdisQueryGlobalStats, &oid, sizeof oid, address,
-                                        sizeof address, &returned, nullptr) != FALSE;
+  const bool answered = DeviceIoControl(device, kIoctlNdisQueryGlobalStats, &oid, sizeof oid, address, sizeof address,
+                                        &returned, nullptr) != FALSE;
   CloseHandle(device);
   return answered;
 }
@@ -206,8 +203,8 @@ void AdapterFloor() {
   HKEY class_key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAdapterClassKey, 0, KEY_READ, &class_key) != ERROR_SUCCESS) return;
   DWORD subkeys = 0;
-  RegQueryInfoKeyW(class_key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr);
+  RegQueryInfoKeyW(class_key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   nullptr);
   for (DWORD i = 0; i < subkeys && count < kMostAdapters; ++i) {
     wchar_t name[260];
     DWORD length = 260;
@@ -223,7 +220,7 @@ void AdapterFloor() {
   sink = sink + IsUserAnAdmin();
   for (int i = 0; i < count; ++i) {
     const DWORD type = adapters[i].if_type;
-    if (type == 23 || type == 24 || type == 28) continue;  // PPP, loopback, SLIP
+    if (type == 23 || type == 24 || type == 28) continue;    // PPP, loopback, SLIP
     if ((adapters[i].characteristics & 0x4) == 0) continue;  // NCF_PHYSICAL
     ++facts.queried;
     if (QueryPermanentAddress(adapters[i])) ++facts.addresses;
@@ -245,10 +242,8 @@ void CpuidFloor() {
 }
 
 // --- The firmware table through WMI: the whole COM sequence of one read.
-constexpr CLSID kWbemLocatorClass = {0x4590F811, 0x1D3A, 0x11D0,
-                                     {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-constexpr IID kWbemLocatorInterface = {0xDC12A687, 0x737F, 0x11CF,
-                                       {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+constexpr CLSID kWbemLocatorClass = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+constexpr IID kWbemLocatorInterface = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 
 void GetProperty(IWbemClassObject* object, const wchar_t* name) {
   VARIANT value;
@@ -274,17 +269,17 @@ void FirmwareFloor() {
   if (SUCCEEDED(CoCreateInstance(kWbemLocatorClass, nullptr, CLSCTX_INPROC_SERVER, kWbemLocatorInterface,
                                  reinterpret_cast<void**>(&locator)))) {
     IWbemServices* services = nullptr;
-    if (SUCCEEDED(locator->ConnectServer(const_cast<BSTR>(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0, nullptr,
-                                         nullptr, &services))) {
+    if (SUCCEEDED(locator->ConnectServer(const_cast<BSTR>(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                         &services))) {
       IEnumWbemClassObject* enumerator = nullptr;
-      if (SUCCEEDED(CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                                      RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)) &&
-          SUCCEEDED(services->CreateInstanceEnum(const_cast<BSTR>(L"MSSMBios_RawSMBiosTables"), 0, nullptr,
-                                                 &enumerator))) {
+      if (SUCCEEDED(CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                                      RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)) &&
+          SUCCEEDED(
+              services->CreateInstanceEnum(const_cast<BSTR>(L"MSSMBios_RawSMBiosTables"), 0, nullptr, &enumerator))) {
         IWbemClassObject* object = nullptr;
         ULONG returned = 0;
-        if (SUCCEEDED(enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned)) &&
-            returned == 1 && object != nullptr) {
+        if (SUCCEEDED(enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned)) && returned == 1 &&
+            object != nullptr) {
           GetProperty(object, L"SmbiosMajorVersion");
           GetProperty(object, L"SmbiosMinorVersion");
           GetProperty(object, L"SMBiosData");
@@ -455,8 +450,8 @@ int main(int argc, char** argv) {
 
   std::printf("calls=%ld\n", made);
   std::printf("dll_bytes=%lld\n", FileSize(argv[1]));
-  std::printf("floor adapters=%d queried=%d addresses=%d firmware=%s table_bytes=%u\n", facts.adapters,
-              facts.queried, facts.addresses, facts.firmware ? "read" : "failed", facts.table_bytes);
+  std::printf("floor adapters=%d queried=%d addresses=%d firmware=%s table_bytes=%u\n", facts.adapters, facts.queried,
+              facts.addresses, facts.firmware ? "read" : "failed", facts.table_bytes);
   for (std::size_t i = 0; i < sizeof parts / sizeof parts[0]; ++i) {
     std::printf("floor_part=%s us_per_run=%.1f\n", parts[i].name, part_us[i]);
   }
@@ -467,10 +462,11 @@ int main(int argc, char** argv) {
     const double export_us = m.export_seconds * 1e6 / static_cast<double>(made);
     const double floor_us = m.floor_seconds * 1e6 / static_cast<double>(made);
     const double median = Median(m.round_ratios, rounds);
-    std::printf("export=%s result=%d text=%s us_per_call=%.1f floor_us_per_run=%.1f ratio=%.3f "
-                "median_round_ratio=%.3f own_work_percent=%.1f\n",
-                m.name, m.result, m.text, export_us, floor_us, export_us / floor_us, median,
-                (export_us / floor_us - 1.0) * 100.0);
+    std::printf(
+        "export=%s result=%d text=%s us_per_call=%.1f floor_us_per_run=%.1f ratio=%.3f "
+        "median_round_ratio=%.3f own_work_percent=%.1f\n",
+        m.name, m.result, m.text, export_us, floor_us, export_us / floor_us, median,
+        (export_us / floor_us - 1.0) * 100.0);
   }
   FreeLibrary(library);
   return 0;

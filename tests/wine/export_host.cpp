@@ -221,8 +221,8 @@ bool StackBalanced(bool stdcall, std::int32_t delta) {
 }
 
 bool RegistersPreserved(std::uint32_t saved_ebp) {
-  return host_ebx_after_call == kEbxMark && host_esi_after_call == kEsiMark &&
-         host_edi_after_call == kEdiMark && host_ebp_after_call == saved_ebp;
+  return host_ebx_after_call == kEbxMark && host_esi_after_call == kEsiMark && host_edi_after_call == kEdiMark &&
+         host_ebp_after_call == saved_ebp;
 }
 
 // The stack a call used, measured on a thread of its own: everything below
@@ -272,8 +272,8 @@ int CallMeasuringStack(void* function, void* buffer, int size, std::size_t& peak
 void RunCalls(const Options& options, void* function) {
   std::vector<std::uint8_t> storage(static_cast<std::size_t>(options.buffer_len) + kGuardBytes,
                                     static_cast<std::uint8_t>(options.canary));
-  const int size = static_cast<int>(static_cast<std::uint32_t>(
-      options.size_given ? options.size_arg : static_cast<long long>(options.buffer_len)));
+  const int size = static_cast<int>(
+      static_cast<std::uint32_t>(options.size_given ? options.size_arg : static_cast<long long>(options.buffer_len)));
   void* buffer = options.null_buffer ? nullptr : storage.data();
   for (long call = 1; call <= options.calls; ++call) {
     if (options.refill) std::memset(storage.data(), static_cast<int>(options.canary), storage.size());
@@ -283,8 +283,8 @@ void RunCalls(const Options& options, void* function) {
                                           : host_call_export(function, buffer, size);
     std::fflush(stdout);
     const std::int32_t delta = static_cast<std::int32_t>(host_esp_after_call - host_esp_before_call);
-    Report("call=%ld result=%d esp_delta=%ld stack=%s registers=%s", call, result,
-           static_cast<long>(delta), StackBalanced(options.stdcall, delta) ? "balanced" : "unbalanced",
+    Report("call=%ld result=%d esp_delta=%ld stack=%s registers=%s", call, result, static_cast<long>(delta),
+           StackBalanced(options.stdcall, delta) ? "balanced" : "unbalanced",
            RegistersPreserved(host_saved_ebp) ? "preserved" : "clobbered");
     if (options.stack_peak) Report("stack_peak=%lu", static_cast<unsigned long>(peak));
     Report("buffer=%s", Hex(storage.data(), static_cast<std::size_t>(options.buffer_len)).c_str());

@@ -62,7 +62,7 @@ extern "C" {
 void __cdecl _lock(int);
 void __cdecl _unlock(int);
 void __cdecl _amsg_exit(int);
-void __cdecl _initterm(void (__cdecl**)(void), void (__cdecl**)(void));
+void __cdecl _initterm(void(__cdecl**)(void), void(__cdecl**)(void));
 }
 
 namespace {
@@ -82,110 +82,110 @@ struct Row {
 };
 
 // One row per function tavsn.dll imports (data imports are listed below).
-#define IMPORTS(X)                                                                     \
-  X(advapi32, RegCloseKey, kReleases, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE)      \
-  X(advapi32, RegEnumKeyExW, kFails, ERROR_KEY_DELETED, ERROR_KEY_DELETED)             \
-  X(advapi32, RegOpenKeyExA, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)       \
-  X(advapi32, RegOpenKeyExW, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)       \
-  X(advapi32, RegQueryInfoKeyW, kFails, ERROR_KEY_DELETED, ERROR_KEY_DELETED)          \
-  X(advapi32, RegQueryValueExA, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)    \
-  X(advapi32, RegQueryValueExW, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)    \
-  X(iphlpapi, GetAdaptersInfo, kFails, ERROR_NOT_SUPPORTED, ERROR_NOT_SUPPORTED)       \
-  X(kernel32, CloseHandle, kReleases, FALSE, ERROR_INVALID_HANDLE)                     \
-  X(kernel32, CreateFileA, kFails, -1, ERROR_ACCESS_DENIED)                            \
-  X(kernel32, CreateFileW, kFails, -1, ERROR_ACCESS_DENIED)                            \
-  X(kernel32, CreateMutexW, kFails, 0, ERROR_ACCESS_DENIED)                            \
-  X(kernel32, DeleteCriticalSection, kCannot, 0, 0)                                    \
-  X(kernel32, DeviceIoControl, kFails, FALSE, ERROR_GEN_FAILURE)                       \
-  X(kernel32, DisableThreadLibraryCalls, kFails, FALSE, ERROR_INVALID_PARAMETER)       \
-  X(kernel32, EnterCriticalSection, kCannot, 0, 0)                                     \
-  X(kernel32, FreeLibrary, kReleases, FALSE, ERROR_INVALID_HANDLE)                     \
-  X(kernel32, GetFileAttributesA, kFails, INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED) \
-  X(kernel32, GetLastError, kCannot, 0, 0)                                             \
-  X(kernel32, GetModuleFileNameA, kFails, 0, ERROR_MOD_NOT_FOUND)                      \
-  X(kernel32, GetModuleHandleA, kFails, 0, ERROR_MOD_NOT_FOUND)                        \
-  X(kernel32, GetModuleHandleW, kFails, 0, ERROR_MOD_NOT_FOUND)                        \
-  X(kernel32, GetProcAddress, kFails, 0, ERROR_PROC_NOT_FOUND)                         \
-  X(kernel32, GetProcessHeap, kCannot, 0, 0)                                           \
-  X(kernel32, GetSystemTime, kCannot, 0, 0)                                            \
-  X(kernel32, GetTickCount, kCannot, 0, 0)                                             \
-  X(kernel32, GetVersionExW, kFails, FALSE, ERROR_INVALID_PARAMETER)                   \
-  X(kernel32, GlobalAlloc, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                         \
-  X(kernel32, GlobalFree, kCannot, 0, 0)                                               \
-  X(kernel32, GlobalMemoryStatusEx, kFails, FALSE, ERROR_INVALID_PARAMETER)            \
-  X(kernel32, HeapAlloc, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                           \
-  X(kernel32, HeapFree, kReleases, FALSE, ERROR_INVALID_PARAMETER)                     \
-  X(kernel32, HeapReAlloc, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                         \
-  X(kernel32, InitializeCriticalSection, kCannot, 0, 0)                                \
-  X(kernel32, IsDBCSLeadByteEx, kCannot, 0, 0)                                         \
-  X(kernel32, LeaveCriticalSection, kCannot, 0, 0)                                     \
-  X(kernel32, LoadLibraryA, kFails, 0, ERROR_MOD_NOT_FOUND)                            \
-  X(kernel32, LoadLibraryW, kFails, 0, ERROR_MOD_NOT_FOUND)                            \
-  X(kernel32, MultiByteToWideChar, kFails, 0, ERROR_INSUFFICIENT_BUFFER)               \
-  X(kernel32, ReleaseMutex, kReleases, FALSE, ERROR_NOT_OWNER)                         \
-  X(kernel32, SetLastError, kCannot, 0, 0)                                             \
-  X(kernel32, Sleep, kCannot, 0, 0)                                                    \
-  X(kernel32, TlsGetValue, kCannot, 0, 0)                                              \
-  X(kernel32, VirtualProtect, kFails, FALSE, ERROR_INVALID_ADDRESS)                    \
-  X(kernel32, VirtualQuery, kFails, 0, ERROR_INVALID_PARAMETER)                        \
-  X(kernel32, WaitForSingleObject, kFails, WAIT_FAILED, ERROR_INVALID_HANDLE)          \
-  X(kernel32, WideCharToMultiByte, kFails, 0, ERROR_INSUFFICIENT_BUFFER)               \
-  X(kernel32, WriteFile, kFails, FALSE, ERROR_DISK_FULL)                               \
-  X(msvcrt, _amsg_exit, kCannot, 0, 0)                                                 \
-  X(msvcrt, _errno, kCannot, 0, 0)                                                     \
-  X(msvcrt, _initterm, kCannot, 0, 0)                                                  \
-  X(msvcrt, _lock, kCannot, 0, 0)                                                      \
-  X(msvcrt, _unlock, kCannot, 0, 0)                                                    \
-  X(msvcrt, abort, kCannot, 0, 0)                                                      \
-  X(msvcrt, atoi, kCannot, 0, 0)                                                       \
-  X(msvcrt, calloc, kFails, 0, ENOMEM)                                                 \
-  X(msvcrt, fflush, kFails, EOF, EIO)                                                  \
-  X(msvcrt, fputc, kFails, EOF, EIO)                                                   \
-  X(msvcrt, fputs, kFails, EOF, EIO)                                                   \
-  X(msvcrt, free, kCannot, 0, 0)                                                       \
-  X(msvcrt, fwrite, kFails, 0, EIO)                                                    \
-  X(msvcrt, localeconv, kCannot, 0, 0)                                                 \
-  X(msvcrt, malloc, kFails, 0, ENOMEM)                                                 \
-  X(msvcrt, memchr, kCannot, 0, 0)                                                     \
-  X(msvcrt, memcpy, kCannot, 0, 0)                                                     \
-  X(msvcrt, memmove, kCannot, 0, 0)                                                    \
-  X(msvcrt, memset, kCannot, 0, 0)                                                     \
-  X(msvcrt, realloc, kFails, 0, ENOMEM)                                                \
-  X(msvcrt, setlocale, kFails, 0, EINVAL)                                              \
-  X(msvcrt, strchr, kCannot, 0, 0)                                                     \
-  X(msvcrt, strerror, kCannot, 0, 0)                                                   \
-  X(msvcrt, strlen, kCannot, 0, 0)                                                     \
-  X(msvcrt, strncmp, kCannot, 0, 0)                                                    \
-  X(msvcrt, strrchr, kCannot, 0, 0)                                                    \
-  X(msvcrt, strstr, kCannot, 0, 0)                                                     \
-  X(msvcrt, vfprintf, kFails, -1, EIO)                                                 \
-  X(msvcrt, wcslen, kCannot, 0, 0)                                                     \
-  X(ole32, CoCreateInstance, kFails, REGDB_E_CLASSNOTREG, 0)                           \
-  X(ole32, CoInitializeEx, kFails, E_OUTOFMEMORY, 0)                                   \
-  X(ole32, CoSetProxyBlanket, kFails, E_ACCESSDENIED, 0)                               \
-  X(ole32, CoUninitialize, kCannot, 0, 0)                                              \
-  X(oleaut32, SafeArrayAccessData, kFails, E_UNEXPECTED, 0)                            \
-  X(oleaut32, SafeArrayGetDim, kFails, 0, 0)                                           \
-  X(oleaut32, SafeArrayUnaccessData, kReleases, E_UNEXPECTED, 0)                       \
-  X(oleaut32, VariantClear, kReleases, DISP_E_BADVARTYPE, 0)                           \
-  X(oleaut32, VariantInit, kCannot, 0, 0)                                              \
-  X(setupapi, CM_Get_DevNode_Status, kFails, CR_NO_SUCH_DEVNODE, 0)                    \
-  X(setupapi, SetupDiCallClassInstaller, kFails, FALSE, ERROR_ACCESS_DENIED)           \
-  X(setupapi, SetupDiChangeState, kFails, FALSE, ERROR_ACCESS_DENIED)                  \
-  X(setupapi, SetupDiDestroyDeviceInfoList, kReleases, FALSE, ERROR_INVALID_HANDLE)    \
-  X(setupapi, SetupDiEnumDeviceInfo, kFails, FALSE, ERROR_NO_MORE_ITEMS)               \
-  X(setupapi, SetupDiEnumDeviceInterfaces, kFails, FALSE, ERROR_NO_MORE_ITEMS)         \
-  X(setupapi, SetupDiGetClassDevsW, kFails, -1, ERROR_NOT_ENOUGH_MEMORY)               \
+#define IMPORTS(X)                                                                        \
+  X(advapi32, RegCloseKey, kReleases, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE)         \
+  X(advapi32, RegEnumKeyExW, kFails, ERROR_KEY_DELETED, ERROR_KEY_DELETED)                \
+  X(advapi32, RegOpenKeyExA, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)          \
+  X(advapi32, RegOpenKeyExW, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)          \
+  X(advapi32, RegQueryInfoKeyW, kFails, ERROR_KEY_DELETED, ERROR_KEY_DELETED)             \
+  X(advapi32, RegQueryValueExA, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)       \
+  X(advapi32, RegQueryValueExW, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)       \
+  X(iphlpapi, GetAdaptersInfo, kFails, ERROR_NOT_SUPPORTED, ERROR_NOT_SUPPORTED)          \
+  X(kernel32, CloseHandle, kReleases, FALSE, ERROR_INVALID_HANDLE)                        \
+  X(kernel32, CreateFileA, kFails, -1, ERROR_ACCESS_DENIED)                               \
+  X(kernel32, CreateFileW, kFails, -1, ERROR_ACCESS_DENIED)                               \
+  X(kernel32, CreateMutexW, kFails, 0, ERROR_ACCESS_DENIED)                               \
+  X(kernel32, DeleteCriticalSection, kCannot, 0, 0)                                       \
+  X(kernel32, DeviceIoControl, kFails, FALSE, ERROR_GEN_FAILURE)                          \
+  X(kernel32, DisableThreadLibraryCalls, kFails, FALSE, ERROR_INVALID_PARAMETER)          \
+  X(kernel32, EnterCriticalSection, kCannot, 0, 0)                                        \
+  X(kernel32, FreeLibrary, kReleases, FALSE, ERROR_INVALID_HANDLE)                        \
+  X(kernel32, GetFileAttributesA, kFails, INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED)   \
+  X(kernel32, GetLastError, kCannot, 0, 0)                                                \
+  X(kernel32, GetModuleFileNameA, kFails, 0, ERROR_MOD_NOT_FOUND)                         \
+  X(kernel32, GetModuleHandleA, kFails, 0, ERROR_MOD_NOT_FOUND)                           \
+  X(kernel32, GetModuleHandleW, kFails, 0, ERROR_MOD_NOT_FOUND)                           \
+  X(kernel32, GetProcAddress, kFails, 0, ERROR_PROC_NOT_FOUND)                            \
+  X(kernel32, GetProcessHeap, kCannot, 0, 0)                                              \
+  X(kernel32, GetSystemTime, kCannot, 0, 0)                                               \
+  X(kernel32, GetTickCount, kCannot, 0, 0)                                                \
+  X(kernel32, GetVersionExW, kFails, FALSE, ERROR_INVALID_PARAMETER)                      \
+  X(kernel32, GlobalAlloc, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                            \
+  X(kernel32, GlobalFree, kCannot, 0, 0)                                                  \
+  X(kernel32, GlobalMemoryStatusEx, kFails, FALSE, ERROR_INVALID_PARAMETER)               \
+  X(kernel32, HeapAlloc, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                              \
+  X(kernel32, HeapFree, kReleases, FALSE, ERROR_INVALID_PARAMETER)                        \
+  X(kernel32, HeapReAlloc, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                            \
+  X(kernel32, InitializeCriticalSection, kCannot, 0, 0)                                   \
+  X(kernel32, IsDBCSLeadByteEx, kCannot, 0, 0)                                            \
+  X(kernel32, LeaveCriticalSection, kCannot, 0, 0)                                        \
+  X(kernel32, LoadLibraryA, kFails, 0, ERROR_MOD_NOT_FOUND)                               \
+  X(kernel32, LoadLibraryW, kFails, 0, ERROR_MOD_NOT_FOUND)                               \
+  X(kernel32, MultiByteToWideChar, kFails, 0, ERROR_INSUFFICIENT_BUFFER)                  \
+  X(kernel32, ReleaseMutex, kReleases, FALSE, ERROR_NOT_OWNER)                            \
+  X(kernel32, SetLastError, kCannot, 0, 0)                                                \
+  X(kernel32, Sleep, kCannot, 0, 0)                                                       \
+  X(kernel32, TlsGetValue, kCannot, 0, 0)                                                 \
+  X(kernel32, VirtualProtect, kFails, FALSE, ERROR_INVALID_ADDRESS)                       \
+  X(kernel32, VirtualQuery, kFails, 0, ERROR_INVALID_PARAMETER)                           \
+  X(kernel32, WaitForSingleObject, kFails, WAIT_FAILED, ERROR_INVALID_HANDLE)             \
+  X(kernel32, WideCharToMultiByte, kFails, 0, ERROR_INSUFFICIENT_BUFFER)                  \
+  X(kernel32, WriteFile, kFails, FALSE, ERROR_DISK_FULL)                                  \
+  X(msvcrt, _amsg_exit, kCannot, 0, 0)                                                    \
+  X(msvcrt, _errno, kCannot, 0, 0)                                                        \
+  X(msvcrt, _initterm, kCannot, 0, 0)                                                     \
+  X(msvcrt, _lock, kCannot, 0, 0)                                                         \
+  X(msvcrt, _unlock, kCannot, 0, 0)                                                       \
+  X(msvcrt, abort, kCannot, 0, 0)                                                         \
+  X(msvcrt, atoi, kCannot, 0, 0)                                                          \
+  X(msvcrt, calloc, kFails, 0, ENOMEM)                                                    \
+  X(msvcrt, fflush, kFails, EOF, EIO)                                                     \
+  X(msvcrt, fputc, kFails, EOF, EIO)                                                      \
+  X(msvcrt, fputs, kFails, EOF, EIO)                                                      \
+  X(msvcrt, free, kCannot, 0, 0)                                                          \
+  X(msvcrt, fwrite, kFails, 0, EIO)                                                       \
+  X(msvcrt, localeconv, kCannot, 0, 0)                                                    \
+  X(msvcrt, malloc, kFails, 0, ENOMEM)                                                    \
+  X(msvcrt, memchr, kCannot, 0, 0)                                                        \
+  X(msvcrt, memcpy, kCannot, 0, 0)                                                        \
+  X(msvcrt, memmove, kCannot, 0, 0)                                                       \
+  X(msvcrt, memset, kCannot, 0, 0)                                                        \
+  X(msvcrt, realloc, kFails, 0, ENOMEM)                                                   \
+  X(msvcrt, setlocale, kFails, 0, EINVAL)                                                 \
+  X(msvcrt, strchr, kCannot, 0, 0)                                                        \
+  X(msvcrt, strerror, kCannot, 0, 0)                                                      \
+  X(msvcrt, strlen, kCannot, 0, 0)                                                        \
+  X(msvcrt, strncmp, kCannot, 0, 0)                                                       \
+  X(msvcrt, strrchr, kCannot, 0, 0)                                                       \
+  X(msvcrt, strstr, kCannot, 0, 0)                                                        \
+  X(msvcrt, vfprintf, kFails, -1, EIO)                                                    \
+  X(msvcrt, wcslen, kCannot, 0, 0)                                                        \
+  X(ole32, CoCreateInstance, kFails, REGDB_E_CLASSNOTREG, 0)                              \
+  X(ole32, CoInitializeEx, kFails, E_OUTOFMEMORY, 0)                                      \
+  X(ole32, CoSetProxyBlanket, kFails, E_ACCESSDENIED, 0)                                  \
+  X(ole32, CoUninitialize, kCannot, 0, 0)                                                 \
+  X(oleaut32, SafeArrayAccessData, kFails, E_UNEXPECTED, 0)                               \
+  X(oleaut32, SafeArrayGetDim, kFails, 0, 0)                                              \
+  X(oleaut32, SafeArrayUnaccessData, kReleases, E_UNEXPECTED, 0)                          \
+  X(oleaut32, VariantClear, kReleases, DISP_E_BADVARTYPE, 0)                              \
+  X(oleaut32, VariantInit, kCannot, 0, 0)                                                 \
+  X(setupapi, CM_Get_DevNode_Status, kFails, CR_NO_SUCH_DEVNODE, 0)                       \
+  X(setupapi, SetupDiCallClassInstaller, kFails, FALSE, ERROR_ACCESS_DENIED)              \
+  X(setupapi, SetupDiChangeState, kFails, FALSE, ERROR_ACCESS_DENIED)                     \
+  X(setupapi, SetupDiDestroyDeviceInfoList, kReleases, FALSE, ERROR_INVALID_HANDLE)       \
+  X(setupapi, SetupDiEnumDeviceInfo, kFails, FALSE, ERROR_NO_MORE_ITEMS)                  \
+  X(setupapi, SetupDiEnumDeviceInterfaces, kFails, FALSE, ERROR_NO_MORE_ITEMS)            \
+  X(setupapi, SetupDiGetClassDevsW, kFails, -1, ERROR_NOT_ENOUGH_MEMORY)                  \
   X(setupapi, SetupDiGetDeviceInterfaceDetailA, kFails, FALSE, ERROR_INVALID_USER_BUFFER) \
-  X(setupapi, SetupDiSetClassInstallParamsW, kFails, FALSE, ERROR_INVALID_PARAMETER)   \
-  X(shell32, IsUserAnAdmin, kFails, FALSE, 0)                                          \
+  X(setupapi, SetupDiSetClassInstallParamsW, kFails, FALSE, ERROR_INVALID_PARAMETER)      \
+  X(shell32, IsUserAnAdmin, kFails, FALSE, 0)                                             \
   X(winmm, timeGetTime, kCannot, 0, 0)
 
 // The same for functions whose declaration differs between the 32-bit and
 // the 64-bit headers (or is a macro), with their type.
-#define TYPED_IMPORTS(T)                                                         \
-  T(msvcrt, ___lc_codepage_func, kCannot, 0, 0, unsigned(__cdecl*)(void))        \
-  T(msvcrt, ___mb_cur_max_func, kCannot, 0, 0, int(__cdecl*)(void))              \
+#define TYPED_IMPORTS(T)                                                  \
+  T(msvcrt, ___lc_codepage_func, kCannot, 0, 0, unsigned(__cdecl*)(void)) \
+  T(msvcrt, ___mb_cur_max_func, kCannot, 0, 0, int(__cdecl*)(void))       \
   T(msvcrt, __iob_func, kCannot, 0, 0, FILE*(__cdecl*)(void))
 
 // Imports that are data, not calls.
@@ -247,9 +247,16 @@ struct Stub<I, R(__cdecl*)(A...)> {
 };
 #endif
 
-#define TYPED_ROW(dll, name, kind, value, code, type)                                       \
-  {#dll, #name, kind, static_cast<std::intptr_t>(value), static_cast<unsigned long>(code),  \
-   reinterpret_cast<void*>(&Stub<k_##name, type>::Call), nullptr, 0, false},
+#define TYPED_ROW(dll, name, kind, value, code, type)    \
+  {#dll,                                                 \
+   #name,                                                \
+   kind,                                                 \
+   static_cast<std::intptr_t>(value),                    \
+   static_cast<unsigned long>(code),                     \
+   reinterpret_cast<void*>(&Stub<k_##name, type>::Call), \
+   nullptr,                                              \
+   0,                                                    \
+   false},
 #define ROW(dll, name, kind, value, code) TYPED_ROW(dll, name, kind, value, code, decltype(&::name))
 Row g_rows[kRows] = {IMPORTS(ROW) TYPED_IMPORTS(TYPED_ROW)};
 
@@ -268,8 +275,8 @@ void Hook(HMODULE module) {
   static std::vector<std::string> reported;
   static bool pinned = false;
   auto* base = reinterpret_cast<unsigned char*>(module);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const auto* nt =
+      reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
   const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
        directory.VirtualAddress != 0 && import->Name != 0; ++import) {
@@ -374,9 +381,8 @@ void RunOnce(const Run& run) {
   const HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   CloseHandle(probe);
   Report("run=%s result=%d buffer=%s front=%s injected=%d loaded=%d next_handle=%lu", run.id.c_str(), result,
-         Hex(reinterpret_cast<unsigned char*>(buffer), kIdentifierBytes).c_str(),
-         front_intact ? "intact" : "changed", g_injected ? 1 : 0, loaded ? 1 : 0,
-         static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(probe)));
+         Hex(reinterpret_cast<unsigned char*>(buffer), kIdentifierBytes).c_str(), front_intact ? "intact" : "changed",
+         g_injected ? 1 : 0, loaded ? 1 : 0, static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(probe)));
   if (g_fail_row < 0) {
     std::string counts;
     for (const Row& row : g_rows) {

@@ -27,8 +27,8 @@ void PrintCpuid(const char* name, unsigned leaf) {
 
 void PrintClock() {
   HKEY key = nullptr;
-  LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0,
-                              KEY_READ, &key);
+  LONG status =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0, KEY_READ, &key);
   std::printf("clock_key_status=%ld\n", status);
   if (status != ERROR_SUCCESS) return;
   DWORD type = 0, value = 0, size = sizeof value;
@@ -45,16 +45,16 @@ void PrintMemory() {
 }
 
 void PrintDisk() {
-  HANDLE disk = CreateFileW(L"\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE disk = CreateFileW(L"\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
   if (disk == INVALID_HANDLE_VALUE) {
     std::printf("disk_open=0\ndisk_open_error=%lu\n", GetLastError());
     return;
   }
   GET_LENGTH_INFORMATION length = {};
   DWORD returned = 0;
-  const BOOL ok = DeviceIoControl(disk, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length,
-                                  &returned, nullptr);
+  const BOOL ok =
+      DeviceIoControl(disk, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &returned, nullptr);
   const DWORD error = ok ? 0 : GetLastError();
   CloseHandle(disk);
   std::printf("disk_open=1\ndisk_query_ok=%d\ndisk_query_error=%lu\ndisk_length=%lld\n", ok ? 1 : 0, error,

@@ -43,8 +43,7 @@ bool Fields(const std::string& argument, std::string* fields, int count) {
   for (int i = 0; i < count; ++i) {
     if (pos == std::string::npos) return false;
     std::size_t next = i + 1 < count ? argument.find(':', pos + 1) : std::string::npos;
-    fields[i] = argument.substr(pos + 1, next == std::string::npos ? std::string::npos
-                                                                   : next - pos - 1);
+    fields[i] = argument.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
     pos = next;
   }
   return true;
@@ -69,14 +68,12 @@ bool Run(const std::string& command) {
     int ran = Export<ThreadsFn>("logtest_threads")(std::atoi(f[0].c_str()), std::atoi(f[1].c_str()));
     std::printf("threads ran %d\n", ran);
   } else if (verb == "create" && Fields(command, f, 1)) {
-    HANDLE file = CreateFileA(f[0].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(f[0].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     std::printf("create %s\n", file == INVALID_HANDLE_VALUE ? "failed" : "ok");
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   } else if (verb == "lock" && Fields(command, f, 1)) {
     // Held until the process ends.
-    HANDLE file = CreateFileA(f[0].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(f[0].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       std::printf("lock failed %lu\n", GetLastError());
     } else {

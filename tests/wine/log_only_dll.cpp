@@ -53,8 +53,7 @@ DWORD WINAPI WriteLines(void* parameter) {
   WaitForSingleObject(work.start, INFINITE);
   OpenDiagLog();
   for (int line = 0; line < work.lines; ++line) {
-    ProcessLog() << "thread " << work.thread << " line " << line << " of " << work.lines << " end"
-                 << diag_endl;
+    ProcessLog() << "thread " << work.thread << " line " << line << " of " << work.lines << " end" << diag_endl;
   }
   return 0;
 }

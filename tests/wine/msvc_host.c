@@ -13,8 +13,8 @@
 #endif
 
 __declspec(dllimport) void* HOST_WINAPI GetStdHandle(unsigned long which);
-__declspec(dllimport) int HOST_WINAPI WriteFile(void* file, const void* data, unsigned long size,
-                                                unsigned long* written, void* overlapped);
+__declspec(dllimport) int HOST_WINAPI
+    WriteFile(void* file, const void* data, unsigned long size, unsigned long* written, void* overlapped);
 __declspec(dllimport) __declspec(noreturn) void HOST_WINAPI ExitProcess(unsigned int code);
 
 static char line[128];
@@ -52,13 +52,13 @@ static void report(const char* name, int result, const unsigned char* buffer) {
   WriteFile(GetStdHandle((unsigned long)-11), line, (unsigned long)line_length, &written, 0);
 }
 
-#define CALL(function, size)                              \
-  do {                                                    \
-    unsigned char buffer[32];                             \
-    int i, result;                                        \
-    for (i = 0; i < 32; ++i) buffer[i] = '#';             \
-    result = function((char*)buffer, size);               \
-    report(#function, result, buffer);                    \
+#define CALL(function, size)                  \
+  do {                                        \
+    unsigned char buffer[32];                 \
+    int i, result;                            \
+    for (i = 0; i < 32; ++i) buffer[i] = '#'; \
+    result = function((char*)buffer, size);   \
+    report(#function, result, buffer);        \
   } while (0)
 
 void host_start(void) {

@@ -6,8 +6,7 @@
 
 #include "tests/wine/nt_device_links.h"
 
-extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access,
-                                                     POBJECT_ATTRIBUTES attributes,
+extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
                                                      PUNICODE_STRING target);
 
 namespace tavsn::winetest {

@@ -58,8 +58,7 @@ inline void PrintAppearedHandleTypes(const Checkpoint& first, const Checkpoint& 
     if (query != nullptr &&
         query(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(slot) * 4), 2, info, sizeof info, nullptr) >= 0) {
       const auto* type_name = reinterpret_cast<const UNICODE_STRING*>(info);
-      WideCharToMultiByte(CP_ACP, 0, type_name->Buffer, type_name->Length / 2, name, sizeof name - 1, nullptr,
-                          nullptr);
+      WideCharToMultiByte(CP_ACP, 0, type_name->Buffer, type_name->Length / 2, name, sizeof name - 1, nullptr, nullptr);
       name[type_name->Length / 2 < sizeof name - 1 ? type_name->Length / 2 : sizeof name - 1] = '\0';
     }
     int t = 0;

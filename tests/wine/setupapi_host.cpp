@@ -141,14 +141,13 @@ BOOL WINAPI RecordEnumInterfaces(HDEVINFO set, PSP_DEVINFO_DATA device, const GU
   return ok;
 }
 
-BOOL WINAPI RecordGetDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
-                            PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size, PDWORD needed,
-                            PSP_DEVINFO_DATA device) {
+BOOL WINAPI RecordGetDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
+                            DWORD size, PDWORD needed, PSP_DEVINFO_DATA device) {
   const DWORD cb_size = detail ? detail->cbSize : 0;
   const BOOL ok = real_get_detail(set, data, detail, size, needed, device);
   const DWORD error = GetLastError();
-  Report("detail cbsize=%lu size=%lu needed=%lu result=%s error=%lu path=%s", cb_size, size,
-         needed ? *needed : 0, Outcome(ok), ok ? 0 : error, ok ? detail->DevicePath : "-");
+  Report("detail cbsize=%lu size=%lu needed=%lu result=%s error=%lu path=%s", cb_size, size, needed ? *needed : 0,
+         Outcome(ok), ok ? 0 : error, ok ? detail->DevicePath : "-");
   SetLastError(error);
   return ok;
 }
@@ -157,8 +156,8 @@ BOOL WINAPI RecordEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA dat
   const DWORD cb_size = data ? data->cbSize : 0;
   const BOOL ok = real_enum_device_info(set, index, data);
   const DWORD error = GetLastError();
-  Report("devinfo index=%lu cbsize=%lu result=%s error=%lu device=%s", index, cb_size, Outcome(ok),
-         ok ? 0 : error, ok ? DeviceId(data->DevInst).c_str() : "-");
+  Report("devinfo index=%lu cbsize=%lu result=%s error=%lu device=%s", index, cb_size, Outcome(ok), ok ? 0 : error,
+         ok ? DeviceId(data->DevInst).c_str() : "-");
   SetLastError(error);
   return ok;
 }
@@ -211,8 +210,7 @@ CONFIGRET WINAPI RecordGetStatus(PULONG status, PULONG problem, DEVINST device, 
   return result;
 }
 
-BOOL WINAPI RecordSetInstallParams(HDEVINFO set, PSP_DEVINFO_DATA device, PSP_CLASSINSTALL_HEADER header,
-                                   DWORD size) {
+BOOL WINAPI RecordSetInstallParams(HDEVINFO set, PSP_DEVINFO_DATA device, PSP_CLASSINSTALL_HEADER header, DWORD size) {
   const auto* params = reinterpret_cast<const SP_PROPCHANGE_PARAMS*>(header);
   // What the thread's last error was on the way in: a call that fails
   // without setting one leaves it as it was.
@@ -221,10 +219,11 @@ BOOL WINAPI RecordSetInstallParams(HDEVINFO set, PSP_DEVINFO_DATA device, PSP_CL
   if (played) g_requested_state = params->StateChange;
   const BOOL ok = played ? TRUE : real_set_install_params(set, device, header, size);
   const DWORD error = played ? error_before : GetLastError();
-  Report("installparams header=%lu function=%lu state=%lu scope=%lu profile=%lu size=%lu result=%s error=%lu "
-         "error_before=%lu",
-         params->ClassInstallHeader.cbSize, static_cast<unsigned long>(params->ClassInstallHeader.InstallFunction),
-         params->StateChange, params->Scope, params->HwProfile, size, Outcome(ok), ok ? 0 : error, error_before);
+  Report(
+      "installparams header=%lu function=%lu state=%lu scope=%lu profile=%lu size=%lu result=%s error=%lu "
+      "error_before=%lu",
+      params->ClassInstallHeader.cbSize, static_cast<unsigned long>(params->ClassInstallHeader.InstallFunction),
+      params->StateChange, params->Scope, params->HwProfile, size, Outcome(ok), ok ? 0 : error, error_before);
   SetLastError(error);
   return ok;
 }
@@ -370,8 +369,8 @@ int main(int argc, char** argv) {
     Report("load_error=%lu", GetLastError());
     return 3;
   }
-  const auto function = reinterpret_cast<TavsnIdentifierFn>(
-      reinterpret_cast<void*>(GetProcAddress(dll, export_name.c_str())));
+  const auto function =
+      reinterpret_cast<TavsnIdentifierFn>(reinterpret_cast<void*>(GetProcAddress(dll, export_name.c_str())));
   if (function == nullptr) {
     Report("missing_export_error=%lu", GetLastError());
     return 4;

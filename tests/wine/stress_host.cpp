@@ -50,8 +50,8 @@ constexpr int kMismatchLinesMax = 40;
 enum class Kind { kIdentifier, kAlias, kPcId };
 
 struct Export {
-  const char* name;     // as the tests name it
-  const char* symbol;   // as GetProcAddress finds it in this build
+  const char* name;    // as the tests name it
+  const char* symbol;  // as GetProcAddress finds it in this build
   Kind kind;
   void* function = nullptr;
 };
@@ -105,12 +105,8 @@ Outcome Call(const Export& e) {
     case Kind::kIdentifier:
       outcome.result = reinterpret_cast<TavsnIdentifierFn>(e.function)(buffer, kBufferBytes);
       break;
-    case Kind::kAlias:
-      outcome.result = reinterpret_cast<TavsnAliasFn>(e.function)(buffer, kBufferBytes);
-      break;
-    case Kind::kPcId:
-      outcome.result = reinterpret_cast<TavsnPcIdFn>(e.function)(buffer, kBufferBytes);
-      break;
+    case Kind::kAlias: outcome.result = reinterpret_cast<TavsnAliasFn>(e.function)(buffer, kBufferBytes); break;
+    case Kind::kPcId: outcome.result = reinterpret_cast<TavsnPcIdFn>(e.function)(buffer, kBufferBytes); break;
   }
   return outcome;
 }
@@ -137,12 +133,11 @@ DWORD WINAPI Worker(void* parameter) {
     const Outcome outcome = Call(g_exports[index]);
     g_calls[index].fetch_add(1);
     const Outcome& expected = g_reference[index];
-    if (outcome.result == expected.result &&
-        std::memcmp(outcome.buffer, expected.buffer, kBufferBytes) == 0) {
+    if (outcome.result == expected.result && std::memcmp(outcome.buffer, expected.buffer, kBufferBytes) == 0) {
       g_equal[index].fetch_add(1);
     } else if (g_mismatch_lines.fetch_add(1) < kMismatchLinesMax) {
-      LockedReport("mismatch thread=%d call=%d export=%s result=%d buffer=%s", thread, i,
-             g_exports[index].name, outcome.result, Hex(outcome.buffer, kBufferBytes).c_str());
+      LockedReport("mismatch thread=%d call=%d export=%s result=%d buffer=%s", thread, i, g_exports[index].name,
+                   outcome.result, Hex(outcome.buffer, kBufferBytes).c_str());
     }
   }
   return 0;
@@ -171,8 +166,7 @@ int main(int argc, char** argv) {
       dll_path = argv[++i];
     } else if (i + 1 < argc && name == "--threads" && ParseCount(argv[i + 1], 0, 64, threads)) {
       ++i;
-    } else if (i + 1 < argc && name == "--calls" &&
-               ParseCount(argv[i + 1], 0, 100000, g_calls_per_thread)) {
+    } else if (i + 1 < argc && name == "--calls" && ParseCount(argv[i + 1], 0, 100000, g_calls_per_thread)) {
       ++i;
     } else {
       LockedReport("usage_error=bad option %s", name.c_str());
@@ -203,12 +197,11 @@ int main(int argc, char** argv) {
   for (int index = 0; index < kExports; ++index) {
     g_reference[index] = Call(g_exports[index]);
     LockedReport("reference export=%s result=%d buffer=%s log_end=%lld", g_exports[index].name,
-           g_reference[index].result, Hex(g_reference[index].buffer, kBufferBytes).c_str(),
-           FileSize(log_path));
+                 g_reference[index].result, Hex(g_reference[index].buffer, kBufferBytes).c_str(), FileSize(log_path));
   }
   if (log_after_reference) {
-    const HANDLE file = CreateFileA(log_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileA(log_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       LockedReport("log_create_error=%lu", GetLastError());
       return 2;
@@ -219,9 +212,8 @@ int main(int argc, char** argv) {
   g_start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<HANDLE> handles;
   for (int thread = 0; thread < threads; ++thread) {
-    const HANDLE handle = CreateThread(nullptr, 0, Worker,
-                                       reinterpret_cast<void*>(static_cast<std::intptr_t>(thread)),
-                                       0, nullptr);
+    const HANDLE handle =
+        CreateThread(nullptr, 0, Worker, reinterpret_cast<void*>(static_cast<std::intptr_t>(thread)), 0, nullptr);
     if (handle == nullptr) {
       LockedReport("thread_error=%lu", GetLastError());
       SetEvent(g_start);
@@ -239,7 +231,7 @@ int main(int argc, char** argv) {
 
   for (int index = 0; index < kExports; ++index) {
     LockedReport("summary export=%s calls=%ld equal=%ld", g_exports[index].name, g_calls[index].load(),
-           g_equal[index].load());
+                 g_equal[index].load());
   }
   LockedReport("done threads=%d calls=%d", threads, g_calls_per_thread);
   FreeLibrary(dll);

@@ -44,11 +44,9 @@
 namespace {
 
 // {4590F811-1D3A-11D0-891F-00AA004B2E24}
-const CLSID kClsidWbemLocator = {0x4590f811, 0x1d3a, 0x11d0,
-                                 {0x89, 0x1f, 0x00, 0xaa, 0x00, 0x4b, 0x2e, 0x24}};
+const CLSID kClsidWbemLocator = {0x4590f811, 0x1d3a, 0x11d0, {0x89, 0x1f, 0x00, 0xaa, 0x00, 0x4b, 0x2e, 0x24}};
 // {DC12A687-737F-11CF-884D-00AA004B2E24}
-const IID kIidWbemLocator = {0xdc12a687, 0x737f, 0x11cf,
-                             {0x88, 0x4d, 0x00, 0xaa, 0x00, 0x4b, 0x2e, 0x24}};
+const IID kIidWbemLocator = {0xdc12a687, 0x737f, 0x11cf, {0x88, 0x4d, 0x00, 0xaa, 0x00, 0x4b, 0x2e, 0x24}};
 
 constexpr unsigned kTableCapacity = 64000;
 
@@ -63,8 +61,8 @@ void journal(const char* text) {
   wchar_t path[MAX_PATH];
   DWORD n = GetEnvironmentVariableW(L"TAVSN_WMI_JOURNAL", path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return;
-  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   char line[256];
   int length = std::snprintf(line, sizeof line, "client %s\n", text);
@@ -92,8 +90,7 @@ void uninitialize() {
 }
 
 // Reads one version property; false when Get failed.
-bool read_version(IWbemClassObject* object, const wchar_t* name, const char* label,
-                  unsigned char* out) {
+bool read_version(IWbemClassObject* object, const wchar_t* name, const char* label, unsigned char* out) {
   VARIANT value;
   VariantInit(&value);
   CIMTYPE type = 0;
@@ -174,20 +171,19 @@ bool read_raw(Raw* raw) {
   if (FAILED(hr)) return fail(held, "CoCreateInstance", hr);
 
   journal("ConnectServer");
-  hr = held.locator->ConnectServer(const_cast<BSTR>(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0,
-                                   nullptr, nullptr, &held.services);
+  hr = held.locator->ConnectServer(const_cast<BSTR>(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                   &held.services);
   say("ConnectServer=%ld\n", static_cast<long>(hr));
   if (FAILED(hr)) return fail(held, "ConnectServer", hr);
 
   journal("CoSetProxyBlanket");
-  hr = CoSetProxyBlanket(held.services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                         RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+  hr = CoSetProxyBlanket(held.services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                         RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
   say("CoSetProxyBlanket=%ld\n", static_cast<long>(hr));
   if (FAILED(hr)) return fail(held, "CoSetProxyBlanket", hr);
 
   journal("CreateInstanceEnum");
-  hr = held.services->CreateInstanceEnum(const_cast<BSTR>(L"MSSMBios_RawSMBiosTables"), 0, nullptr,
-                                         &held.enumerator);
+  hr = held.services->CreateInstanceEnum(const_cast<BSTR>(L"MSSMBios_RawSMBiosTables"), 0, nullptr, &held.enumerator);
   say("CreateInstanceEnum=%ld\n", static_cast<long>(hr));
   if (FAILED(hr)) return fail(held, "CreateInstanceEnum", hr);
 
@@ -208,8 +204,7 @@ bool read_raw(Raw* raw) {
     } else {
       SAFEARRAY* array = V_ARRAY(&value);
       raw->table_length = array ? array->rgsabound[0].cElements : 0;
-      say("SMBiosData=%ld vt=%u length=%lu\n", static_cast<long>(hr), V_VT(&value),
-          raw->table_length);
+      say("SMBiosData=%ld vt=%u length=%lu\n", static_cast<long>(hr), V_VT(&value), raw->table_length);
       if (raw->table_length >= kTableCapacity) {
         VariantClear(&value);
         held.release_all_and_uninitialize();
@@ -247,9 +242,8 @@ int main(int argc, char** argv) {
   }
   HRESULT apartment_hr = S_OK;
   if (apartment) {
-    apartment_hr = CoInitializeEx(nullptr, std::strcmp(apartment, "sta") == 0
-                                               ? COINIT_APARTMENTTHREADED
-                                               : COINIT_MULTITHREADED);
+    apartment_hr =
+        CoInitializeEx(nullptr, std::strcmp(apartment, "sta") == 0 ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
     say("apartment=%s hr=%ld\n", apartment, static_cast<long>(apartment_hr));
   }
   static Raw raw;

@@ -43,8 +43,7 @@
 namespace {
 
 // {4590F811-1D3A-11D0-891F-00AA004B2E24}
-const CLSID kClsidWbemLocator = {0x4590f811, 0x1d3a, 0x11d0,
-                                 {0x89, 0x1f, 0x00, 0xaa, 0x00, 0x4b, 0x2e, 0x24}};
+const CLSID kClsidWbemLocator = {0x4590f811, 0x1d3a, 0x11d0, {0x89, 0x1f, 0x00, 0xaa, 0x00, 0x4b, 0x2e, 0x24}};
 
 LONG g_live_objects = 0;
 LONG g_server_locks = 0;
@@ -117,8 +116,8 @@ void journal(const char* format, ...) {
   line[n++] = '\n';
   // Opened per line with append access, so lines from any thread land whole
   // and in order, and nothing is left open when the DLL is unloaded.
-  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
@@ -232,14 +231,14 @@ class Counted {
   LONG count_ = 1;
 };
 
-#define COUNTED_IUNKNOWN                                              \
+#define COUNTED_IUNKNOWN                                                   \
   ULONG STDMETHODCALLTYPE AddRef() override { return counted_.add_ref(); } \
   ULONG STDMETHODCALLTYPE Release() override { return counted_.release(this); }
 
-#define NOT_IMPLEMENTED(method)          \
-  {                                      \
-    counted_.not_implemented(#method);   \
-    return E_NOTIMPL;                    \
+#define NOT_IMPLEMENTED(method)        \
+  {                                    \
+    counted_.not_implemented(#method); \
+    return E_NOTIMPL;                  \
   }
 
 // --- IWbemClassObject -------------------------------------------------------
@@ -253,56 +252,46 @@ class ClassObject final : public IWbemClassObject {
   }
   COUNTED_IUNKNOWN
 
-  HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type,
-                                LONG* flavor) override {
+  HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type, LONG* flavor) override {
     HRESULT hr = answer(name, value, type, flavor);
     char name_buffer[512], hr_buffer[16];
-    journal("object Get name=%s flags=%ld value=%s type=%s flavor=%s hr=%s vt=%u",
-            wide_text(name, name_buffer), static_cast<long>(flags), null_or_not(value),
-            null_or_not(type), null_or_not(flavor), HR(hr),
+    journal("object Get name=%s flags=%ld value=%s type=%s flavor=%s hr=%s vt=%u", wide_text(name, name_buffer),
+            static_cast<long>(flags), null_or_not(value), null_or_not(type), null_or_not(flavor), HR(hr),
             value ? static_cast<unsigned>(V_VT(value)) : 0u);
     return hr;
   }
 
   HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override
-      NOT_IMPLEMENTED(GetQualifierSet)
-  HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override NOT_IMPLEMENTED(Put)
-  HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override NOT_IMPLEMENTED(Delete)
-  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override
-      NOT_IMPLEMENTED(GetNames)
-  HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override NOT_IMPLEMENTED(BeginEnumeration)
-  HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override
-      NOT_IMPLEMENTED(Next)
-  HRESULT STDMETHODCALLTYPE EndEnumeration() override NOT_IMPLEMENTED(EndEnumeration)
-  HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override
-      NOT_IMPLEMENTED(GetPropertyQualifierSet)
-  HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override NOT_IMPLEMENTED(Clone)
-  HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override NOT_IMPLEMENTED(GetObjectText)
-  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override
-      NOT_IMPLEMENTED(SpawnDerivedClass)
-  HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override
-      NOT_IMPLEMENTED(SpawnInstance)
-  HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override NOT_IMPLEMENTED(CompareTo)
-  HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override
-      NOT_IMPLEMENTED(GetPropertyOrigin)
-  HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override NOT_IMPLEMENTED(InheritsFrom)
-  HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**,
-                                      IWbemClassObject**) override NOT_IMPLEMENTED(GetMethod)
-  HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) override
-      NOT_IMPLEMENTED(PutMethod)
-  HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override NOT_IMPLEMENTED(DeleteMethod)
-  HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override
-      NOT_IMPLEMENTED(BeginMethodEnumeration)
-  HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**,
-                                       IWbemClassObject**) override NOT_IMPLEMENTED(NextMethod)
-  HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override NOT_IMPLEMENTED(EndMethodEnumeration)
-  HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override
-      NOT_IMPLEMENTED(GetMethodQualifierSet)
-  HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override
+      NOT_IMPLEMENTED(GetQualifierSet) HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override
+      NOT_IMPLEMENTED(Put) HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override
+      NOT_IMPLEMENTED(Delete) HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override
+      NOT_IMPLEMENTED(GetNames) HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override
+      NOT_IMPLEMENTED(BeginEnumeration) HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override
+      NOT_IMPLEMENTED(Next) HRESULT STDMETHODCALLTYPE EndEnumeration() override
+      NOT_IMPLEMENTED(EndEnumeration) HRESULT STDMETHODCALLTYPE
+      GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override
+      NOT_IMPLEMENTED(GetPropertyQualifierSet) HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override
+      NOT_IMPLEMENTED(Clone) HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override
+      NOT_IMPLEMENTED(GetObjectText) HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override
+      NOT_IMPLEMENTED(SpawnDerivedClass) HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override
+      NOT_IMPLEMENTED(SpawnInstance) HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override
+      NOT_IMPLEMENTED(CompareTo) HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override
+      NOT_IMPLEMENTED(GetPropertyOrigin) HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override
+      NOT_IMPLEMENTED(InheritsFrom) HRESULT STDMETHODCALLTYPE
+      GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**) override
+      NOT_IMPLEMENTED(GetMethod) HRESULT STDMETHODCALLTYPE
+      PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) override
+      NOT_IMPLEMENTED(PutMethod) HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override
+      NOT_IMPLEMENTED(DeleteMethod) HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override
+      NOT_IMPLEMENTED(BeginMethodEnumeration) HRESULT STDMETHODCALLTYPE
+      NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) override
+      NOT_IMPLEMENTED(NextMethod) HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override
+      NOT_IMPLEMENTED(EndMethodEnumeration) HRESULT STDMETHODCALLTYPE
+      GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override
+      NOT_IMPLEMENTED(GetMethodQualifierSet) HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override
       NOT_IMPLEMENTED(GetMethodOrigin)
 
- private:
-  HRESULT answer(LPCWSTR name, VARIANT* value, CIMTYPE* type, LONG* flavor) {
+          private : HRESULT answer(LPCWSTR name, VARIANT* value, CIMTYPE* type, LONG* flavor) {
     if (!name || !value) return WBEM_E_INVALID_PARAMETER;
     if (flavor) *flavor = WBEM_FLAVOR_ORIGIN_PROPAGATED;
     HRESULT hr = WBEM_E_NOT_FOUND;
@@ -343,8 +332,8 @@ class ClassObject final : public IWbemClassObject {
     if (fail_hresult("get_data", &hr)) return hr;
     wchar_t path[MAX_PATH];
     if (!env_wide(L"TAVSN_WMI_TABLE", path, MAX_PATH)) return WBEM_E_NOT_FOUND;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size) || size.QuadPart > 0x1000000) {
@@ -372,9 +361,12 @@ class ClassObject final : public IWbemClassObject {
       VARTYPE element = vt & VT_TYPEMASK;
       DWORD size = 0;
       switch (element) {
-        case VT_I1: case VT_UI1: size = 1; break;
-        case VT_I2: case VT_UI2: size = 2; break;
-        case VT_I4: case VT_UI4: size = 4; break;
+        case VT_I1:
+        case VT_UI1: size = 1; break;
+        case VT_I2:
+        case VT_UI2: size = 2; break;
+        case VT_I4:
+        case VT_UI4: size = 4; break;
         default: return E_INVALIDARG;
       }
       SAFEARRAY* array = SafeArrayCreateVector(element, 0, length / size);
@@ -392,17 +384,13 @@ class ClassObject final : public IWbemClassObject {
     }
     switch (vt) {
       case VT_EMPTY:
-      case VT_NULL:
-        break;
-      case VT_I4:
-        V_I4(value) = static_cast<LONG>(length);
-        break;
+      case VT_NULL: break;
+      case VT_I4: V_I4(value) = static_cast<LONG>(length); break;
       case VT_BSTR:
         V_BSTR(value) = SysAllocStringByteLen(reinterpret_cast<const char*>(bytes), length);
         if (!V_BSTR(value)) return E_OUTOFMEMORY;
         break;
-      default:
-        return E_INVALIDARG;
+      default: return E_INVALIDARG;
     }
     V_VT(value) = vt;
     return S_OK;
@@ -421,8 +409,7 @@ class Enumerator final : public IEnumWbemClassObject {
     HRESULT hr = E_NOINTERFACE;
     if (!out) {
       hr = E_POINTER;
-    } else if (IsEqualIID(iid, IID_IUnknown) ||
-               IsEqualIID(iid, __uuidof(IEnumWbemClassObject))) {
+    } else if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IEnumWbemClassObject))) {
       *out = static_cast<IEnumWbemClassObject*>(this);
       counted_.add_ref();
       hr = S_OK;
@@ -434,8 +421,7 @@ class Enumerator final : public IEnumWbemClassObject {
   }
   COUNTED_IUNKNOWN
 
-  HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects,
-                                 ULONG* returned) override {
+  HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects, ULONG* returned) override {
     HRESULT hr = S_OK;
     ULONG handed = 0;
     char mode[64];
@@ -443,8 +429,7 @@ class Enumerator final : public IEnumWbemClassObject {
       hr = WBEM_E_INVALID_PARAMETER;
     } else if (fail_hresult("next", &hr)) {
       // hr as told, no object
-    } else if ((fail_value("next", mode, sizeof mode) && strcmp(mode, "none") == 0) ||
-               handed_out_ || count == 0) {
+    } else if ((fail_value("next", mode, sizeof mode) && strcmp(mode, "none") == 0) || handed_out_ || count == 0) {
       hr = count == 0 ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
     } else {
       // The class has a single instance; it is handed out once.
@@ -460,19 +445,17 @@ class Enumerator final : public IEnumWbemClassObject {
     if (returned) *returned = handed;
     char hr_buffer[16];
     journal("enumerator Next timeout=%lu count=%lu objects=%s returned=%s hr=%s handed=%lu",
-            static_cast<unsigned long>(timeout), static_cast<unsigned long>(count),
-            null_or_not(objects), null_or_not(returned), HR(hr),
-            static_cast<unsigned long>(handed));
+            static_cast<unsigned long>(timeout), static_cast<unsigned long>(count), null_or_not(objects),
+            null_or_not(returned), HR(hr), static_cast<unsigned long>(handed));
     return hr;
   }
 
-  HRESULT STDMETHODCALLTYPE Reset() override NOT_IMPLEMENTED(Reset)
-  HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override NOT_IMPLEMENTED(NextAsync)
-  HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override NOT_IMPLEMENTED(Clone)
-  HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override NOT_IMPLEMENTED(Skip)
+  HRESULT STDMETHODCALLTYPE Reset() override NOT_IMPLEMENTED(Reset) HRESULT STDMETHODCALLTYPE
+      NextAsync(ULONG, IWbemObjectSink*) override NOT_IMPLEMENTED(NextAsync) HRESULT STDMETHODCALLTYPE
+      Clone(IEnumWbemClassObject**) override NOT_IMPLEMENTED(Clone) HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override
+      NOT_IMPLEMENTED(Skip)
 
- private:
-  Counted counted_;
+          private : Counted counted_;
   bool handed_out_ = false;
 };
 
@@ -506,34 +489,32 @@ class Services final : public IWbemServices, public IClientSecurity {
   COUNTED_IUNKNOWN
 
   // IClientSecurity
-  HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown* proxy, DWORD authn, DWORD authz,
-                                       OLECHAR* principal, DWORD level, DWORD impersonation,
-                                       void* identity, DWORD capabilities) override {
+  HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown* proxy, DWORD authn, DWORD authz, OLECHAR* principal, DWORD level,
+                                       DWORD impersonation, void* identity, DWORD capabilities) override {
     HRESULT hr = S_OK;
     fail_hresult("blanket", &hr);
-    const char* proxy_text = !proxy ? "null"
-                             : proxy == static_cast<IWbemServices*>(this) ? "services"
+    const char* proxy_text = !proxy                                         ? "null"
+                             : proxy == static_cast<IWbemServices*>(this)   ? "services"
                              : proxy == static_cast<IClientSecurity*>(this) ? "security"
-                                                                           : "other";
+                                                                            : "other";
     char principal_buffer[512], hr_buffer[16];
-    const char* principal_text = principal == COLE_DEFAULT_PRINCIPAL
-                                     ? "default"
-                                     : wide_text(principal, principal_buffer);
-    journal("services SetBlanket proxy=%s authn=%lu authz=%lu principal=%s level=%lu "
-            "impersonation=%lu identity=%s capabilities=%lu hr=%s",
-            proxy_text, static_cast<unsigned long>(authn), static_cast<unsigned long>(authz),
-            principal_text, static_cast<unsigned long>(level),
-            static_cast<unsigned long>(impersonation), null_or_not(identity),
-            static_cast<unsigned long>(capabilities), HR(hr));
+    const char* principal_text =
+        principal == COLE_DEFAULT_PRINCIPAL ? "default" : wide_text(principal, principal_buffer);
+    journal(
+        "services SetBlanket proxy=%s authn=%lu authz=%lu principal=%s level=%lu "
+        "impersonation=%lu identity=%s capabilities=%lu hr=%s",
+        proxy_text, static_cast<unsigned long>(authn), static_cast<unsigned long>(authz), principal_text,
+        static_cast<unsigned long>(level), static_cast<unsigned long>(impersonation), null_or_not(identity),
+        static_cast<unsigned long>(capabilities), HR(hr));
     return hr;
   }
-  HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*,
-                                         void**, DWORD*) override NOT_IMPLEMENTED(QueryBlanket)
-  HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override NOT_IMPLEMENTED(CopyProxy)
+  HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*) override
+      NOT_IMPLEMENTED(QueryBlanket) HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override
+      NOT_IMPLEMENTED(CopyProxy)
 
-  // IWbemServices
-  HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR name, LONG flags, IWbemContext* context,
-                                               IEnumWbemClassObject** out) override {
+      // IWbemServices
+      HRESULT STDMETHODCALLTYPE
+      CreateInstanceEnum(const BSTR name, LONG flags, IWbemContext* context, IEnumWbemClassObject** out) override {
     HRESULT hr = S_OK;
     if (out) *out = nullptr;
     if (!out) {
@@ -544,74 +525,55 @@ class Services final : public IWbemServices, public IClientSecurity {
       hr = *out ? S_OK : E_OUTOFMEMORY;
     }
     char name_buffer[512], hr_buffer[16];
-    journal("services CreateInstanceEnum class=%s flags=%ld context=%s out=%s hr=%s",
-            wide_text(name, name_buffer), static_cast<long>(flags), null_or_not(context),
-            null_or_not(out), HR(hr));
+    journal("services CreateInstanceEnum class=%s flags=%ld context=%s out=%s hr=%s", wide_text(name, name_buffer),
+            static_cast<long>(flags), null_or_not(context), null_or_not(out), HR(hr));
     return hr;
   }
 
-  HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
-                                          IWbemCallResult**) override
-      NOT_IMPLEMENTED(OpenNamespace)
-  HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override
-      NOT_IMPLEMENTED(CancelAsyncCall)
-  HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override
-      NOT_IMPLEMENTED(QueryObjectSink)
-  HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
-                                      IWbemCallResult**) override NOT_IMPLEMENTED(GetObject)
-  HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*,
-                                           IWbemObjectSink*) override
-      NOT_IMPLEMENTED(GetObjectAsync)
-  HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*,
-                                     IWbemCallResult**) override NOT_IMPLEMENTED(PutClass)
-  HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                          IWbemObjectSink*) override
-      NOT_IMPLEMENTED(PutClassAsync)
-  HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*,
-                                        IWbemCallResult**) override NOT_IMPLEMENTED(DeleteClass)
-  HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override
-      NOT_IMPLEMENTED(DeleteClassAsync)
-  HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
-                                            IEnumWbemClassObject**) override
-      NOT_IMPLEMENTED(CreateClassEnum)
-  HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                 IWbemObjectSink*) override
-      NOT_IMPLEMENTED(CreateClassEnumAsync)
-  HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*,
-                                        IWbemCallResult**) override NOT_IMPLEMENTED(PutInstance)
-  HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override
-      NOT_IMPLEMENTED(PutInstanceAsync)
-  HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*,
-                                           IWbemCallResult**) override
-      NOT_IMPLEMENTED(DeleteInstance)
-  HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*,
-                                                IWbemObjectSink*) override
-      NOT_IMPLEMENTED(DeleteInstanceAsync)
-  HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                    IWbemObjectSink*) override
-      NOT_IMPLEMENTED(CreateInstanceEnumAsync)
-  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                      IEnumWbemClassObject**) override NOT_IMPLEMENTED(ExecQuery)
-  HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                           IWbemObjectSink*) override
-      NOT_IMPLEMENTED(ExecQueryAsync)
-  HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                  IEnumWbemClassObject**) override
-      NOT_IMPLEMENTED(ExecNotificationQuery)
-  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG,
-                                                       IWbemContext*, IWbemObjectSink*) override
-      NOT_IMPLEMENTED(ExecNotificationQueryAsync)
-  HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*,
-                                       IWbemClassObject*, IWbemClassObject**,
-                                       IWbemCallResult**) override NOT_IMPLEMENTED(ExecMethod)
-  HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                            IWbemClassObject*, IWbemObjectSink*) override
+  HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**) override
+      NOT_IMPLEMENTED(OpenNamespace) HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override
+      NOT_IMPLEMENTED(CancelAsyncCall) HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override
+      NOT_IMPLEMENTED(QueryObjectSink) HRESULT STDMETHODCALLTYPE
+      GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**) override
+      NOT_IMPLEMENTED(GetObject) HRESULT STDMETHODCALLTYPE
+      GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override
+      NOT_IMPLEMENTED(GetObjectAsync) HRESULT STDMETHODCALLTYPE
+      PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override
+      NOT_IMPLEMENTED(PutClass) HRESULT STDMETHODCALLTYPE
+      PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override
+      NOT_IMPLEMENTED(PutClassAsync) HRESULT STDMETHODCALLTYPE
+      DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override
+      NOT_IMPLEMENTED(DeleteClass) HRESULT STDMETHODCALLTYPE
+      DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override
+      NOT_IMPLEMENTED(DeleteClassAsync) HRESULT STDMETHODCALLTYPE
+      CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override
+      NOT_IMPLEMENTED(CreateClassEnum) HRESULT STDMETHODCALLTYPE
+      CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override
+      NOT_IMPLEMENTED(CreateClassEnumAsync) HRESULT STDMETHODCALLTYPE
+      PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override
+      NOT_IMPLEMENTED(PutInstance) HRESULT STDMETHODCALLTYPE
+      PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override
+      NOT_IMPLEMENTED(PutInstanceAsync) HRESULT STDMETHODCALLTYPE
+      DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override
+      NOT_IMPLEMENTED(DeleteInstance) HRESULT STDMETHODCALLTYPE
+      DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override
+      NOT_IMPLEMENTED(DeleteInstanceAsync) HRESULT STDMETHODCALLTYPE
+      CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override
+      NOT_IMPLEMENTED(CreateInstanceEnumAsync) HRESULT STDMETHODCALLTYPE
+      ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override
+      NOT_IMPLEMENTED(ExecQuery) HRESULT STDMETHODCALLTYPE
+      ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override
+      NOT_IMPLEMENTED(ExecQueryAsync) HRESULT STDMETHODCALLTYPE
+      ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override
+      NOT_IMPLEMENTED(ExecNotificationQuery) HRESULT STDMETHODCALLTYPE
+      ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override
+      NOT_IMPLEMENTED(ExecNotificationQueryAsync) HRESULT STDMETHODCALLTYPE
+      ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemClassObject**,
+                 IWbemCallResult**) override NOT_IMPLEMENTED(ExecMethod) HRESULT STDMETHODCALLTYPE
+      ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*, IWbemObjectSink*) override
       NOT_IMPLEMENTED(ExecMethodAsync)
 
- private:
-  Counted counted_;
+          private : Counted counted_;
 };
 
 // --- IWbemLocator -----------------------------------------------------------
@@ -625,9 +587,8 @@ class Locator final : public IWbemLocator {
   }
   COUNTED_IUNKNOWN
 
-  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user,
-                                          const BSTR password, const BSTR locale, LONG flags,
-                                          const BSTR authority, IWbemContext* context,
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR locale,
+                                          LONG flags, const BSTR authority, IWbemContext* context,
                                           IWbemServices** out) override {
     HRESULT hr = S_OK;
     if (out) *out = nullptr;
@@ -638,14 +599,14 @@ class Locator final : public IWbemLocator {
       *out = services;
       hr = services ? S_OK : E_OUTOFMEMORY;
     }
-    char resource_buffer[512], user_buffer[512], password_buffer[512], locale_buffer[512],
-        authority_buffer[512], hr_buffer[16];
-    journal("locator ConnectServer resource=%s user=%s password=%s locale=%s security_flags=%ld "
-            "authority=%s context=%s out=%s hr=%s",
-            wide_text(resource, resource_buffer), wide_text(user, user_buffer),
-            wide_text(password, password_buffer), wide_text(locale, locale_buffer),
-            static_cast<long>(flags), wide_text(authority, authority_buffer),
-            null_or_not(context), null_or_not(out), HR(hr));
+    char resource_buffer[512], user_buffer[512], password_buffer[512], locale_buffer[512], authority_buffer[512],
+        hr_buffer[16];
+    journal(
+        "locator ConnectServer resource=%s user=%s password=%s locale=%s security_flags=%ld "
+        "authority=%s context=%s out=%s hr=%s",
+        wide_text(resource, resource_buffer), wide_text(user, user_buffer), wide_text(password, password_buffer),
+        wide_text(locale, locale_buffer), static_cast<long>(flags), wide_text(authority, authority_buffer),
+        null_or_not(context), null_or_not(out), HR(hr));
     return hr;
   }
 
@@ -684,8 +645,7 @@ class Factory final : public IClassFactory {
         locator->Release();
       }
     }
-    journal("factory CreateInstance outer=%s iid=%s hr=%s", null_or_not(outer), iid_name,
-            HR(hr));
+    journal("factory CreateInstance outer=%s iid=%s hr=%s", null_or_not(outer), iid_name, HR(hr));
     return hr;
   }
 
@@ -720,8 +680,7 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   HRESULT hr = S_OK;
   if (out) *out = nullptr;
   char clsid_buffer[64], iid_buffer[64], hr_buffer[16];
-  const char* clsid_name =
-      IsEqualCLSID(clsid, kClsidWbemLocator) ? "WbemLocator" : iid_text(clsid, clsid_buffer);
+  const char* clsid_name = IsEqualCLSID(clsid, kClsidWbemLocator) ? "WbemLocator" : iid_text(clsid, clsid_buffer);
   const char* iid_name = iid_text(iid, iid_buffer);
   if (!out) {
     hr = E_POINTER;
