@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds every build and runs every test: the native unit tests under
+# Builds every build and runs every test: the code's style, the native unit tests under
 # AddressSanitizer and UBSan, the installed Linux package, the Debian package
 # and the Python wheel, then the Wine tests of the 32-bit DLL and of the
 # 64-bit one, then the release package and the NuGet package.
@@ -8,6 +8,10 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
+
+# The code's style (.clang-format): checked here, applied by hand with
+# clang-format -i.
+git -C "$root" ls-files -z '*.c' '*.cpp' '*.h' | (cd "$root" && xargs -0 clang-format --dry-run --Werror)
 
 bash "$root/scripts/build.sh" native
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)")
