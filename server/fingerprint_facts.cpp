@@ -46,6 +46,13 @@ std::optional<std::array<std::uint8_t, 6>> MacBytes(const std::string& text) {
   return bytes;
 }
 
+std::string NotAnAddress(const std::string& text) {
+  std::string words = "\"";
+  words += EscapedForDisplay(text);
+  words += "\" is not a MAC address";
+  return words;
+}
+
 // One alternative of one fact, and the cause that gives it (none for the
 // fact as given).
 template <typename T>
@@ -140,7 +147,7 @@ std::optional<CheckedFacts> CheckFacts(const FingerprintFacts& facts, std::strin
   if (facts.mac) {
     checked.given.mac = MacBytes(*facts.mac);
     if (!checked.given.mac) {
-      note = "\"" + EscapedForDisplay(*facts.mac) + "\" is not a MAC address";
+      note = NotAnAddress(*facts.mac);
       return std::nullopt;
     }
   }
@@ -151,7 +158,7 @@ std::optional<CheckedFacts> CheckFacts(const FingerprintFacts& facts, std::strin
   for (const std::string& text : facts.other_macs) {
     const auto bytes = MacBytes(text);
     if (!bytes) {
-      note = "\"" + EscapedForDisplay(text) + "\" is not a MAC address";
+      note = NotAnAddress(text);
       return std::nullopt;
     }
     if (bytes != checked.given.mac && std::find(checked.other_adapters.begin(), checked.other_adapters.end(), *bytes) ==

@@ -173,6 +173,7 @@ TEST(MatchFingerprintTest, TwoCausesAtOnceAndNoCause) {
 // (tests/wine/test_fingerprint.py prints the facts it used; Wine's disk
 // never answers its length, so disk_text is empty there).
 TEST(MatchFingerprintTest, KnownFingerprintsFromTheirFacts) {
+  constexpr CpuidRegisters kWineLeaf0 = {0x0000000D, 0x68747541, 0x444D4163, 0x69746E65};  // AuthenticAMD
   struct Case {
     const char* fingerprint;
     FingerprintFacts facts;
@@ -202,6 +203,18 @@ TEST(MatchFingerprintTest, KnownFingerprintsFromTheirFacts) {
        .facts = {.cpu_vendor = "GenuineIntel", .brand = std::string(49, 'x')},
        .verdict = Verdict::kBadFact,
        .note = "the brand string is at most 48 bytes, not 49"},
+      // The 64-bit DLL under wine64 on this project's build machine; the
+      // 32-bit DLL digests the same texts (32-bit Wine was not available to
+      // print its own rows).
+      {.fingerprint = "7C551B6176187905A3FC4927FED862D",
+       .facts = {.leaf0 = kWineLeaf0, .brand = "AMD EPYC", .mac = "0ABCDEF01234"},
+       .verdict = Verdict::kMatch},
+      {.fingerprint = "5D5913213C4A0A271372673C5370F9D",
+       .facts = {.leaf0 = kWineLeaf0, .brand = "AMD EPYC", .mac = "0266778899AA"},
+       .verdict = Verdict::kMatch},
+      {.fingerprint = "B9889F024A9B0C7B489E438B0AEA1F3",
+       .facts = {.leaf0 = kWineLeaf0, .brand = "AMD EPYC"},
+       .verdict = Verdict::kMatch},
       {.fingerprint = "175D43E9AEC486C9209E5B71CA23CE4",
        .facts = {.mac = "001A2B3C4D5E"},
        .verdict = Verdict::kNotCheckable,
@@ -214,6 +227,28 @@ TEST(MatchFingerprintTest, KnownFingerprintsFromTheirFacts) {
     if (c.verdict == Verdict::kMatch) {
       EXPECT_EQ(match.expected, c.fingerprint);
     }
+  }
+}
+
+// The Wine machine's other fingerprints, explained from the facts of its
+// first: another adapter first, and no adapter at all.
+TEST(MatchFingerprintTest, WineMachinesVariantsExplained) {
+  const FingerprintFacts facts = {.leaf0 = CpuidRegisters{0x0000000D, 0x68747541, 0x444D4163, 0x69746E65},
+                                  .brand = "AMD EPYC",
+                                  .mac = "0ABCDEF01234",
+                                  .other_macs = {"0266778899AA"}};
+  struct Case {
+    const char* fingerprint;
+    FingerprintCause cause;
+  } cases[] = {
+      {.fingerprint = "5D5913213C4A0A271372673C5370F9D", .cause = FingerprintCause::kOtherFirstAdapter},
+      {.fingerprint = "B9889F024A9B0C7B489E438B0AEA1F3", .cause = FingerprintCause::kNoAdapter},
+  };
+  for (const Case& c : cases) {
+    const FingerprintMatch match = MatchFingerprint(ParseFingerprint(c.fingerprint), facts);
+    EXPECT_EQ(match.verdict, Verdict::kMismatch);
+    ASSERT_FALSE(match.explanations.empty()) << c.fingerprint;
+    EXPECT_EQ(match.explanations[0].causes, std::vector<FingerprintCause>{c.cause});
   }
 }
 
