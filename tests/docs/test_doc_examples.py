@@ -14,6 +14,8 @@ fails.
   exit with 0.
 - "<!-- example: not run: REASON -->" marks one that cannot run here. Every
   fenced c, python and csharp block carries one of the two markers.
+- Every link to a file of the repository, or to a heading of a page, leads
+  somewhere.
 
     python3 tests/docs/test_doc_examples.py --source . --tool build/linux/tavsn \
         --library build/linux/server/libtavsn_server.so"""
@@ -115,6 +117,32 @@ def page_examples(page, text, problems):
     return examples
 
 
+def heading_anchor(heading):
+    """The anchor a Markdown renderer gives a heading: lower case, words
+    joined by hyphens, punctuation dropped."""
+    text = re.sub(r"[^\w\- ]", "", heading.strip().lower())
+    return text.replace(" ", "-")
+
+
+def broken_links(source, page, text):
+    """Links to a file of the repository, or to a heading of a page, that
+    lead nowhere: pages are added and renamed by several hands."""
+    problems = []
+    for number, line in enumerate(text.split("\n"), 1):
+        for target in re.findall(r"\]\(([^)\s]+)\)", line):
+            if re.match(r"[a-z]+:", target):
+                continue
+            path, _, anchor = target.partition("#")
+            linked = (source / page).parent / path if path else source / page
+            if not linked.exists():
+                problems.append("%s:%d: the link %s leads to no file" % (page, number, target))
+            elif anchor and linked.suffix == ".md":
+                headings = re.findall(r"^#+ (.*)$", linked.read_text(encoding="utf-8"), re.M)
+                if anchor not in {heading_anchor(h) for h in headings}:
+                    problems.append("%s:%d: the link %s leads to no heading" % (page, number, target))
+    return problems
+
+
 def output_matches(expected, actual):
     """Line by line; a line "..." stands for any lines, none included."""
     if not expected:
@@ -183,7 +211,9 @@ def main():
     pages = [source / "README.md"] + sorted((source / "docs").glob("*.md"))
     problems, examples = [], []
     for page in pages:
-        examples.extend(page_examples(str(page.relative_to(source)), page.read_text(encoding="utf-8"), problems))
+        name, text = str(page.relative_to(source)), page.read_text(encoding="utf-8")
+        examples.extend(page_examples(name, text, problems))
+        problems.extend(broken_links(source, name, text))
     with tempfile.TemporaryDirectory() as scratch:
         runner = Runner(source, args.tool.resolve(), args.library.resolve(), scratch)
         for example in examples:
