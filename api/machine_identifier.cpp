@@ -6,7 +6,6 @@
 
 #include "api/identifier_records.h"
 #include "api/mac_search.h"
-#include "base/process_heap.h"
 #include "log/diag_log.h"
 #include "sysinfo/cpuid_info.h"
 #include "sysinfo/smbios_info.h"
@@ -80,7 +79,7 @@ void FillPcSnProcessor(PcSnRecord& record) {
 bool FillPcSnSystem(PcSnRecord& record) {
   // The firmware record and its work buffer take over 130 KB: far too much
   // for the stack of a host thread.
-  const HeapPointer<SmbiosInfo> info(AllocateSmbiosInfo());
+  const SmbiosInfoHold info(AcquireSmbiosInfo());
   if (!info) return false;
   if (!info.get()->init_system_information()) {
     Log() << "GetPCSN init_system_information failed. ";

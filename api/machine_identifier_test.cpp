@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sysinfo/smbios_info.h"
 #include "tavsn.h"
 #include "tests/fakes/fake_base.h"
 #include "tests/fakes/fake_cpuid_platform.h"
@@ -57,6 +58,13 @@ void UuidOnly() {
   std::memcpy(fakenet::state().rpc.sequential_uuid, uuid, sizeof uuid);
 }
 
+// Another request holding the library's firmware record, until TearDown.
+SmbiosInfoHold& HeldRecord() {
+  static SmbiosInfoHold held;
+  return held;
+}
+void FirmwareRecordHeldElsewhere() { HeldRecord().reset(AcquireSmbiosInfo()); }
+
 using Export = int (*)(char*, int);
 
 struct MachineCase {
@@ -80,6 +88,7 @@ class MachineIdentifierTest : public ::testing::TestWithParam<MachineCase> {
     fakelog::EnableProcessLog();
   }
   void TearDown() override {
+    HeldRecord().reset();
     fakebase::ResetHeap();
     fakelog::Reset();
   }
@@ -96,8 +105,10 @@ void PrintTo(const MachineCase& c, std::ostream* os) { *os << c.name; }
 TEST_P(MachineIdentifierTest, BuildsTheIdentifierFromItsSources) {
   const MachineCase& c = GetParam();
   c.arrange();
+  const long live_blocks = fakebase::heap().live_blocks;
   std::vector<char> buffer(64, kCanary);
   EXPECT_EQ(c.call(buffer.data(), 33), c.result);
+  EXPECT_EQ(fakebase::heap().live_blocks, live_blocks) << "every heap block given back";
   const std::string written(buffer.data(), 32);
   if (c.text.empty()) {
     EXPECT_EQ(written, std::string(32, kCanary));
@@ -182,11 +193,33 @@ INSTANTIATE_TEST_SUITE_P(
                     .result = TAVSN_ERROR_NO_MAC,
                     .text = "",
                     .log_contains = {"GetMacSN No MAC address."}},
+        MachineCase{.name = "FirmwareRecordNeedsNoMemory",
+                    .call = CallGetPCSN,
+                    .arrange =
+                        [] {
+                          PhysicalAdapter();
+                          // The MAC searches of the call and of its alias's.
+                          fakebase::heap().allocations_left = 2 * (2 + 1);
+                        },
+                    .result = TAVSN_MAC_FROM_ADAPTER,
+                    .text = kSerialText,
+                    .log_contains = {"GetPCSN Motherboard SN [ SN12345678 ]"}},
+        MachineCase{.name = "FirmwareRecordFromTheHeapWhileHeld",
+                    .call = CallGetPCSN,
+                    .arrange =
+                        [] {
+                          PhysicalAdapter();
+                          FirmwareRecordHeldElsewhere();
+                        },
+                    .result = TAVSN_MAC_FROM_ADAPTER,
+                    .text = kSerialText,
+                    .log_contains = {"GetPCSN Motherboard SN [ SN12345678 ]"}},
         MachineCase{.name = "NoMemoryForTheFirmwareRecord",
                     .call = CallGetPCSN,
                     .arrange =
                         [] {
                           PhysicalAdapter();
+                          FirmwareRecordHeldElsewhere();
                           fakebase::heap().allocations_left = 2 + 1;
                         },
                     .result = TAVSN_ERROR_NO_MAC,

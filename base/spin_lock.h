@@ -12,6 +12,8 @@ class SpinLock {
   SpinLock(const SpinLock&) = delete;
   SpinLock& operator=(const SpinLock&) = delete;
   void lock() noexcept;
+  // Takes the lock only when it is free at once; false when it is held.
+  [[nodiscard]] bool try_lock() noexcept;
   void unlock() noexcept;
 
  private:

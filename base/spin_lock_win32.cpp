@@ -19,6 +19,8 @@ void SpinLock::lock() noexcept {
   }
 }
 
+bool SpinLock::try_lock() noexcept { return ::InterlockedCompareExchange(&state_, 1, 0) == 0; }
+
 void SpinLock::unlock() noexcept { ::InterlockedExchange(&state_, 0); }
 
 }  // namespace tavsn

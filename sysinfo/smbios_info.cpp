@@ -6,10 +6,22 @@
 #include <type_traits>
 
 #include "base/process_heap.h"
+#include "base/spin_lock.h"
 #include "log/diag_log.h"
 
 namespace tavsn {
+
+// The library's own record: zero pages of the loaded image, built in place
+// by each request that takes the lock. Nothing of one request is left for
+// the next: AcquireSmbiosInfo zeroes it all again. A common symbol, because
+// with -fdata-sections MinGW's compiler stores a zero-initialised variable
+// as 134 KB of zeros in the DLL's file; a common one takes no file space.
+// Not static for the same reason: only a symbol the linker sees may be common.
+alignas(SmbiosInfo) __attribute__((common)) std::uint8_t g_smbios_info_storage[sizeof(SmbiosInfo)];
+
 namespace {
+
+SpinLock g_own_record_lock;
 
 // Offsets in the System Information structure.
 constexpr std::size_t kManufacturerOffset = 0x04;
@@ -167,6 +179,19 @@ static_assert(std::is_trivially_destructible_v<SmbiosInfo>);
 SmbiosInfo* AllocateSmbiosInfo() noexcept {
   void* memory = HeapAllocate(sizeof(SmbiosInfo));
   return memory == nullptr ? nullptr : ::new (memory) SmbiosInfo();
+}
+
+SmbiosInfo* AcquireSmbiosInfo() noexcept {
+  if (!g_own_record_lock.try_lock()) return AllocateSmbiosInfo();
+  return ::new (g_smbios_info_storage) SmbiosInfo();
+}
+
+void SmbiosInfoTraits::Release(SmbiosInfo* info) noexcept {
+  if (static_cast<void*>(info) == g_smbios_info_storage) {
+    g_own_record_lock.unlock();
+  } else {
+    HeapRelease(info);
+  }
 }
 
 }  // namespace tavsn

@@ -3,14 +3,19 @@
 // and the fields of its first System Information structure (type 1).
 //
 // The record with its work buffer is about 134 KB, far too large for the
-// stack of a host's thread, so callers take it from the heap:
+// stack of a host's thread. GetPCSN takes the library's own record:
 //
-//   const HeapPointer<SmbiosInfo> info(AllocateSmbiosInfo());
+//   const SmbiosInfoHold info(AcquireSmbiosInfo());
 //   if (info && info.get()->init_system_information()) { ... }
+//
+// and other callers one from the heap (AllocateSmbiosInfo, owned by a
+// HeapPointer<SmbiosInfo>).
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "base/unique_resource.h"
 
 namespace tavsn {
 
@@ -134,5 +139,23 @@ class SmbiosInfo {
 // A zeroed SmbiosInfo from the process heap, or null when there is no
 // memory. Its owner is a HeapPointer<SmbiosInfo>.
 SmbiosInfo* AllocateSmbiosInfo() noexcept;
+
+// A zeroed SmbiosInfo for one identifier request, or null when there is no
+// memory. It is the library's own record, built anew, unless another thread
+// holds that one: then one from the process heap. A block of this size
+// freed on every call is given back to the system by the heap and committed
+// and touched page by page again on the next call, which costs a call more
+// than all its own work; the library's record is touched once per process.
+// Its owner is a SmbiosInfoHold.
+SmbiosInfo* AcquireSmbiosInfo() noexcept;
+
+// Gives the library's record back for the next request, or a heap record
+// back to the heap.
+struct SmbiosInfoTraits {
+  using Handle = SmbiosInfo*;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Release(Handle info) noexcept;
+};
+using SmbiosInfoHold = UniqueResource<SmbiosInfoTraits>;
 
 }  // namespace tavsn

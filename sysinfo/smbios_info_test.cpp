@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/process_heap.h"
+#include "tests/fakes/fake_base.h"
 #include "tests/fakes/fake_log_platform.h"
 
 namespace tavsn {
@@ -240,6 +241,50 @@ TEST(SmbiosInfo, UuidText) {
   }
   std::memset(info->uuid, 0xFF, sizeof info->uuid);
   EXPECT_STREQ(info->get_uuid_text(), "ffffffff-ffffffff-ffffffff-ffffffff");
+}
+
+// Whether every field is as construction leaves it: zero.
+bool FieldsZero(const SmbiosInfo& info) {
+  const auto zero = [](const auto& field) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&field);
+    return std::all_of(bytes, bytes + sizeof field, [](std::uint8_t b) { return b == 0; });
+  };
+  return zero(info.smbios_major_version) && zero(info.smbios_minor_version) && zero(info.table_length) &&
+         zero(info.table_data) && zero(info.system_header) && zero(info.manufacturer) && zero(info.product_name) &&
+         zero(info.version) && zero(info.serial_number) && zero(info.uuid) && zero(info.wakeup_type) &&
+         zero(info.sku_number) && zero(info.family) && zero(info.uuid_text) && zero(info.search_cursor);
+}
+
+// GetPCSN's record: the library's own one, zeroed on every acquisition
+// whatever the last request left in it; a heap one while that is held, which
+// goes back to the heap; and the library's own one again once given back.
+TEST(SmbiosInfo, AcquiredRecords) {
+  fakebase::ResetHeap();
+  const long live = fakebase::heap().live_blocks;
+  SmbiosInfo* own = nullptr;
+  {
+    SmbiosInfoHold first(AcquireSmbiosInfo());
+    ASSERT_TRUE(first);
+    own = first.get();
+    EXPECT_TRUE(FieldsZero(*own));
+    EXPECT_EQ(fakebase::heap().live_blocks, live) << "the library's record is no heap block";
+    std::memset(static_cast<void*>(own), 0xA5, sizeof *own);  // what a request leaves behind
+
+    SmbiosInfoHold second(AcquireSmbiosInfo());
+    ASSERT_TRUE(second);
+    EXPECT_NE(second.get(), own);
+    EXPECT_TRUE(FieldsZero(*second.get()));
+    EXPECT_EQ(fakebase::heap().live_blocks, live + 1);
+    second.reset();
+    EXPECT_EQ(fakebase::heap().live_blocks, live);
+
+    fakebase::heap().allocations_left = 0;
+    EXPECT_FALSE(SmbiosInfoHold(AcquireSmbiosInfo())) << "held, and no memory for another";
+    fakebase::ResetHeap();
+  }
+  SmbiosInfoHold again(AcquireSmbiosInfo());
+  EXPECT_EQ(again.get(), own);
+  EXPECT_TRUE(FieldsZero(*again.get()));
 }
 
 }  // namespace

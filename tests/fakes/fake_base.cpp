@@ -71,6 +71,8 @@ void SpinLock::lock() noexcept {
   while (__atomic_exchange_n(&state_, 1L, __ATOMIC_ACQUIRE) != 0) sched_yield();
 }
 
+bool SpinLock::try_lock() noexcept { return __atomic_exchange_n(&state_, 1L, __ATOMIC_ACQUIRE) == 0; }
+
 void SpinLock::unlock() noexcept { __atomic_store_n(&state_, 0L, __ATOMIC_RELEASE); }
 
 }  // namespace tavsn
