@@ -6,6 +6,7 @@
 
 #include "base/process_heap.h"
 #include "base/resources.h"
+#include "base/system_library.h"
 
 namespace tavsn {
 namespace {
@@ -45,7 +46,7 @@ void ReleaseHeldMutex(KernelObject* mutex) noexcept {
 
 void DestroyDeviceInfoSet(DeviceInfoSetObject* set) noexcept {
   LastErrorKeeper keep;
-  ::SetupDiDestroyDeviceInfoList(set);
+  TAVSN_CALL_SYSTEM(kSetupApi, SetupDiDestroyDeviceInfoList, FALSE, set);
 }
 
 void FreeLoadedLibrary(HMODULE module) noexcept {

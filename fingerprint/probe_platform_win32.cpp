@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "base/system_library.h"
 #include "fingerprint/probe_platform.h"
 
 namespace tavsn::probeos {
@@ -66,7 +67,7 @@ Status FirstAdapterAddress(std::uint8_t (&address)[6]) noexcept {
   alignas(IP_ADAPTER_INFO) unsigned char list[kAdapterListBytes];
   ULONG size = kAdapterListBytes;
   auto* first = reinterpret_cast<IP_ADAPTER_INFO*>(list);
-  const DWORD status = GetAdaptersInfo(first, &size);
+  const DWORD status = TAVSN_CALL_SYSTEM(kIpHelper, GetAdaptersInfo, ::GetLastError(), first, &size);
   if (status == ERROR_SUCCESS) {
     for (int i = 0; i < 6; ++i) address[i] = first->Address[i];
   }

@@ -81,8 +81,20 @@ struct Row {
   bool fail_all;
 };
 
-// One row per function tavsn.dll imports (data imports are listed below).
+// One row per function tavsn.dll imports (data imports are listed below),
+// and per function it looks up with GetProcAddress in the system DLLs it
+// loads at run time (IP Helper, SetupAPI, winmm): the stub of GetProcAddress
+// hands out the row's stub in place of the function, so those calls are
+// counted and failed alike.
 #define IMPORTS(X)                                                                        \
+  X(advapi32, AddAccessAllowedAce, kFails, FALSE, ERROR_INVALID_PARAMETER)                \
+  X(advapi32, EqualSid, kCannot, 0, 0)                                                    \
+  X(advapi32, GetKernelObjectSecurity, kFails, FALSE, ERROR_ACCESS_DENIED)                \
+  X(advapi32, GetSecurityDescriptorOwner, kFails, FALSE, ERROR_INVALID_SECURITY_DESCR)    \
+  X(advapi32, InitializeAcl, kFails, FALSE, ERROR_INSUFFICIENT_BUFFER)                    \
+  X(advapi32, InitializeSecurityDescriptor, kFails, FALSE, ERROR_INVALID_PARAMETER)       \
+  X(advapi32, SetSecurityDescriptorDacl, kFails, FALSE, ERROR_INVALID_SECURITY_DESCR)     \
+  X(advapi32, SetSecurityDescriptorOwner, kFails, FALSE, ERROR_INVALID_SECURITY_DESCR)    \
   X(advapi32, RegCloseKey, kReleases, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE)         \
   X(advapi32, RegEnumKeyExW, kFails, ERROR_KEY_DELETED, ERROR_KEY_DELETED)                \
   X(advapi32, RegOpenKeyExA, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)          \
@@ -101,13 +113,21 @@ struct Row {
   X(kernel32, EnterCriticalSection, kCannot, 0, 0)                                        \
   X(kernel32, FreeLibrary, kReleases, FALSE, ERROR_INVALID_HANDLE)                        \
   X(kernel32, GetFileAttributesA, kFails, INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED)   \
+  X(kernel32, GetCurrentProcess, kCannot, 0, 0)                                           \
+  X(kernel32, GetCurrentProcessId, kCannot, 0, 0)                                         \
+  X(kernel32, GetCurrentThreadId, kCannot, 0, 0)                                          \
+  X(kernel32, GetFileInformationByHandle, kFails, FALSE, ERROR_INVALID_HANDLE)            \
+  X(kernel32, GetFileType, kFails, FILE_TYPE_UNKNOWN, ERROR_INVALID_HANDLE)               \
   X(kernel32, GetLastError, kCannot, 0, 0)                                                \
   X(kernel32, GetModuleFileNameA, kFails, 0, ERROR_MOD_NOT_FOUND)                         \
+  X(kernel32, GetModuleFileNameW, kFails, 0, ERROR_MOD_NOT_FOUND)                         \
   X(kernel32, GetModuleHandleA, kFails, 0, ERROR_MOD_NOT_FOUND)                           \
   X(kernel32, GetModuleHandleW, kFails, 0, ERROR_MOD_NOT_FOUND)                           \
   X(kernel32, GetProcAddress, kFails, 0, ERROR_PROC_NOT_FOUND)                            \
   X(kernel32, GetProcessHeap, kCannot, 0, 0)                                              \
+  X(kernel32, GetSystemDirectoryW, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                    \
   X(kernel32, GetSystemTime, kCannot, 0, 0)                                               \
+  X(kernel32, GetSystemTimeAsFileTime, kCannot, 0, 0)                                     \
   X(kernel32, GetTickCount, kCannot, 0, 0)                                                \
   X(kernel32, GetVersionExW, kFails, FALSE, ERROR_INVALID_PARAMETER)                      \
   X(kernel32, GlobalAlloc, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                            \
@@ -120,11 +140,14 @@ struct Row {
   X(kernel32, IsDBCSLeadByteEx, kCannot, 0, 0)                                            \
   X(kernel32, LeaveCriticalSection, kCannot, 0, 0)                                        \
   X(kernel32, LoadLibraryA, kFails, 0, ERROR_MOD_NOT_FOUND)                               \
+  X(kernel32, LoadLibraryExW, kFails, 0, ERROR_MOD_NOT_FOUND)                             \
   X(kernel32, LoadLibraryW, kFails, 0, ERROR_MOD_NOT_FOUND)                               \
   X(kernel32, MultiByteToWideChar, kFails, 0, ERROR_INSUFFICIENT_BUFFER)                  \
+  X(kernel32, QueryPerformanceCounter, kCannot, 0, 0)                                     \
   X(kernel32, ReleaseMutex, kReleases, FALSE, ERROR_NOT_OWNER)                            \
   X(kernel32, SetLastError, kCannot, 0, 0)                                                \
   X(kernel32, Sleep, kCannot, 0, 0)                                                       \
+  X(kernel32, TerminateProcess, kCannot, 0, 0)                                            \
   X(kernel32, TlsGetValue, kCannot, 0, 0)                                                 \
   X(kernel32, VirtualProtect, kFails, FALSE, ERROR_INVALID_ADDRESS)                       \
   X(kernel32, VirtualQuery, kFails, 0, ERROR_INVALID_PARAMETER)                           \
@@ -267,6 +290,18 @@ int RowOf(const char* name) {
   return -1;
 }
 
+// GetProcAddress as the DLL sees it: counted and failed like any import, and
+// a function of the table comes back as its stub, which then calls what the
+// real look-up found.
+FARPROC WINAPI GetProcAddressStub(HMODULE module, LPCSTR name) {
+  const FARPROC found = Stub<k_GetProcAddress, decltype(&::GetProcAddress)>::Call(module, name);
+  if (found == nullptr || IS_INTRESOURCE(name)) return found;
+  const int row = RowOf(name);
+  if (row < 0) return found;
+  g_rows[row].real = reinterpret_cast<void*>(found);
+  return reinterpret_cast<FARPROC>(g_rows[row].stub);
+}
+
 // Points every imported function's slot at its stub. The DLLs it imports
 // are loaded once more and so stay loaded for the whole process, as in any
 // real host: otherwise each run loads and unloads them too, and what Wine's
@@ -304,7 +339,8 @@ void Hook(HMODULE module) {
       DWORD protection = 0;
       VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
       g_rows[row].real = reinterpret_cast<void*>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(g_rows[row].stub);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(
+          row == k_GetProcAddress ? reinterpret_cast<void*>(&GetProcAddressStub) : g_rows[row].stub);
       VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
     }
   }
