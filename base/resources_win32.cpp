@@ -46,7 +46,8 @@ void ReleaseHeldMutex(KernelObject* mutex) noexcept {
 
 void DestroyDeviceInfoSet(DeviceInfoSetObject* set) noexcept {
   LastErrorKeeper keep;
-  TAVSN_CALL_SYSTEM(kSetupApi, SetupDiDestroyDeviceInfoList, FALSE, set);
+  const auto destroy = reinterpret_cast<decltype(&::SetupDiDestroyDeviceInfoList)>(SetupApiDestroyDeviceInfoList());
+  if (destroy != nullptr) destroy(set);
 }
 
 void FreeLoadedLibrary(HMODULE module) noexcept {

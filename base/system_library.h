@@ -32,6 +32,11 @@ auto CallOrFail(Function function, Result failure, Arguments... arguments) noexc
   return function != nullptr ? function(arguments...) : static_cast<Returned>(failure);
 }
 
+// SetupDiDestroyDeviceInfoList, found when SetupAPI was loaded (so that
+// giving a set back never depends on a look-up that could fail); null
+// while SetupAPI is not loaded, and then no set can be open.
+void* SetupApiDestroyDeviceInfoList() noexcept;
+
 // Frees every library loaded. Called when tavsn.dll is unloaded, not when
 // the process is ending.
 void ReleaseSystemLibraries() noexcept;

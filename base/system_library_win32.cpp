@@ -14,6 +14,9 @@ constexpr UINT kPathCapacity = MAX_PATH;
 
 struct LoadedSystemLibraries {
   LoadedLibrary libraries[kSystemLibraryCount];
+  // Looked up when SetupAPI is loaded, and SetupAPI counts as loaded only
+  // with it: a device information set, once opened, can always be destroyed.
+  void* destroy_device_info_list = nullptr;
 };
 
 NoDestructor<LoadedSystemLibraries> g_loaded;
@@ -44,6 +47,11 @@ HMODULE Loaded(SystemLibrary library) {
   wchar_t path[kPathCapacity];
   if (!SystemPath(kFileNames[static_cast<int>(library)], path)) return nullptr;
   loaded.reset(::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (loaded.is_valid() && library == SystemLibrary::kSetupApi) {
+    void* destroy = reinterpret_cast<void*>(::GetProcAddress(loaded.get(), "SetupDiDestroyDeviceInfoList"));
+    if (destroy == nullptr) loaded.reset();
+    g_loaded.get().destroy_device_info_list = destroy;
+  }
   return loaded.get();
 }
 
@@ -59,8 +67,14 @@ void* SystemProcedure(SystemLibrary library, const char* name) noexcept {
   return reinterpret_cast<void*>(::GetProcAddress(module, name));
 }
 
+void* SetupApiDestroyDeviceInfoList() noexcept {
+  SpinLockGuard lock(g_lock);
+  return g_loaded.get().destroy_device_info_list;
+}
+
 void ReleaseSystemLibraries() noexcept {
   SpinLockGuard lock(g_lock);
+  g_loaded.get().destroy_device_info_list = nullptr;
   for (LoadedLibrary& library : g_loaded.get().libraries) library.reset();
 }
 

@@ -380,7 +380,9 @@ IpAdapterEntry ToEntry(const IP_ADAPTER_INFO& record) {
 bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
   adapters.clear();
   ULONG size = 0;
-  const DWORD size_query = TAVSN_CALL_SYSTEM(kIpHelper, GetAdaptersInfo, ::GetLastError(), nullptr, &size);
+  const auto get_adapters_info = TAVSN_SYSTEM_FUNCTION(kIpHelper, GetAdaptersInfo);
+  if (get_adapters_info == nullptr) return false;  // the load's own error
+  const DWORD size_query = get_adapters_info(nullptr, &size);
   if (size_query != ERROR_SUCCESS && size_query != ERROR_BUFFER_OVERFLOW) {
     ::SetLastError(size_query);
     return false;
@@ -388,8 +390,7 @@ bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
   const GlobalMemory buffer(static_cast<GlobalBlock*>(::GlobalAlloc(GMEM_ZEROINIT, size)));
   if (!buffer) return false;
   void* const records = buffer.get();
-  const DWORD listed =
-      TAVSN_CALL_SYSTEM(kIpHelper, GetAdaptersInfo, ::GetLastError(), static_cast<IP_ADAPTER_INFO*>(records), &size);
+  const DWORD listed = get_adapters_info(static_cast<IP_ADAPTER_INFO*>(records), &size);
   if (listed != ERROR_SUCCESS) {
     ::SetLastError(listed);
     return false;

@@ -21,6 +21,8 @@
 //             next_handle=N   (the value a handle made after the run gets)
 //   host: counts run=ID NAME=K ...              calls of each function, when not 0,
 //                                               of a run without a "NAME:K" fault
+//   host: lookups run=ID names=A,B,...          the names GetProcAddress was asked
+//                                               for in that run, in order
 //   host: link status=HEX                       the NTSTATUS of each --link
 //   host: figures at=ID handles=N private_kib=N  after run ID, and after the last
 //   host: appeared type=NAME count=N            handles open at the last, not the first
@@ -170,6 +172,7 @@ struct Row {
   X(msvcrt, localeconv, kCannot, 0, 0)                                                    \
   X(msvcrt, malloc, kFails, 0, ENOMEM)                                                    \
   X(msvcrt, memchr, kCannot, 0, 0)                                                        \
+  X(msvcrt, memcmp, kCannot, 0, 0)                                                        \
   X(msvcrt, memcpy, kCannot, 0, 0)                                                        \
   X(msvcrt, memmove, kCannot, 0, 0)                                                       \
   X(msvcrt, memset, kCannot, 0, 0)                                                        \
@@ -293,7 +296,10 @@ int RowOf(const char* name) {
 // GetProcAddress as the DLL sees it: counted and failed like any import, and
 // a function of the table comes back as its stub, which then calls what the
 // real look-up found.
+std::string g_lookups;  // the names asked for, in order, comma-separated
+
 FARPROC WINAPI GetProcAddressStub(HMODULE module, LPCSTR name) {
+  if (!IS_INTRESOURCE(name)) g_lookups += std::string(g_lookups.empty() ? "" : ",") + name;
   const FARPROC found = Stub<k_GetProcAddress, decltype(&::GetProcAddress)>::Call(module, name);
   if (found == nullptr || IS_INTRESOURCE(name)) return found;
   const int row = RowOf(name);
@@ -302,13 +308,21 @@ FARPROC WINAPI GetProcAddressStub(HMODULE module, LPCSTR name) {
   return reinterpret_cast<FARPROC>(g_rows[row].stub);
 }
 
-// Points every imported function's slot at its stub. The DLLs it imports
-// are loaded once more and so stay loaded for the whole process, as in any
-// real host: otherwise each run loads and unloads them too, and what Wine's
-// shell32 keeps of every load (a dozen registry keys) would be counted.
+// The system DLLs that tavsn.dll loads at run time, from the system folder.
+const char* const kRunTimeLoaded[] = {"iphlpapi.dll", "setupapi.dll", "winmm.dll"};
+
+// Points every imported function's slot at its stub. The DLLs it imports,
+// and those it loads at run time, are loaded once more and so stay loaded
+// for the whole process, as in any real host: otherwise each run loads and
+// unloads them too, and what Wine's own DLLs keep of every load (a dozen
+// registry keys for shell32, as many for the run-time ones) would be
+// counted as tavsn.dll's.
 void Hook(HMODULE module) {
   static std::vector<std::string> reported;
   static bool pinned = false;
+  if (!pinned) {
+    for (const char* name : kRunTimeLoaded) LoadLibraryA(name);
+  }
   auto* base = reinterpret_cast<unsigned char*>(module);
   const auto* nt =
       reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
@@ -369,6 +383,7 @@ bool PrepareFaults(const std::string& fault) {
   }
   g_fail_row = -1;
   g_injected = false;
+  g_lookups.clear();
   if (fault == "-") return true;
   const std::string items = fault + ",";
   for (std::size_t at = 0, comma; (comma = items.find(',', at)) != std::string::npos; at = comma + 1) {
@@ -425,6 +440,7 @@ void RunOnce(const Run& run) {
       if (row.calls != 0) counts += std::string(" ") + row.name + "=" + std::to_string(row.calls);
     }
     Report("counts run=%s%s", run.id.c_str(), counts.c_str());
+    Report("lookups run=%s names=%s", run.id.c_str(), g_lookups.empty() ? "-" : g_lookups.c_str());
   }
 }
 
