@@ -230,6 +230,7 @@ TEST_F(MachineIdentifierTest, LineBreakInAMachineTextWritesNoExtraLine) {
   EXPECT_GE(GetPCSN(buffer.data(), 33), 0);
   const std::string lines = fakelog::ProcessLogLines();
   EXPECT_NE(lines.find("GetPCSNEx CPU Details [ Example      1234: forged-"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("GetPCSN Motherboard SN [ SN  1234: x ]\n"), std::string::npos) << lines;
   const std::string text = fakelog::ProcessLogText();
   EXPECT_EQ(text.find("\r\n    1234"), std::string::npos) << text;
   EXPECT_EQ(text.find("\r\n1234"), std::string::npos) << text;
