@@ -254,6 +254,21 @@ INSTANTIATE_TEST_SUITE_P(
                     .log_contains = {"GetMacSN No MAC address."}}),
     [](const ::testing::TestParamInfo<MachineCase>& info) { return std::string(info.param.name); });
 
+// A brand or a firmware serial with line breaks (a virtual machine's owner
+// sets both) writes no line of its own; the identifier keeps its bytes.
+TEST_F(MachineIdentifierTest, LineBreakInAMachineTextWritesNoExtraLine) {
+  fakecpuid::SetBrand("Example\r\n    1234: forged");
+  fakewmi::state().table = FirmwareTable("SN\r\n1234: x");
+  std::vector<char> buffer(33, kCanary);
+  EXPECT_GE(GetPCSN(buffer.data(), 33), 0);
+  const std::string lines = fakelog::ProcessLogLines();
+  EXPECT_NE(lines.find("GetPCSNEx CPU Details [ Example      1234: forged-"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("GetPCSN Motherboard SN [ SN  1234: x ]\n"), std::string::npos) << lines;
+  const std::string text = fakelog::ProcessLogText();
+  EXPECT_EQ(text.find("\r\n    1234"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\r\n1234"), std::string::npos) << text;
+}
+
 TEST(MachineIdentifierArgumentsTest, BadBuffersWriteNothingAndReadNoSource) {
   fakelog::Reset();
   fakenet::Reset();

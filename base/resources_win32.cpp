@@ -6,6 +6,7 @@
 
 #include "base/process_heap.h"
 #include "base/resources.h"
+#include "base/system_library.h"
 
 namespace tavsn {
 namespace {
@@ -45,7 +46,8 @@ void ReleaseHeldMutex(KernelObject* mutex) noexcept {
 
 void DestroyDeviceInfoSet(DeviceInfoSetObject* set) noexcept {
   LastErrorKeeper keep;
-  ::SetupDiDestroyDeviceInfoList(set);
+  const auto destroy = reinterpret_cast<decltype(&::SetupDiDestroyDeviceInfoList)>(SetupApiDestroyDeviceInfoList());
+  if (destroy != nullptr) destroy(set);
 }
 
 void FreeLoadedLibrary(HMODULE module) noexcept {

@@ -20,8 +20,9 @@ set_target_properties(tavsn PROPERTIES PREFIX "" OUTPUT_NAME tavsn
 tavsn_version_resource(tavsn "tavsn machine identifiers")
 # The map names every object and symbol the linker kept: the link test reads
 # it to prove that no exception or unwinder code is in the DLL.
-target_link_options(tavsn PRIVATE ${TAVSN_STATIC_RUNTIME} -s -Wl,-Map=${CMAKE_BINARY_DIR}/tavsn.map)
-target_link_libraries(tavsn PRIVATE ${TAVSN_SYSTEM_LIBS})
+target_link_options(tavsn PRIVATE ${TAVSN_STATIC_RUNTIME} ${TAVSN_DLL_LINK_HARDENING} -s
+  -Wl,-Map=${CMAKE_BINARY_DIR}/tavsn.map)
+target_link_libraries(tavsn PRIVATE ${TAVSN_DLL_SYSTEM_LIBS})
 
 # Hosts find the header and the module-definition file beside the DLL and
 # its import library.

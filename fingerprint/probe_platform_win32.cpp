@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "base/system_library.h"
 #include "fingerprint/probe_platform.h"
 
 namespace tavsn::probeos {
@@ -66,7 +67,12 @@ Status FirstAdapterAddress(std::uint8_t (&address)[6]) noexcept {
   alignas(IP_ADAPTER_INFO) unsigned char list[kAdapterListBytes];
   ULONG size = kAdapterListBytes;
   auto* first = reinterpret_cast<IP_ADAPTER_INFO*>(list);
-  const DWORD status = GetAdaptersInfo(first, &size);
+  const auto get_adapters_info = TAVSN_SYSTEM_FUNCTION(kIpHelper, GetAdaptersInfo);
+  if (get_adapters_info == nullptr) {
+    const DWORD error = GetLastError();
+    return static_cast<Status>(error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND);
+  }
+  const DWORD status = get_adapters_info(first, &size);
   if (status == ERROR_SUCCESS) {
     for (int i = 0; i < 6; ++i) address[i] = first->Address[i];
   }

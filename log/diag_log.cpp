@@ -11,11 +11,16 @@ namespace tavsn {
 namespace {
 
 constexpr char kLogFileName[] = "tavsn.log";
-constexpr std::size_t kPathCapacity = 260;  // MAX_PATH
+constexpr std::size_t kPathCapacity = logos::kModulePathCapacity;
 
 NoDestructor<DiagLog> g_process_log;
+
+// Where the search for the file stands. The lock guards only the state,
+// never the open itself: an open can be held up for as long as whoever
+// holds an opportunistic lock on the file likes.
+enum class LogSearch { kNotFound, kOpening, kFound };
 SpinLock g_open_lock;
-bool g_log_found = false;
+LogSearch g_log_search = LogSearch::kNotFound;
 
 template <typename Integer>
 std::size_t FormatInteger(Integer value, char* out, std::size_t capacity) {
@@ -43,7 +48,14 @@ void DiagLine::Append(const char* text, std::size_t length) {
   if (dropped_) return;
   std::size_t room = kCapacity - length_;
   if (length > room) length = room;
-  std::memcpy(pieces_ + length_, text, length);
+  // Pieces carry texts of the machine (processor brand, firmware strings,
+  // adapter names): a line break of theirs would start a line of their
+  // choosing in the file, so each becomes a blank. No text of the library's
+  // own lines has one.
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = text[i];
+    pieces_[length_ + i] = (c == '\r' || c == '\n') ? ' ' : c;
+  }
   length_ += length;
 }
 
@@ -195,30 +207,45 @@ namespace {
 // a parent folder, and a log path cut to fit names some other file, and the
 // log must never write into either.
 bool LogPathBesideLibrary(char (&path)[kPathCapacity]) {
-  std::size_t reported = logos::LibraryModulePath(path, sizeof path);
-  if (reported == 0 || reported >= sizeof path) return false;
-  const char* last_backslash = std::strrchr(path, '\\');
-  std::size_t folder_length =
-      last_backslash != nullptr ? static_cast<std::size_t>(last_backslash - path) + 1 : std::strlen(path);
-  if (folder_length + sizeof kLogFileName > sizeof path) return false;
+  const std::size_t folder_length = logos::LibraryFolderPath(path, sizeof path);
+  if (folder_length == 0 || folder_length + sizeof kLogFileName > sizeof path) return false;
   std::memcpy(path + folder_length, kLogFileName, sizeof kLogFileName);
   return true;
 }
 
 }  // namespace
 
-void OpenDiagLog() {
-  SpinLockGuard lock(g_open_lock);
-  if (g_log_found) return;
+namespace {
 
+// Only one thread looks at a time; the others go on without waiting, their
+// lines dropped until the log is open.
+bool BeginSearch() {
+  SpinLockGuard lock(g_open_lock);
+  if (g_log_search != LogSearch::kNotFound) return false;
+  g_log_search = LogSearch::kOpening;
+  return true;
+}
+
+void EndSearch(LogSearch outcome) {
+  SpinLockGuard lock(g_open_lock);
+  g_log_search = outcome;
+}
+
+}  // namespace
+
+void OpenDiagLog() {
+  if (!BeginSearch()) return;
   char path[kPathCapacity] = {};
-  if (!LogPathBesideLibrary(path)) return;
-  if (!logos::PathExists(path)) return;
-  g_log_found = true;
-  // A file that is there but cannot be opened keeps the log silent for the
-  // rest of the process; the open is not tried again.
-  FileHandle file = logos::OpenForAppend(path);
+  if (!LogPathBesideLibrary(path) || !logos::PathExists(path)) {
+    EndSearch(LogSearch::kNotFound);
+    return;
+  }
+  // A file that is there but cannot be opened, or is no plain file of its
+  // own, keeps the log silent for the rest of the process; the open is not
+  // tried again.
+  FileHandle file = logos::OpenPlainFileForAppend(path);
   if (file.is_valid()) ProcessLog().Attach(std::move(file));
+  EndSearch(LogSearch::kFound);
 }
 
 void ResetProcessLogForTesting() {
@@ -227,7 +254,7 @@ void ResetProcessLogForTesting() {
   SpinLockGuard log_lock(ProcessLog().lock_);
   ProcessLog().at_line_start_ = true;
   ProcessLog().failed_ = false;
-  g_log_found = false;
+  g_log_search = LogSearch::kNotFound;
 }
 
 }  // namespace tavsn

@@ -123,8 +123,10 @@ DiagLog& ProcessLog();
 void CloseProcessLog();
 
 // Looks for "tavsn.log" beside the library until it is found once, then
-// opens it for the rest of the process and writes the banner. Safe to call
-// from several threads at once.
+// opens it for the rest of the process and writes the banner, only when it
+// is a plain file of its own (see logos::OpenPlainFileForAppend). Safe to
+// call from several threads at once: a thread that comes while another is
+// looking goes on without waiting, with the log as it is.
 void OpenDiagLog();
 
 // The banner's text, 64 characters with its leading newline, into `out`

@@ -139,15 +139,19 @@ TEST_F(DiagLogTest, LineEndWithoutPiecesWritesABareNewline) {
   EXPECT_EQ(AfterBanner(), "    1000: text\r\n\r\n\r\n");
 }
 
-TEST_F(DiagLogTest, NewlinesInsidePiecesBecomeCrLfAndOtherBytesPassUnchanged) {
+// A piece may carry a machine's text; none of its characters may end the
+// line, and every other byte passes unchanged.
+TEST_F(DiagLogTest, LineBreaksInsidePiecesBecomeBlanksAndOtherBytesPassUnchanged) {
   fakelog::EnableProcessLog();
   ProcessLog() << "a\nb" << diag_endl;
-  ProcessLog() << "c\r\nd" << diag_endl;
-  ProcessLog() << "\xE4\xF6\x01\x1A" << diag_endl;
+  ProcessLog() << "Brand [ c\r\n    1234: forged ]" << diag_endl;
+  ProcessLog() << "\r" << 7 << "\n" << diag_endl;
+  ProcessLog() << "\xE4\xF6\x01\x1A\t\x0B\x0C" << diag_endl;
   EXPECT_EQ(AfterBanner(),
-            "    1000: a\r\nb\r\n"
-            "    1000: c\r\r\nd\r\n"
-            "    1000: \xE4\xF6\x01\x1A\r\n");
+            "    1000: a b\r\n"
+            "    1000: Brand [ c      1234: forged ]\r\n"
+            "    1000:  7 \r\n"
+            "    1000: \xE4\xF6\x01\x1A\t\x0B\x0C\r\n");
 }
 
 TEST_F(DiagLogTest, NullOrEmptyTextStillStartsTheLine) {
@@ -164,9 +168,7 @@ TEST_F(DiagLogTest, OverlongLineIsCutWithoutOverflow) {
   std::string piece(1500, 'x');
   std::string newlines(1500, '\n');
   ProcessLog() << piece.c_str() << newlines.c_str() << diag_endl;
-  std::string expected = "    1000: " + piece;
-  for (std::size_t i = piece.size(); i < DiagLine::kCapacity; ++i) expected += "\r\n";
-  expected += "\r\n";
+  std::string expected = "    1000: " + piece + std::string(DiagLine::kCapacity - piece.size(), ' ') + "\r\n";
   EXPECT_EQ(AfterBanner(), expected);
 }
 
@@ -267,6 +269,55 @@ TEST_F(DiagLogTest, FoundFileThatCannotBeOpenedSilencesTheLogForGood) {
     EXPECT_EQ(LogText(), "kept");
     EXPECT_EQ(state().open_handles, 0);
   }
+}
+
+// What the real layer refuses (a hard link, a link, a pipe) is treated as a
+// file that cannot be opened, and so is a file gone between look and open:
+// nothing is written, nothing is created, and it is not tried again.
+TEST_F(DiagLogTest, FileThatIsNoPlainFileOfItsOwnIsLeftUntouched) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    bool exists_after;
+  };
+  const Case cases[] = {
+      {.name = "not plain", .arrange = [] { state().not_plain.insert(kLogPath); }, .exists_after = true},
+      {.name = "vanished",
+       .arrange = [] { state().during_open = [] { state().files.erase(kLogPath); }; },
+       .exists_after = false},
+  };
+  for (const Case& c : cases) {
+    fakelog::Reset();
+    state().files[kLogPath] = "someone else's data";
+    c.arrange();
+    OpenDiagLog();
+    ProcessLog() << "dropped" << diag_endl;
+    OpenDiagLog();
+    EXPECT_EQ(state().opens, 1) << c.name;
+    EXPECT_FALSE(ProcessLog().active()) << c.name;
+    EXPECT_EQ(state().files.count(kLogPath) != 0, c.exists_after) << c.name;
+    if (c.exists_after) {
+      EXPECT_EQ(state().files[kLogPath], "someone else's data") << c.name;
+    }
+  }
+}
+
+// An open can be held up for long (an opportunistic lock on the file):
+// another call meanwhile goes on at once, with the log still closed, and
+// the open is not made twice.
+TEST_F(DiagLogTest, CallDuringAnOpenNeitherWaitsNorOpensAgain) {
+  state().files[kLogPath] = "";
+  int nested_opens = -1;
+  state().during_open = [&nested_opens] {
+    std::thread other([] { OpenDiagLog(); });
+    other.join();
+    nested_opens = state().opens;
+  };
+  OpenDiagLog();
+  EXPECT_EQ(nested_opens, 1);
+  EXPECT_EQ(state().opens, 1);
+  EXPECT_EQ(state().path_checks, 1);
+  EXPECT_EQ(LogText(), kBanner);
 }
 
 TEST_F(DiagLogTest, FailedWriteDropsTheRestOfTheProcessLines) {

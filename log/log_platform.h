@@ -19,19 +19,31 @@ std::uint32_t TickMs();
 // GetSystemTime: the current UTC date and time.
 UtcTime UtcNow();
 
-// GetModuleFileNameA for this library's own module (not the host program's)
-// into `buffer` of `capacity` characters, always zero-terminated. Returns
-// what GetModuleFileNameA returned: 0 when it failed, `capacity` when the
-// path did not fit and was cut.
-std::size_t LibraryModulePath(char* buffer, std::size_t capacity);
+// The longest module path taken, in characters with its terminator.
+constexpr std::size_t kModulePathCapacity = 260;  // MAX_PATH
+
+// The folder of this library's own module (not the host program's): its
+// wide path from GetModuleFileNameW up to and including the last
+// backslash, or the whole path when it has none, in the ANSI code page, into
+// `buffer` of `capacity` bytes, zero-terminated. Returns its length; 0 when
+// the path cannot be had, does not fit in kModulePathCapacity characters,
+// or does not convert to ANSI and back to exactly the same characters (a
+// best-fit mapping could turn a character into a backslash or a slash and
+// so name another folder).
+std::size_t LibraryFolderPath(char* buffer, std::size_t capacity);
 
 // True when anything at all exists under `path`: a file of any attributes
 // or a directory.
 bool PathExists(const char* path);
 
-// Opens `path` for reading and appending, creating it if it vanished, with
-// no sharing restriction towards other openers. Not valid on failure.
-FileHandle OpenForAppend(const char* path);
+// Opens the existing `path` for reading and appending, with no sharing
+// restriction towards other openers, and only when it is a plain file: a
+// reparse point (a symbolic link or a junction) is not followed, a pipe
+// server reached through the name cannot impersonate the caller, and a
+// handle that is not a disk file, is a directory or a reparse point, or
+// whose file has more than one name (a hard link to a file elsewhere) is
+// closed again. Not valid on failure or refusal.
+FileHandle OpenPlainFileForAppend(const char* path);
 
 // Writes the bytes at the end of the file and pushes them to the operating
 // system; false when not all of them were written.

@@ -116,8 +116,12 @@ bool ChangeDeviceState(const DeviceInfoSet& set, DeviceInfoData& device);
 
 // --- Serialising device state changes ---------------------------------------
 
-// CreateMutexW(NULL, FALSE, name); false on failure (see LastError).
-bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex);
+// CreateMutexW(security, FALSE, name), where the security gives SYSTEM and
+// the Administrators group all access and nobody else any; false on
+// failure (see LastError). When the mutex was there already and its owner
+// is neither SYSTEM nor the Administrators group, someone else made it:
+// `foreign` is set and `mutex` is left empty, for it must not be waited for.
+bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex, bool& foreign);
 
 enum class MutexWait {
   kAcquired,  // also when its last holder ended without releasing it

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "base/bounded_text.h"
+#include "base/system_library.h"
 
 #include "netadapter/net_platform.h"
 #include "netadapter/platform_checks.h"
@@ -138,8 +139,8 @@ bool QueryPermanentAddress(const FileHandle& device, std::uint8_t (&address)[8])
 // --- SetupAPI and the configuration manager -------------------------------
 
 bool OpenNdisInterfaceSet(DeviceInfoSet& set) {
-  set.reset(static_cast<DeviceInfoSetObject*>(
-      ::SetupDiGetClassDevsW(&kNdisLanClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE)));
+  set.reset(static_cast<DeviceInfoSetObject*>(TAVSN_CALL_SYSTEM(
+      kSetupApi, SetupDiGetClassDevsW, INVALID_HANDLE_VALUE, &kNdisLanClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE)));
   return set.is_valid();
 }
 
@@ -170,13 +171,15 @@ InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index, 
   error = ERROR_SUCCESS;
   SP_DEVICE_INTERFACE_DATA interface_data{};
   interface_data.cbSize = sizeof interface_data;
-  if (!::SetupDiEnumDeviceInterfaces(SetOf(set), nullptr, &kNdisLanClass, index, &interface_data)) {
+  if (!TAVSN_CALL_SYSTEM(kSetupApi, SetupDiEnumDeviceInterfaces, FALSE, SetOf(set), nullptr, &kNdisLanClass, index,
+                         &interface_data)) {
     error = ::GetLastError();
     return InterfaceLookup::kEnded;
   }
 
   InterfaceDetail detail;
-  ::SetupDiGetDeviceInterfaceDetailA(SetOf(set), &interface_data, nullptr, 0, &detail.size, nullptr);
+  TAVSN_CALL_SYSTEM(kSetupApi, SetupDiGetDeviceInterfaceDetailA, FALSE, SetOf(set), &interface_data, nullptr, 0,
+                    &detail.size, nullptr);
   if (detail.size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
     error = DetailSizeFailure(::GetLastError());
     ::SetLastError(error);
@@ -188,7 +191,8 @@ InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index, 
     return InterfaceLookup::kDetailFailed;
   }
   detail.data()->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-  if (!::SetupDiGetDeviceInterfaceDetailA(SetOf(set), &interface_data, detail.data(), detail.size, nullptr, nullptr)) {
+  if (!TAVSN_CALL_SYSTEM(kSetupApi, SetupDiGetDeviceInterfaceDetailA, FALSE, SetOf(set), &interface_data, detail.data(),
+                         detail.size, nullptr, nullptr)) {
     error = ::GetLastError();
     return InterfaceLookup::kDetailFailed;
   }
@@ -208,7 +212,7 @@ InterfaceLookup GetInterfacePath(const DeviceInfoSet& set, std::uint32_t index, 
 bool EnumDeviceInfo(const DeviceInfoSet& set, std::uint32_t index, DeviceInfoData& device) {
   SP_DEVINFO_DATA data{};
   data.cbSize = sizeof data;
-  const bool found = ::SetupDiEnumDeviceInfo(SetOf(set), index, &data) != FALSE;
+  const bool found = TAVSN_CALL_SYSTEM(kSetupApi, SetupDiEnumDeviceInfo, FALSE, SetOf(set), index, &data) != FALSE;
   StoreDevInfoData(data, device);
   return found;
 }
@@ -217,7 +221,8 @@ bool GetDevNodeStatus(const DeviceInfoData& device, std::uint32_t& status, std::
   const SP_DEVINFO_DATA data = ToDevInfoData(device);
   ULONG node_status = 0;
   ULONG node_problem = 0;
-  const CONFIGRET result = ::CM_Get_DevNode_Status(&node_status, &node_problem, data.DevInst, 0);
+  const CONFIGRET result =
+      TAVSN_CALL_SYSTEM(kSetupApi, CM_Get_DevNode_Status, CR_FAILURE, &node_status, &node_problem, data.DevInst, 0);
   status = node_status;
   problem = node_problem;
   return result == CR_SUCCESS;
@@ -232,31 +237,92 @@ bool SetPropertyChangeParams(const DeviceInfoSet& set, DeviceInfoData& device, s
   params.StateChange = state_change;
   params.Scope = scope;
   params.HwProfile = 0;
-  const bool installed =
-      ::SetupDiSetClassInstallParamsW(SetOf(set), &data, &params.ClassInstallHeader, sizeof params) != FALSE;
+  const bool installed = TAVSN_CALL_SYSTEM(kSetupApi, SetupDiSetClassInstallParamsW, FALSE, SetOf(set), &data,
+                                           &params.ClassInstallHeader, sizeof params) != FALSE;
   StoreDevInfoData(data, device);
   return installed;
 }
 
 bool CallPropertyChangeInstaller(const DeviceInfoSet& set, DeviceInfoData& device) {
   SP_DEVINFO_DATA data = ToDevInfoData(device);
-  const bool called = ::SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, SetOf(set), &data) != FALSE;
+  const bool called =
+      TAVSN_CALL_SYSTEM(kSetupApi, SetupDiCallClassInstaller, FALSE, DIF_PROPERTYCHANGE, SetOf(set), &data) != FALSE;
   StoreDevInfoData(data, device);
   return called;
 }
 
 bool ChangeDeviceState(const DeviceInfoSet& set, DeviceInfoData& device) {
   SP_DEVINFO_DATA data = ToDevInfoData(device);
-  const bool changed = ::SetupDiChangeState(SetOf(set), &data) != FALSE;
+  const bool changed = TAVSN_CALL_SYSTEM(kSetupApi, SetupDiChangeState, FALSE, SetOf(set), &data) != FALSE;
   StoreDevInfoData(data, device);
   return changed;
 }
 
 // --- Serialising device state changes ---------------------------------------
 
-bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex) {
-  mutex.reset(static_cast<KernelObject*>(::CreateMutexW(nullptr, FALSE, Wide(name))));
-  return mutex.is_valid();
+namespace {
+
+// A SID of the NT authority with up to two sub-authorities, laid out as
+// Windows lays out a SID, so that no allocation is needed.
+struct NtAuthoritySid {
+  BYTE revision;
+  BYTE sub_authority_count;
+  SID_IDENTIFIER_AUTHORITY authority;
+  DWORD sub_authorities[2];
+};
+NtAuthoritySid g_local_system = {SID_REVISION, 1, {SECURITY_NT_AUTHORITY}, {SECURITY_LOCAL_SYSTEM_RID, 0}};
+NtAuthoritySid g_administrators = {
+    SID_REVISION, 2, {SECURITY_NT_AUTHORITY}, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
+
+PSID SidOf(NtAuthoritySid& sid) { return reinterpret_cast<PSID>(&sid); }
+
+// SYSTEM and the Administrators group may do anything with the mutex,
+// nobody else anything; the Administrators group owns it.
+struct AdministratorsOnly {
+  SECURITY_DESCRIPTOR descriptor;
+  alignas(DWORD) unsigned char acl[128];
+  SECURITY_ATTRIBUTES attributes;
+
+  bool Build() {
+    auto* dacl = reinterpret_cast<ACL*>(acl);
+    if (!::InitializeAcl(dacl, sizeof acl, ACL_REVISION) ||
+        !::AddAccessAllowedAce(dacl, ACL_REVISION, MUTEX_ALL_ACCESS, SidOf(g_local_system)) ||
+        !::AddAccessAllowedAce(dacl, ACL_REVISION, MUTEX_ALL_ACCESS, SidOf(g_administrators)) ||
+        !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorOwner(&descriptor, SidOf(g_administrators), FALSE) ||
+        !::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE)) {
+      return false;
+    }
+    attributes = SECURITY_ATTRIBUTES{sizeof attributes, &descriptor, FALSE};
+    return true;
+  }
+};
+
+// Whether SYSTEM or the Administrators group owns the object: only they can
+// have made a mutex of this name that must be waited for.
+bool IsOwnedByAdministrators(HANDLE object) {
+  alignas(DWORD) unsigned char buffer[256];
+  DWORD needed = 0;
+  if (!::GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, buffer, sizeof buffer, &needed)) return false;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!::GetSecurityDescriptorOwner(buffer, &owner, &defaulted) || owner == nullptr) return false;
+  return ::EqualSid(owner, SidOf(g_local_system)) || ::EqualSid(owner, SidOf(g_administrators));
+}
+
+}  // namespace
+
+bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex, bool& foreign) {
+  foreign = false;
+  AdministratorsOnly security;
+  if (!security.Build()) return false;
+  mutex.reset(static_cast<KernelObject*>(::CreateMutexW(&security.attributes, FALSE, Wide(name))));
+  if (!mutex.is_valid()) return false;
+  if (::GetLastError() == ERROR_ALREADY_EXISTS && !IsOwnedByAdministrators(mutex.get())) {
+    foreign = true;
+    mutex.reset();
+  }
+  return true;
 }
 
 MutexWait WaitForMutex(const KernelHandle& mutex, std::uint32_t timeout_ms, HeldMutex& held) {
@@ -314,7 +380,9 @@ IpAdapterEntry ToEntry(const IP_ADAPTER_INFO& record) {
 bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
   adapters.clear();
   ULONG size = 0;
-  const DWORD size_query = ::GetAdaptersInfo(nullptr, &size);
+  const auto get_adapters_info = TAVSN_SYSTEM_FUNCTION(kIpHelper, GetAdaptersInfo);
+  if (get_adapters_info == nullptr) return false;  // the load's own error
+  const DWORD size_query = get_adapters_info(nullptr, &size);
   if (size_query != ERROR_SUCCESS && size_query != ERROR_BUFFER_OVERFLOW) {
     ::SetLastError(size_query);
     return false;
@@ -322,7 +390,7 @@ bool ListIpAdapters(HeapArray<IpAdapterEntry>& adapters) {
   const GlobalMemory buffer(static_cast<GlobalBlock*>(::GlobalAlloc(GMEM_ZEROINIT, size)));
   if (!buffer) return false;
   void* const records = buffer.get();
-  const DWORD listed = ::GetAdaptersInfo(static_cast<IP_ADAPTER_INFO*>(records), &size);
+  const DWORD listed = get_adapters_info(static_cast<IP_ADAPTER_INFO*>(records), &size);
   if (listed != ERROR_SUCCESS) {
     ::SetLastError(listed);
     return false;

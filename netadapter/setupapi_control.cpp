@@ -21,9 +21,13 @@ using netos::kDnNoShowInDm;
 using netos::kDnStarted;
 
 constexpr std::uint32_t kFirstVistaMajorVersion = 6;
-// Every process of the session that reads adapters this way takes this
-// mutex; a holder that never lets go is waited for this long at most.
-constexpr char16_t kAdapterStateMutexName[] = u"Local\\tavsn-adapter-state";
+// Every process of the machine that reads adapters this way takes this
+// mutex; a holder that never lets go is waited for this long at most. The
+// adapters' state is the machine's, and the hosts that change it (elevated
+// programs, services) run in different sessions: hence the global
+// namespace. The mutex is made so that only SYSTEM and the administrators
+// can open it, and one made by anyone else is never waited for.
+constexpr char16_t kAdapterStateMutexName[] = u"Global\\tavsn-adapter-state";
 constexpr std::uint32_t kAdapterStateWaitMs = 10000;
 constexpr std::uint32_t kPollIntervalMs = 1000;
 constexpr std::uint32_t kDriverWaitMs = 5000;
@@ -114,14 +118,20 @@ SpinLock g_adapter_state_lock;
 // While it lives, no other thread or process of the session enables,
 // reads or disables an adapter: one caller's disable would otherwise cut
 // another caller's read short, and that caller's identifier would silently
-// lose an address. If the mutex cannot be had, the read goes on unguarded,
-// as it always could, and says so.
+// lose an address. If the mutex cannot be had, or someone else made it (and
+// could hold it to make every read wait), the read goes on unguarded, as it
+// always could, and says so.
 class AdapterStateGuard {
  public:
   AdapterStateGuard() : lock_(g_adapter_state_lock) {
-    if (!netos::OpenNamedMutex(kAdapterStateMutexName, mutex_)) {
+    bool foreign = false;
+    if (!netos::OpenNamedMutex(kAdapterStateMutexName, mutex_, foreign)) {
       const std::uint32_t error = netos::LastError();
       DiagLine(ProcessLog()) << "SetApiGetAdrr CreateMutex Fail ErrorCode [" << error << "].";
+      return;
+    }
+    if (foreign) {
+      DiagLine(ProcessLog()) << "SetApiGetAdrr Adapter State Mutex Made By Another User.";
       return;
     }
     switch (netos::WaitForMutex(mutex_, kAdapterStateWaitMs, held_)) {

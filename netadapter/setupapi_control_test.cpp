@@ -394,7 +394,7 @@ TEST_F(SetupApiControl, ConcurrentCallersTakeTurnsAndBothReadTheAddress) {
   EXPECT_EQ(fakenet::state().mutexes_held, 0);
   EXPECT_EQ(fakenet::state().mutex_handles_open, 0);
   EXPECT_EQ(fakenet::state().mutex_names,
-            (std::vector<std::u16string>{u"Local\\tavsn-adapter-state", u"Local\\tavsn-adapter-state"}));
+            (std::vector<std::u16string>{u"Global\\tavsn-adapter-state", u"Global\\tavsn-adapter-state"}));
 }
 
 // A mutex that cannot be had leaves the read as it always was, with one line
@@ -402,12 +402,17 @@ TEST_F(SetupApiControl, ConcurrentCallersTakeTurnsAndBothReadTheAddress) {
 TEST_F(SetupApiControl, UnavailableMutexStillReadsAndSaysWhy) {
   struct Row {
     netos::Status open_error;
+    bool foreign = false;
     netos::MutexWait wait;
     const char* line;
   };
-  for (const Row& row : {Row{.open_error = 5,
-                        .wait = netos::MutexWait::kAcquired,
-                        .line = "SetApiGetAdrr CreateMutex Fail ErrorCode [5].\n"},
+  for (const Row& row : {Row{.open_error = 0,
+                        .foreign = true,
+                        .wait = netos::MutexWait::kTimedOut,
+                        .line = "SetApiGetAdrr Adapter State Mutex Made By Another User.\n"},
+                         Row{.open_error = 5,
+                         .wait = netos::MutexWait::kAcquired,
+                         .line = "SetApiGetAdrr CreateMutex Fail ErrorCode [5].\n"},
                          Row{.open_error = 0,
                          .wait = netos::MutexWait::kTimedOut,
                          .line = "SetApiGetAdrr Wait Adapter State TimeOut [10000].\n"},
@@ -419,6 +424,7 @@ TEST_F(SetupApiControl, UnavailableMutexStillReadsAndSaysWhy) {
     fakelog::EnableProcessLog();
     AddDisabledAdapter(kInterfacePath, 1);
     fakenet::state().mutex_open_error = row.open_error;
+    fakenet::state().mutex_foreign = row.foreign;
     fakenet::state().mutex_wait = row.wait;
     fakenet::state().mutex_wait_error = 6;
     EXPECT_TRUE(Read()) << row.line;

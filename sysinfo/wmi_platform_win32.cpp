@@ -4,6 +4,8 @@
 #include <oleauto.h>
 #include <wbemcli.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "sysinfo/wmi_platform.h"
@@ -18,9 +20,34 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "COM strings are UTF-16 on Wi
 constexpr CLSID kWbemLocatorClass = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 constexpr IID kWbemLocatorInterface = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 
-// Passed as plain wide-string constants, not allocated strings: the
-// service copies what it keeps.
-BSTR Constant(const wchar_t* text) { return const_cast<BSTR>(text); }
+// A string constant laid out as a BSTR: the byte length in the four bytes
+// before the text, the terminator after it. The marshaller reads that length,
+// so a plain wide literal would have it read whatever the linker put there.
+// Constants rather than allocated strings keep the call sequence as it is;
+// the service copies what it keeps.
+template <std::size_t N>
+struct BstrConstant {
+  std::uint32_t byte_length;
+  wchar_t text[N];
+};
+
+template <std::size_t N>
+constexpr BstrConstant<N> MakeBstrConstant(const wchar_t (&text)[N]) {
+  BstrConstant<N> constant{};
+  constant.byte_length = static_cast<std::uint32_t>((N - 1) * sizeof(wchar_t));
+  for (std::size_t i = 0; i < N; ++i) constant.text[i] = text[i];
+  return constant;
+}
+
+constexpr auto kWmiNamespace = MakeBstrConstant(L"ROOT\\WMI");
+constexpr auto kRawSmbiosClass = MakeBstrConstant(L"MSSMBios_RawSMBiosTables");
+static_assert(offsetof(BstrConstant<1>, text) == sizeof(std::uint32_t), "the length sits right before the text");
+static_assert(kWmiNamespace.byte_length == 16 && kRawSmbiosClass.byte_length == 48);
+
+template <std::size_t N>
+BSTR Constant(const BstrConstant<N>& constant) {
+  return const_cast<BSTR>(constant.text);
+}
 
 // A VARIANT that is cleared whenever it goes out of scope.
 class ScopedVariant {
@@ -52,7 +79,7 @@ HResult CreateWbemLocator(WbemLocator& locator) {
 }
 
 HResult ConnectToWmiNamespace(const WbemLocator& locator, WbemServices& services) {
-  return locator.get()->ConnectServer(Constant(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+  return locator.get()->ConnectServer(Constant(kWmiNamespace), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                       services.put());
 }
 
@@ -62,7 +89,7 @@ HResult SetCallLevelProxyBlanket(const WbemServices& services) {
 }
 
 HResult EnumerateRawSmbiosTables(const WbemServices& services, WbemEnumerator& enumerator) {
-  return services.get()->CreateInstanceEnum(Constant(L"MSSMBios_RawSMBiosTables"), 0, nullptr, enumerator.put());
+  return services.get()->CreateInstanceEnum(Constant(kRawSmbiosClass), 0, nullptr, enumerator.put());
 }
 
 HResult NextClassObject(const WbemEnumerator& enumerator, WbemObject& object, std::uint32_t& returned) {

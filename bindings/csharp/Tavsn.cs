@@ -131,21 +131,27 @@ namespace Tavsn
     /// <summary>Exports of the 32-bit tavsn.dll.</summary>
     internal static class NativeX86
     {
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "_GetMacSN@8", CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
         internal static extern int GetMacSN([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "_GetPCSN@8", CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
         internal static extern int GetPCSN([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "_GetPCSNEx@8", CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
         internal static extern int GetPCSNEx([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "tav_get_pc_id_ex", CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         internal static extern int tav_get_pc_id_ex([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "tav_get_pc_id_info", CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         internal static extern int tav_get_pc_id_info([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "tav_get_pc_id", CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         internal static extern int tav_get_pc_id([Out] byte[] data, uint len);
     }
@@ -155,27 +161,34 @@ namespace Tavsn
     /// same, so that the two classes differ only in the names.</summary>
     internal static class NativeX64
     {
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "GetMacSN", CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
         internal static extern int GetMacSN([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "GetPCSN", CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
         internal static extern int GetPCSN([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "GetPCSNEx", CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
         internal static extern int GetPCSNEx([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "tav_get_pc_id_ex", CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         internal static extern int tav_get_pc_id_ex([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "tav_get_pc_id_info", CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         internal static extern int tav_get_pc_id_info([Out] byte[] buffer, int size);
 
+        [DefaultDllImportSearchPaths(DllImportSearchPath.AssemblyDirectory)]
         [DllImport("tavsn.dll", EntryPoint = "tav_get_pc_id", CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         internal static extern int tav_get_pc_id([Out] byte[] data, uint len);
     }
 
     internal static class Kernel32
     {
+        [DefaultDllImportSearchPaths(DllImportSearchPath.System32)]
         [DllImport("kernel32.dll", EntryPoint = "LoadLibraryW", CharSet = CharSet.Unicode, ExactSpelling = true)]
         internal static extern IntPtr LoadLibraryW(string path);
     }
@@ -193,16 +206,30 @@ namespace Tavsn
         // class's names are never looked up in a DLL that lacks them.
         static readonly bool Is64BitProcess = IntPtr.Size == 8;
 
-        // Where x86\tavsn.dll or x64\tavsn.dll lies beside the program, the
-        // one of the process is loaded by its path before the first call; the
-        // runtime's "tavsn.dll" is then that module. Elsewhere (one DLL beside
-        // the program, .NET (Core) with runtimes\win-*\native, Mono) nothing.
+        // The DLL is loaded by its full path before the first call, never
+        // found by a search that could reach the working folder or PATH:
+        // x86\tavsn.dll or x64\tavsn.dll beside the program when there is
+        // one, else tavsn.dll beside the program. The runtime's "tavsn.dll"
+        // is then that module. Elsewhere (.NET (Core) with
+        // runtimes\win-*\native, Mono) the declarations look only in the
+        // assembly's own folder, after the runtime's own native paths.
         static TavsnIdentifiers()
         {
-            string dll = Path.Combine(Path.Combine(AppDomain.CurrentDomain.BaseDirectory,
-                                                   Is64BitProcess ? "x64" : "x86"), "tavsn.dll");
-            if (Environment.OSVersion.Platform == PlatformID.Win32NT && File.Exists(dll))
-                Kernel32.LoadLibraryW(dll);
+            if (Environment.OSVersion.Platform != PlatformID.Win32NT)
+                return;
+            string folder = AppDomain.CurrentDomain.BaseDirectory;
+            string[] candidates = {
+                Path.Combine(Path.Combine(folder, Is64BitProcess ? "x64" : "x86"), "tavsn.dll"),
+                Path.Combine(folder, "tavsn.dll"),
+            };
+            foreach (string dll in candidates)
+            {
+                if (File.Exists(dll))
+                {
+                    Kernel32.LoadLibraryW(Path.GetFullPath(dll));
+                    return;
+                }
+            }
         }
 
         /// <summary>The MAC identifier: "TQ11" and 28 hex digits.</summary>

@@ -83,15 +83,19 @@ std::uint32_t TickMs() {
 
 UtcTime UtcNow() { return state().now; }
 
-// Like GetModuleFileNameA since Windows Vista: a path that does not fit is
-// cut, zero-terminated, and reported as `capacity`.
-std::size_t LibraryModulePath(char* buffer, std::size_t capacity) {
-  if (state().library_path_fails || capacity == 0) return 0;
+// The library's folder as the real layer finds it in the module path: a
+// path that does not fit in kModulePathCapacity characters gives nothing.
+std::size_t LibraryFolderPath(char* buffer, std::size_t capacity) {
+  if (capacity == 0) return 0;
+  buffer[0] = '\0';
   const std::string& path = state().library_path;
-  std::size_t copied = path.size() < capacity ? path.size() : capacity - 1;
-  std::memcpy(buffer, path.data(), copied);
-  buffer[copied] = '\0';
-  return path.size() < capacity ? path.size() : capacity;
+  if (state().library_path_fails || path.size() >= kModulePathCapacity) return 0;
+  const std::size_t backslash = path.rfind('\\');
+  const std::size_t folder = backslash == std::string::npos ? path.size() : backslash + 1;
+  if (folder >= capacity) return 0;
+  std::memcpy(buffer, path.data(), folder);
+  buffer[folder] = '\0';
+  return folder;
 }
 
 bool PathExists(const char* path) {
@@ -100,10 +104,13 @@ bool PathExists(const char* path) {
   return state().files.count(path) || state().directories.count(path);
 }
 
-FileHandle OpenForAppend(const char* path) {
+FileHandle OpenPlainFileForAppend(const char* path) {
   ++state().opens;
-  if (state().directories.count(path) || state().read_only.count(path)) return FileHandle();
-  state().files[path];  // created when missing, like the real open
+  if (state().during_open) state().during_open();
+  if (state().directories.count(path) || state().read_only.count(path) || state().not_plain.count(path) ||
+      !state().files.count(path)) {
+    return FileHandle();
+  }
   ++state().open_handles;
   return FileHandle(fakebase::HandleOf<FileObject*>(new FakeFile(path)));
 }

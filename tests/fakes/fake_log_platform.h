@@ -2,6 +2,7 @@
 // A stand-in for the log's Windows layer: an in-memory file system, a clock
 // and a module path that tests set.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -24,6 +25,10 @@ struct State {
   std::map<std::string, std::string> files;  // path -> content
   std::set<std::string> directories;
   std::set<std::string> read_only;  // exist, but cannot be opened
+  // Files that open but are no plain file of their own: hard links, links,
+  // pipes. The real layer closes them again.
+  std::set<std::string> not_plain;
+  std::function<void()> during_open;  // runs inside every open
   bool writes_fail = false;
   int opens = 0;
   int open_handles = 0;

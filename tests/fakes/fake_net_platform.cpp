@@ -550,13 +550,15 @@ void SleepMs(std::uint32_t milliseconds) {
 
 // Serialising device state changes --------------------------------------------------
 
-bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex) {
+bool OpenNamedMutex(const char16_t* name, KernelHandle& mutex, bool& foreign) {
   const fakenet::FakeCall call;
   state().mutex_names.push_back(name);
+  foreign = state().mutex_foreign;
   if (state().mutex_open_error != kSuccess) {
     SetLastError(state().mutex_open_error);
     return false;
   }
+  if (foreign) return true;
   ++state().mutex_handles_open;
   mutex.reset(fakebase::HandleOf<KernelObject*>(new fakenet::OpenMutex));
   return true;

@@ -157,6 +157,7 @@ struct State {
 
   // The adapter-state mutex.
   Status mutex_open_error = netos::kSuccess;
+  bool mutex_foreign = false;  // made before by someone else
   netos::MutexWait mutex_wait = netos::MutexWait::kAcquired;
   Status mutex_wait_error = netos::kSuccess;
   std::vector<std::u16string> mutex_names;

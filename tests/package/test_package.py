@@ -20,7 +20,8 @@ ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 import winebed  # noqa: E402
 from library_bed import with_adapters  # noqa: E402
-from test_dll_imports import (SYSTEM_DLLS, def_file_exports, exported_names, imported_dlls,  # noqa: E402
+from test_dll_imports import (NOT_KNOWN_DLLS, REQUIRED_CHARACTERISTICS, SYSTEM_DLLS,  # noqa: E402
+                              def_file_exports, dll_characteristics, exported_names, imported_dlls,
                               imported_functions, objdump)
 
 winebed.in_private_network_namespace()
@@ -129,6 +130,11 @@ def dlls_export_their_definition_files_and_import_only_system_dlls(prefix):
         bed.expect_equal(sorted(exported_names(dump)), expected, arch + " exports")
         foreign = [name for name in imported_dlls(dump) if name.lower() not in SYSTEM_DLLS]
         bed.expect_equal(foreign, [], arch + " imports of other than system DLLs")
+        plantable = [name for name in imported_dlls(dump) if name.lower() in NOT_KNOWN_DLLS]
+        bed.expect_equal(plantable, [], arch + " imports of system DLLs that are no KnownDLLs")
+        required = REQUIRED_CHARACTERISTICS[facts["machine"]]
+        bed.expect_equal((dll_characteristics(dump) or 0) & required, required,
+                         arch + " DllCharacteristics (ASLR, DEP%s)" % (", NO_SEH" if arch == "x86" else ", 64-bit ASLR"))
 
 
 def build_consumer(arch, folder):

@@ -60,9 +60,10 @@ class HostRun:
 
 def call_export(bed, prefix, dll, export, convention, buffer_len=None, size_arg=None,
                 null_buffer=False, calls=None, canary=None, refill=True, timeout=300,
-                apartment=None, stack_peak=False, extra_env=None):
-    """Runs the host once in `prefix` on `dll` (a Linux path)."""
-    args = [bed.program("tavsn_host.exe"), "--dll", winebed.winpath(dll), "--export", export,
+                apartment=None, stack_peak=False, extra_env=None, program=None):
+    """Runs the host (`program`, default the build's) once in `prefix` on
+    `dll` (a Linux path)."""
+    args = [program or bed.program("tavsn_host.exe"), "--dll", winebed.winpath(dll), "--export", export,
             "--conv", convention]
     for option, value in (("--buffer-len", buffer_len), ("--size-arg", size_arg),
                           ("--calls", calls), ("--canary", canary)):

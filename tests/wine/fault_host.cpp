@@ -21,6 +21,8 @@
 //             next_handle=N   (the value a handle made after the run gets)
 //   host: counts run=ID NAME=K ...              calls of each function, when not 0,
 //                                               of a run without a "NAME:K" fault
+//   host: lookups run=ID names=A,B,...          the names GetProcAddress was asked
+//                                               for in that run, in order
 //   host: link status=HEX                       the NTSTATUS of each --link
 //   host: figures at=ID handles=N private_kib=N  after run ID, and after the last
 //   host: appeared type=NAME count=N            handles open at the last, not the first
@@ -81,8 +83,20 @@ struct Row {
   bool fail_all;
 };
 
-// One row per function tavsn.dll imports (data imports are listed below).
+// One row per function tavsn.dll imports (data imports are listed below),
+// and per function it looks up with GetProcAddress in the system DLLs it
+// loads at run time (IP Helper, SetupAPI, winmm): the stub of GetProcAddress
+// hands out the row's stub in place of the function, so those calls are
+// counted and failed alike.
 #define IMPORTS(X)                                                                        \
+  X(advapi32, AddAccessAllowedAce, kFails, FALSE, ERROR_INVALID_PARAMETER)                \
+  X(advapi32, EqualSid, kCannot, 0, 0)                                                    \
+  X(advapi32, GetKernelObjectSecurity, kFails, FALSE, ERROR_ACCESS_DENIED)                \
+  X(advapi32, GetSecurityDescriptorOwner, kFails, FALSE, ERROR_INVALID_SECURITY_DESCR)    \
+  X(advapi32, InitializeAcl, kFails, FALSE, ERROR_INSUFFICIENT_BUFFER)                    \
+  X(advapi32, InitializeSecurityDescriptor, kFails, FALSE, ERROR_INVALID_PARAMETER)       \
+  X(advapi32, SetSecurityDescriptorDacl, kFails, FALSE, ERROR_INVALID_SECURITY_DESCR)     \
+  X(advapi32, SetSecurityDescriptorOwner, kFails, FALSE, ERROR_INVALID_SECURITY_DESCR)    \
   X(advapi32, RegCloseKey, kReleases, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE)         \
   X(advapi32, RegEnumKeyExW, kFails, ERROR_KEY_DELETED, ERROR_KEY_DELETED)                \
   X(advapi32, RegOpenKeyExA, kFails, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND)          \
@@ -101,13 +115,21 @@ struct Row {
   X(kernel32, EnterCriticalSection, kCannot, 0, 0)                                        \
   X(kernel32, FreeLibrary, kReleases, FALSE, ERROR_INVALID_HANDLE)                        \
   X(kernel32, GetFileAttributesA, kFails, INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED)   \
+  X(kernel32, GetCurrentProcess, kCannot, 0, 0)                                           \
+  X(kernel32, GetCurrentProcessId, kCannot, 0, 0)                                         \
+  X(kernel32, GetCurrentThreadId, kCannot, 0, 0)                                          \
+  X(kernel32, GetFileInformationByHandle, kFails, FALSE, ERROR_INVALID_HANDLE)            \
+  X(kernel32, GetFileType, kFails, FILE_TYPE_UNKNOWN, ERROR_INVALID_HANDLE)               \
   X(kernel32, GetLastError, kCannot, 0, 0)                                                \
   X(kernel32, GetModuleFileNameA, kFails, 0, ERROR_MOD_NOT_FOUND)                         \
+  X(kernel32, GetModuleFileNameW, kFails, 0, ERROR_MOD_NOT_FOUND)                         \
   X(kernel32, GetModuleHandleA, kFails, 0, ERROR_MOD_NOT_FOUND)                           \
   X(kernel32, GetModuleHandleW, kFails, 0, ERROR_MOD_NOT_FOUND)                           \
   X(kernel32, GetProcAddress, kFails, 0, ERROR_PROC_NOT_FOUND)                            \
   X(kernel32, GetProcessHeap, kCannot, 0, 0)                                              \
+  X(kernel32, GetSystemDirectoryW, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                    \
   X(kernel32, GetSystemTime, kCannot, 0, 0)                                               \
+  X(kernel32, GetSystemTimeAsFileTime, kCannot, 0, 0)                                     \
   X(kernel32, GetTickCount, kCannot, 0, 0)                                                \
   X(kernel32, GetVersionExW, kFails, FALSE, ERROR_INVALID_PARAMETER)                      \
   X(kernel32, GlobalAlloc, kFails, 0, ERROR_NOT_ENOUGH_MEMORY)                            \
@@ -120,11 +142,14 @@ struct Row {
   X(kernel32, IsDBCSLeadByteEx, kCannot, 0, 0)                                            \
   X(kernel32, LeaveCriticalSection, kCannot, 0, 0)                                        \
   X(kernel32, LoadLibraryA, kFails, 0, ERROR_MOD_NOT_FOUND)                               \
+  X(kernel32, LoadLibraryExW, kFails, 0, ERROR_MOD_NOT_FOUND)                             \
   X(kernel32, LoadLibraryW, kFails, 0, ERROR_MOD_NOT_FOUND)                               \
   X(kernel32, MultiByteToWideChar, kFails, 0, ERROR_INSUFFICIENT_BUFFER)                  \
+  X(kernel32, QueryPerformanceCounter, kCannot, 0, 0)                                     \
   X(kernel32, ReleaseMutex, kReleases, FALSE, ERROR_NOT_OWNER)                            \
   X(kernel32, SetLastError, kCannot, 0, 0)                                                \
   X(kernel32, Sleep, kCannot, 0, 0)                                                       \
+  X(kernel32, TerminateProcess, kCannot, 0, 0)                                            \
   X(kernel32, TlsGetValue, kCannot, 0, 0)                                                 \
   X(kernel32, VirtualProtect, kFails, FALSE, ERROR_INVALID_ADDRESS)                       \
   X(kernel32, VirtualQuery, kFails, 0, ERROR_INVALID_PARAMETER)                           \
@@ -147,6 +172,7 @@ struct Row {
   X(msvcrt, localeconv, kCannot, 0, 0)                                                    \
   X(msvcrt, malloc, kFails, 0, ENOMEM)                                                    \
   X(msvcrt, memchr, kCannot, 0, 0)                                                        \
+  X(msvcrt, memcmp, kCannot, 0, 0)                                                        \
   X(msvcrt, memcpy, kCannot, 0, 0)                                                        \
   X(msvcrt, memmove, kCannot, 0, 0)                                                       \
   X(msvcrt, memset, kCannot, 0, 0)                                                        \
@@ -267,13 +293,36 @@ int RowOf(const char* name) {
   return -1;
 }
 
-// Points every imported function's slot at its stub. The DLLs it imports
-// are loaded once more and so stay loaded for the whole process, as in any
-// real host: otherwise each run loads and unloads them too, and what Wine's
-// shell32 keeps of every load (a dozen registry keys) would be counted.
+// GetProcAddress as the DLL sees it: counted and failed like any import, and
+// a function of the table comes back as its stub, which then calls what the
+// real look-up found.
+std::string g_lookups;  // the names asked for, in order, comma-separated
+
+FARPROC WINAPI GetProcAddressStub(HMODULE module, LPCSTR name) {
+  if (!IS_INTRESOURCE(name)) g_lookups += std::string(g_lookups.empty() ? "" : ",") + name;
+  const FARPROC found = Stub<k_GetProcAddress, decltype(&::GetProcAddress)>::Call(module, name);
+  if (found == nullptr || IS_INTRESOURCE(name)) return found;
+  const int row = RowOf(name);
+  if (row < 0) return found;
+  g_rows[row].real = reinterpret_cast<void*>(found);
+  return reinterpret_cast<FARPROC>(g_rows[row].stub);
+}
+
+// The system DLLs that tavsn.dll loads at run time, from the system folder.
+const char* const kRunTimeLoaded[] = {"iphlpapi.dll", "setupapi.dll", "winmm.dll"};
+
+// Points every imported function's slot at its stub. The DLLs it imports,
+// and those it loads at run time, are loaded once more and so stay loaded
+// for the whole process, as in any real host: otherwise each run loads and
+// unloads them too, and what Wine's own DLLs keep of every load (a dozen
+// registry keys for shell32, as many for the run-time ones) would be
+// counted as tavsn.dll's.
 void Hook(HMODULE module) {
   static std::vector<std::string> reported;
   static bool pinned = false;
+  if (!pinned) {
+    for (const char* name : kRunTimeLoaded) LoadLibraryA(name);
+  }
   auto* base = reinterpret_cast<unsigned char*>(module);
   const auto* nt =
       reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
@@ -304,7 +353,8 @@ void Hook(HMODULE module) {
       DWORD protection = 0;
       VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
       g_rows[row].real = reinterpret_cast<void*>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(g_rows[row].stub);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(
+          row == k_GetProcAddress ? reinterpret_cast<void*>(&GetProcAddressStub) : g_rows[row].stub);
       VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
     }
   }
@@ -333,6 +383,7 @@ bool PrepareFaults(const std::string& fault) {
   }
   g_fail_row = -1;
   g_injected = false;
+  g_lookups.clear();
   if (fault == "-") return true;
   const std::string items = fault + ",";
   for (std::size_t at = 0, comma; (comma = items.find(',', at)) != std::string::npos; at = comma + 1) {
@@ -389,6 +440,7 @@ void RunOnce(const Run& run) {
       if (row.calls != 0) counts += std::string(" ") + row.name + "=" + std::to_string(row.calls);
     }
     Report("counts run=%s%s", run.id.c_str(), counts.c_str());
+    Report("lookups run=%s names=%s", run.id.c_str(), g_lookups.empty() ? "-" : g_lookups.c_str());
   }
 }
 

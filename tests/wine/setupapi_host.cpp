@@ -33,8 +33,10 @@
 //     then the status is DN_DISABLEABLE with no problem. A disable request
 //     removes the link and makes the device disabled again. --enable-fails
 //     refuses the enable request (ERROR_ACCESS_DENIED from the installer).
-// --hold-adapter-mutex  takes the library's adapter-state mutex, says
-//     "host: holding", and keeps it until standard input ends.
+// --hold-adapter-mutex  takes the library's adapter-state mutex, made as the
+//     library makes it, says "host: holding", and keeps it until standard
+//     input ends. --squat-adapter-mutex does the same with a mutex made as
+//     another user would make it: owned by the user, open to everyone.
 //
 // Lines on standard error, each starting "host: ":
 //
@@ -312,11 +314,75 @@ void* RedirectImport(HMODULE module, const char* dll_name, const char* function,
   return nullptr;
 }
 
+// tavsn.dll loads SetupAPI at run time and looks its functions up: its
+// GetProcAddress is pointed at LookUp, which hands out the recording
+// function in place of each SetupAPI function and keeps the real one.
+struct Redirection {
+  const char* name;
+  void** real;
+  void* hook;
+};
+std::vector<Redirection> g_redirections;
+decltype(&GetProcAddress) real_get_proc_address;
+
+FARPROC WINAPI LookUp(HMODULE module, LPCSTR name) {
+  const FARPROC found = real_get_proc_address(module, name);
+  if (found == nullptr || IS_INTRESOURCE(name)) return found;
+  for (const Redirection& redirection : g_redirections) {
+    if (std::strcmp(redirection.name, name) != 0) continue;
+    *redirection.real = reinterpret_cast<void*>(found);
+    return reinterpret_cast<FARPROC>(redirection.hook);
+  }
+  return found;
+}
+
 template <typename Function>
-bool Redirect(HMODULE module, const char* name, Function hook, Function& original) {
-  original = reinterpret_cast<Function>(RedirectImport(module, "setupapi.dll", name, reinterpret_cast<void*>(hook)));
-  if (original == nullptr) Report("redirect_error=%s", name);
-  return original != nullptr;
+void Redirect(const char* name, Function hook, Function& original) {
+  g_redirections.push_back(Redirection{name, reinterpret_cast<void**>(&original), reinterpret_cast<void*>(hook)});
+}
+
+bool RedirectLookUps(HMODULE module) {
+  real_get_proc_address = reinterpret_cast<decltype(&GetProcAddress)>(
+      RedirectImport(module, "kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&LookUp)));
+  if (real_get_proc_address == nullptr) Report("redirect_error=GetProcAddress");
+  return real_get_proc_address != nullptr;
+}
+
+// The adapter-state mutex as tavsn.dll makes it (SYSTEM and the
+// Administrators only, owned by the Administrators), or, when `as_user`, as
+// another user would make it: owned by that user, open to everyone.
+HANDLE MakeAdapterMutex(bool as_user) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID system = nullptr;
+  PSID administrators = nullptr;
+  AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system);
+  AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                           &administrators);
+  alignas(DWORD) unsigned char acl[256];
+  alignas(DWORD) unsigned char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  SECURITY_DESCRIPTOR descriptor;
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  if (as_user) {
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    CloseHandle(token);
+    SetSecurityDescriptorOwner(&descriptor, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, FALSE);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);  // everyone, anything
+  } else {
+    auto* dacl = reinterpret_cast<ACL*>(acl);
+    InitializeAcl(dacl, sizeof acl, ACL_REVISION);
+    AddAccessAllowedAce(dacl, ACL_REVISION, MUTEX_ALL_ACCESS, system);
+    AddAccessAllowedAce(dacl, ACL_REVISION, MUTEX_ALL_ACCESS, administrators);
+    SetSecurityDescriptorOwner(&descriptor, administrators, FALSE);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE);
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+  const HANDLE mutex = CreateMutexW(&attributes, TRUE, L"Global\\tavsn-adapter-state");
+  FreeSid(system);
+  FreeSid(administrators);
+  return mutex;
 }
 
 }  // namespace
@@ -324,8 +390,9 @@ bool Redirect(HMODULE module, const char* name, Function hook, Function& origina
 int main(int argc, char** argv) {
   std::string dll_path;
   std::string export_name;
-  if (argc == 2 && std::string(argv[1]) == "--hold-adapter-mutex") {
-    const HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Local\\tavsn-adapter-state");
+  if (argc == 2 &&
+      (std::string(argv[1]) == "--hold-adapter-mutex" || std::string(argv[1]) == "--squat-adapter-mutex")) {
+    const HANDLE mutex = MakeAdapterMutex(std::string(argv[1]) == "--squat-adapter-mutex");
     Report("holding error=%lu", mutex != nullptr ? 0 : GetLastError());
     while (std::fgetc(stdin) != EOF) {
     }
@@ -375,17 +442,16 @@ int main(int argc, char** argv) {
     Report("missing_export_error=%lu", GetLastError());
     return 4;
   }
-  const bool redirected =
-      Redirect(dll, "SetupDiGetClassDevsW", RecordGetClassDevs, real_get_class_devs) &&
-      Redirect(dll, "SetupDiEnumDeviceInterfaces", RecordEnumInterfaces, real_enum_interfaces) &&
-      Redirect(dll, "SetupDiGetDeviceInterfaceDetailA", RecordGetDetail, real_get_detail) &&
-      Redirect(dll, "SetupDiEnumDeviceInfo", RecordEnumDeviceInfo, real_enum_device_info) &&
-      Redirect(dll, "CM_Get_DevNode_Status", RecordGetStatus, real_get_status) &&
-      Redirect(dll, "SetupDiSetClassInstallParamsW", RecordSetInstallParams, real_set_install_params) &&
-      Redirect(dll, "SetupDiCallClassInstaller", RecordCallInstaller, real_call_installer) &&
-      Redirect(dll, "SetupDiChangeState", RecordChangeState, real_change_state) &&
-      Redirect(dll, "SetupDiDestroyDeviceInfoList", RecordDestroy, real_destroy);
-  if (!redirected) return 5;
+  Redirect("SetupDiGetClassDevsW", RecordGetClassDevs, real_get_class_devs);
+  Redirect("SetupDiEnumDeviceInterfaces", RecordEnumInterfaces, real_enum_interfaces);
+  Redirect("SetupDiGetDeviceInterfaceDetailA", RecordGetDetail, real_get_detail);
+  Redirect("SetupDiEnumDeviceInfo", RecordEnumDeviceInfo, real_enum_device_info);
+  Redirect("CM_Get_DevNode_Status", RecordGetStatus, real_get_status);
+  Redirect("SetupDiSetClassInstallParamsW", RecordSetInstallParams, real_set_install_params);
+  Redirect("SetupDiCallClassInstaller", RecordCallInstaller, real_call_installer);
+  Redirect("SetupDiChangeState", RecordChangeState, real_change_state);
+  Redirect("SetupDiDestroyDeviceInfoList", RecordDestroy, real_destroy);
+  if (!RedirectLookUps(dll)) return 5;
 
   unsigned char buffer[64];
   std::memset(buffer, 0xCC, sizeof buffer);

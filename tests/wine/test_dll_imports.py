@@ -1,5 +1,7 @@
-"""tavsn.dll imports only Windows system DLLs and only functions that Windows
-XP already has (rpcrt4 is loaded at run time, never imported), exports
+"""tavsn.dll imports only Windows system DLLs that are KnownDLLs and only
+functions that Windows XP already has (rpcrt4, and the system DLLs that are no
+KnownDLLs, are loaded at run time, never imported), carries the hardening
+flags in its PE header and the stack protector in its code, exports
 exactly the names that api/tavsn.def lists, and has no C++ exception or
 unwinder code linked in: the linker's map of the DLL is read for that, since
 the startup code of every MinGW DLL names __register_frame_info as text
@@ -21,16 +23,35 @@ DEF_FILES = {0x14C: os.path.join(HERE, "..", "..", "api", "tavsn.def"),
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "iphlpapi.dll", "setupapi.dll", "shell32.dll",
                "winmm.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "user32.dll",
                "cfgmgr32.dll", "ntdll.dll"}
-FORBIDDEN = re.compile(r"^(libgcc.*|libstdc\+\+.*|libwinpthread.*|rpcrt4\.dll)$", re.I)
+FORBIDDEN = re.compile(r"^(libgcc.*|libstdc\+\+.*|libwinpthread.*|libssp.*|rpcrt4\.dll)$", re.I)
+# Not KnownDLLs: Windows would look for them in the host program's folder
+# first. tavsn.dll loads them from the system folder (base/system_library.h).
+NOT_KNOWN_DLLS = {"iphlpapi.dll", "setupapi.dll", "winmm.dll", "cfgmgr32.dll"}
+
+# The PE header's DllCharacteristics every build must carry, and what only
+# the 32-bit one carries: no code of its own has SEH handlers.
+DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA, NO_SEH = 0x40, 0x100, 0x20, 0x400
+REQUIRED_CHARACTERISTICS = {0x14C: DYNAMIC_BASE | NX_COMPAT | NO_SEH,
+                            0x8664: DYNAMIC_BASE | NX_COMPAT | HIGH_ENTROPY_VA}
 
 # Every function the DLL may import: each exists on Windows XP (5.1). A new
 # import fails this test until someone has checked that XP has it. The COM
 # and OLE Automation calls of the firmware reader are listed ahead of it.
 XP_FUNCTIONS = {
-    "advapi32.dll": {"RegCloseKey", "RegEnumKeyExW", "RegOpenKeyExA", "RegOpenKeyExW",
+    # The security calls build the adapter mutex's descriptor and read its
+    # owner (all Windows 2000).
+    "advapi32.dll": {"AddAccessAllowedAce", "EqualSid", "GetKernelObjectSecurity", "GetSecurityDescriptorOwner",
+                     "InitializeAcl", "InitializeSecurityDescriptor", "SetSecurityDescriptorDacl",
+                     "SetSecurityDescriptorOwner", "RegCloseKey", "RegEnumKeyExW", "RegOpenKeyExA", "RegOpenKeyExW",
                      "RegQueryInfoKeyW", "RegQueryValueExA", "RegQueryValueExW"},
-    "iphlpapi.dll": {"GetAdaptersInfo"},
-    "kernel32.dll": {"CloseHandle", "CreateFileA", "CreateFileW", "CreateMutexW", "DeleteCriticalSection",
+    # GetModuleFileNameW: the log's folder from the wide path; GetFileType
+    # and GetFileInformationByHandle: the log must be a plain file with one
+    # link; GetSystemDirectoryW and LoadLibraryExW: the system DLLs by full
+    # path; the process, thread, time and counter calls seed the stack
+    # cookie, TerminateProcess ends a process whose stack was smashed.
+    "kernel32.dll": {"GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId", "GetFileInformationByHandle",
+                     "GetFileType", "GetModuleFileNameW", "GetSystemDirectoryW", "GetSystemTimeAsFileTime",
+                     "LoadLibraryExW", "QueryPerformanceCounter", "TerminateProcess", "CloseHandle", "CreateFileA", "CreateFileW", "CreateMutexW", "DeleteCriticalSection",
                      "DeviceIoControl", "DisableThreadLibraryCalls", "EnterCriticalSection",
                      "FreeLibrary", "GetFileAttributesA", "GetLastError", "GetModuleFileNameA",
                      "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetProcessHeap",
@@ -49,12 +70,7 @@ XP_FUNCTIONS = {
     "ole32.dll": {"CoCreateInstance", "CoInitializeEx", "CoSetProxyBlanket", "CoUninitialize"},
     "oleaut32.dll": {"SafeArrayAccessData", "SafeArrayGetLBound", "SafeArrayGetUBound",
                      "SafeArrayGetDim", "SafeArrayUnaccessData", "VariantClear", "VariantInit"},
-    "setupapi.dll": {"CM_Get_DevNode_Status", "SetupDiCallClassInstaller", "SetupDiChangeState",
-                     "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
-                     "SetupDiEnumDeviceInterfaces", "SetupDiGetClassDevsW",
-                     "SetupDiGetDeviceInterfaceDetailA", "SetupDiSetClassInstallParamsW"},
     "shell32.dll": {"IsUserAnAdmin"},
-    "winmm.dll": {"timeGetTime"},
 }
 
 # The 64-bit runtime reaches the same C library state through functions that
@@ -109,6 +125,18 @@ def exception_runtime_in_map(map_path):
     return found
 
 
+def dll_characteristics(dump):
+    found = re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", dump, re.M)
+    return int(found.group(1), 16) if found else None
+
+
+def stack_protected_in_map(map_path):
+    """Whether the linker kept the stack protector's check: it is referenced
+    only from functions the compiler protected."""
+    with open(map_path, errors="replace") as f:
+        return "__stack_chk_fail" in f.read()
+
+
 def exported_names(dump):
     section = dump.split("[Ordinal/Name Pointer] Table", 1)
     if len(section) < 2:
@@ -161,6 +189,8 @@ def main():
     for name in imports:
         if FORBIDDEN.match(name):
             failures.append("forbidden import %s" % name)
+        elif name.lower() in NOT_KNOWN_DLLS:
+            failures.append("import %s is no KnownDLL: it must be loaded from the system folder" % name)
         elif name.lower() not in SYSTEM_DLLS:
             failures.append("import %s is not a Windows system DLL of the list" % name)
 
@@ -173,10 +203,17 @@ def main():
             if name not in allowed:
                 failures.append("import %s!%s is not known to exist on Windows XP" % (system_dll, name))
 
+    characteristics = dll_characteristics(dump)
+    required = REQUIRED_CHARACTERISTICS[machine]
+    if characteristics is None or characteristics & required != required:
+        failures.append("DllCharacteristics %r lack %#x" % (characteristics, required))
+
     map_path = os.path.join(args.build, "tavsn.map")
     if not os.path.exists(map_path):
         failures.append("no linker map %s" % map_path)
     else:
+        if not stack_protected_in_map(map_path):
+            failures.append("no function of the DLL is stack-protected")
         for item in exception_runtime_in_map(map_path):
             failures.append("exception runtime linked in: %s" % item)
 

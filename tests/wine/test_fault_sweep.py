@@ -69,11 +69,12 @@ COM_METHODS = [
     ("IWbemClassObject::Get(SMBiosData)", "get_data=0x80041002",
      lambda j: j.text.startswith("object Get") and j.fields.get("name") == "SMBiosData"),
 ]
-# Without UuidCreateSequential (its look-up is the first GetProcAddress of
-# the UUID source) the UUID source takes UuidCreate's node, which is random:
-# the documented last resort, checked as a UUID-source identifier alike in
-# everything but the address.
-UUID_CREATE_RUN = "GetProcAddress/2/1"
+# Without UuidCreateSequential the UUID source takes UuidCreate's node,
+# which is random: the documented last resort, checked as a UUID-source
+# identifier alike in everything but the address. Its look-up is found by
+# name among the GetProcAddress calls of the UUID-source run (the system
+# DLLs' functions are looked up the same way, before it).
+SEQUENTIAL_UUID = "UuidCreateSequential"
 LOG_LINE = re.compile(r" *\d+: (?:(?!\d+: )[ -~])*")
 
 
@@ -83,6 +84,7 @@ class Host:
 
     def __init__(self, prefix, dll, plan, env, checkpoint_after=None):
         self.runs, self.counts, self.figures, self.lost, self.unlisted, self.appeared = {}, {}, [], {}, set(), {}
+        self.lookups = {}
         scratch = bed.scratch_dir(prefix)
         remaining = list(plan)
         while remaining:
@@ -115,6 +117,8 @@ class Host:
                 self.runs[fields["run"]] = fields
             elif kind == "counts":
                 self.counts[line.split()[2][4:]] = {k: int(v) for k, v in fields.items() if k != "run"}
+            elif kind == "lookups":
+                self.lookups[fields["run"]] = fields["names"].split(",")
             elif kind == "figures":
                 self.figures.append((int(fields["handles"]), int(fields["private_kib"])))
             elif kind in ("crash", "hang"):
@@ -185,6 +189,10 @@ def every_call_fails_in_turn(prefix):
         plan.append(run_line(f, "fallback/noadapter", faults(NO_ADAPTER)))
     fallbacks = Host(prefix, dll, plan, env)
     runs = dict(counting.runs, **fallbacks.runs)
+    uuid_create_call = {}
+    for f in functions:
+        names = fallbacks.lookups.get("%s/fallback/2" % f, [])
+        uuid_create_call[f] = names.index(SEQUENTIAL_UUID) + 1 if SEQUENTIAL_UUID in names else 0
     bed.expect_equal((counting.lost, fallbacks.lost), ({}, {}), "runs that crashed or hung without faults")
     bed.expect_equal(counting.unlisted, set(), "imports that the host's table lacks")
     references = {}
@@ -254,7 +262,8 @@ def every_call_fails_in_turn(prefix):
             if result < 0 and buffer != "A5" * 32:
                 problems.append("buffer written on %d: %s" % (result, buffer))
             uuid = (int(runs[f + "/fallback/2"]["result"]), runs[f + "/fallback/2"]["buffer"])
-            if run_id.endswith("/" + UUID_CREATE_RUN) and like_but_for_the_address(result, buffer, uuid):
+            if run_id.endswith("/GetProcAddress/2/%d" % uuid_create_call[f]) and like_but_for_the_address(
+                    result, buffer, uuid):
                 pass
             elif result >= 0 and (result, buffer) not in references[f]:
                 problems.append("identifier %s (%d) is neither the machine's nor a fallback" % (buffer, result))

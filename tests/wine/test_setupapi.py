@@ -300,8 +300,11 @@ DISABLED_ADAPTER_PATHS = [
     ("enable_refused", ["--enable-fails"], False, ["disabled"],
      ["SetApiStaCha SetupDiCallClassInstaller/SetupDiChangeState Error Code [5] Is.Vista [1].",
       "SetApiGetAdrr Enable Fail Index [0] ErrorCode [5].", "NdisCmd CreatFile Fail [{lower}] ErrorCode [3]."]),
-    ("adapter_mutex_held_by_another_process", ["--driver-delay", "500"], True, ["enabling", "disabled"],
-     ["SetApiGetAdrr Wait Adapter State TimeOut [10000].", READ]),
+    ("adapter_mutex_held_by_another_process", ["--driver-delay", "500"], "--hold-adapter-mutex",
+     ["enabling", "disabled"], ["SetApiGetAdrr Wait Adapter State TimeOut [10000].", READ]),
+    # Made and held by another user: not waited for, and the read goes on.
+    ("adapter_mutex_made_by_another_user", ["--driver-delay", "500"], "--squat-adapter-mutex",
+     ["enabling", "disabled"], ["SetApiGetAdrr Adapter State Mutex Made By Another User.", READ]),
 ]
 
 
@@ -319,7 +322,7 @@ def disabled_adapter_case(name, options, hold_mutex, states, expected_lines):
         dll = library_in_scratch(bed, prefix, with_log=True)
         holder = None
         if hold_mutex:
-            holder = subprocess.Popen(winebed.WINE + [bed.program("setupapi_host.exe"), "--hold-adapter-mutex"],
+            holder = subprocess.Popen(winebed.WINE + [bed.program("setupapi_host.exe"), hold_mutex],
                                       env=prefix.env, stdin=subprocess.PIPE, stderr=subprocess.PIPE)
             bed.expect(holder.stderr.readline().startswith(b"host: holding error=0"), "the mutex is held")
         try:
@@ -361,6 +364,8 @@ def disabled_adapter_case(name, options, hold_mutex, states, expected_lines):
                                 for line in expected_lines] + ["GetMacSN  [ %s ]" % IDENTIFIER], "log lines")
         if READ in expected_lines:
             bed.expect_equal(lines.count(NOT_STARTED), expected_lines.count(NOT_STARTED), "polls before the read")
+        waits = [line for line in lines if line.startswith("SetApiGetAdrr Wait Adapter State")]
+        bed.expect_equal(len(waits), int(hold_mutex == "--hold-adapter-mutex"), "waits for the mutex (%r)" % waits)
     case.__name__ = "disabled_adapter_" + name
     return bed.case(case)
 

@@ -200,10 +200,15 @@ def reference_blocks(raw, log_end):
     return blocks
 
 
-def expect_concurrent_lines(stress_texts, blocks):
+def expect_concurrent_lines(stress_texts, blocks, racing_open=False):
     """Every concurrent line is one that a single-threaded call wrote, and
     the calls wrote exactly their lines: the multiset of texts is the sum of
-    each export's block times its number of calls."""
+    each export's block times its number of calls. With `racing_open` the
+    threads' first calls race to open the log: a call that comes while
+    another thread opens it goes on without waiting (an open can be held up
+    at will through an opportunistic lock), so the lines that the other
+    threads' first calls began before the log was open may be missing, none
+    more often than once for each other thread."""
     known = set(text for block in blocks.values() for text in block)
     unknown = [text for text in stress_texts if text not in known]
     bed.expect_equal(unknown[:10], [], "concurrent lines that no single call writes")
@@ -214,6 +219,10 @@ def expect_concurrent_lines(stress_texts, blocks):
     actual = collections.Counter(stress_texts)
     missing = expected - actual
     extra = actual - expected
+    if racing_open:
+        bed.expect(all(count <= THREADS - 1 for count in missing.values()),
+                   "concurrent log lines missing beyond the first calls: %r" % dict(missing))
+        missing = collections.Counter()
     bed.expect(not missing and not extra,
                "concurrent log lines: missing %r, extra %r" % (dict(missing), dict(extra)))
 
@@ -316,7 +325,7 @@ def concurrent_first_calls_open_the_log(prefix):
     lines = whole_lines(raw)
     expect_banner(lines)
     stress_texts = texts_after_prefix(lines[2:], "concurrent")
-    expect_concurrent_lines(stress_texts, blocks)
+    expect_concurrent_lines(stress_texts, blocks, racing_open=True)
     expect_overlap(stress_texts)
 
 
