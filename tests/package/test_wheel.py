@@ -12,6 +12,7 @@ VARIABLES = ("PYTHONPATH", "LD_LIBRARY_PATH", "TAVSN_SERVER_LIBRARY")
 class Wheel(t.InstalledPackage):
     # No header in a wheel: the C checks are the Debian package's.
     test_c_program_through_pkg_config = test_only_the_c_api_is_exported = test_python_module_mirrors_the_header = None
+    test_cmake_consumer_through_find_package = None
 
     @classmethod
     def setUpClass(cls):
