@@ -320,10 +320,11 @@ class Library:
 
     def __init__(self, path: Optional[str] = None):
         # find_library sees LD_LIBRARY_PATH only through binutils, which a
-        # server may lack; the dynamic loader, asked for the bare name,
-        # searches it and its cache itself.
+        # server may lack; the dynamic loader, asked for the SONAME, searches
+        # it and its cache itself (the unversioned name is a development
+        # link, absent where only the library is installed).
         path = (path or os.environ.get("TAVSN_SERVER_LIBRARY") or _installed_library()
-                or ctypes.util.find_library("tavsn_server") or "libtavsn_server.so")
+                or ctypes.util.find_library("tavsn_server") or f"libtavsn_server.so.{_SONAME_VERSION}")
         try:
             lib = ctypes.CDLL(path)
         except OSError as error:
