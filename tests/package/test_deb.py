@@ -13,7 +13,7 @@ SO = "libtavsn_server.so."
 PACKAGES = ("libtavsn-server1", "libtavsn-server-dev", "tavsn-server", "python3-tavsn-server")
 sys.path.insert(0, str(ROOT / "tests/install"))
 import test_install as t  # noqa: E402
-# The one tag lintian --pedantic still gives, explained in docs/packages.md:
+# The one tag lintian --pedantic still gives, explained in docs/building.md:
 # these packages are not uploaded to Debian, so no ITP bug is closed.
 KEPT = {"initial-upload-closes-no-bugs"}
 
