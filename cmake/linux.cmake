@@ -4,6 +4,7 @@
 #   P/lib/libtavsn_server.so*           the C API (include/tavsn_server.h)
 #   P/include/tavsn_server.h
 #   P/lib/pkgconfig/tavsn_server.pc
+#   P/lib/cmake/tavsn_server/           find_package(tavsn_server)
 # (lib is GNUInstallDirs' CMAKE_INSTALL_LIBDIR: lib64 or lib/<multiarch>
 # where the platform's convention and the configured prefix say so)
 #   P/share/tavsn/python/tavsn_server.py the Python module over the C API
@@ -18,12 +19,27 @@ endforeach()
 file(RELATIVE_PATH TAVSN_PREFIX_FROM_PKGCONFIG_DIR "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
 string(REGEX REPLACE "/$" "" TAVSN_PREFIX_FROM_PKGCONFIG_DIR "${TAVSN_PREFIX_FROM_PKGCONFIG_DIR}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/tavsn_server.pc.in ${CMAKE_BINARY_DIR}/tavsn_server.pc @ONLY)
+set(TAVSN_CMAKE_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tavsn_server)
+file(RELATIVE_PATH TAVSN_PREFIX_FROM_CMAKE_DIR "/${TAVSN_CMAKE_CONFIG_DIR}" "/")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/tavsn_serverConfig.cmake.in ${CMAKE_BINARY_DIR}/tavsn_serverConfig.cmake @ONLY)
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/tavsn_serverConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+
+# The Python module as installed: its __version__ is this release's.
+set(python_module ${PROJECT_SOURCE_DIR}/bindings/python/tavsn_server.py)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${python_module})
+file(READ ${python_module} module_text)
+string(REPLACE "__version__ = \"0+unknown\"" "__version__ = \"${PROJECT_VERSION}\"" module_text "${module_text}")
+file(WRITE ${CMAKE_BINARY_DIR}/python/tavsn_server.py.new "${module_text}")
+configure_file(${CMAKE_BINARY_DIR}/python/tavsn_server.py.new ${CMAKE_BINARY_DIR}/python/tavsn_server.py COPYONLY)
 
 install(TARGETS tavsn_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS tavsn_server_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn_server.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${CMAKE_BINARY_DIR}/tavsn_server.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/tavsn_server.py DESTINATION ${CMAKE_INSTALL_DATADIR}/tavsn/python)
+install(FILES ${CMAKE_BINARY_DIR}/tavsn_serverConfig.cmake ${CMAKE_BINARY_DIR}/tavsn_serverConfigVersion.cmake
+        DESTINATION ${TAVSN_CMAKE_CONFIG_DIR})
+install(FILES ${CMAKE_BINARY_DIR}/python/tavsn_server.py DESTINATION ${CMAKE_INSTALL_DATADIR}/tavsn/python)
 
 # The tests need Python; building and installing do not.
 find_package(Python3 COMPONENTS Interpreter)

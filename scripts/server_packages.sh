@@ -1,131 +1,84 @@
 #!/usr/bin/env bash
-# Makes the licence server's packages from one Release build for /usr with
-# Debian's build flags (build/server), and prints their paths:
-#   dist/tavsn-server_<version>_<arch>.deb   the tool, the library, the
-#       header, the pkg-config file and the Python module, for dpkg or apt
-#   dist/tavsn_server-<version>-py3-none-linux_<machine>.whl   the Python
-#       module with the library inside it, for pip
-# Everything comes from Debian's packages (dpkg-dev, help2man, the Python
-# packaging tools); nothing is downloaded. Files are dated to the last commit.
+# Makes the licence server's packages in dist/ and prints their paths:
+#   tavsn_<version>-1.dsc, tavsn_<version>.orig.tar.xz,
+#   tavsn_<version>-1.debian.tar.xz    the Debian source package (debian/),
+#       built here once with dpkg-buildpackage into the binary packages
+#   libtavsn-server1, libtavsn-server-dev, tavsn-server, python3-tavsn-server
+#       _<version>-1_<arch>.deb (or _all)
+#   tavsn_server-<version>-py3-none-manylinux_<x>_<y>_<machine>.whl   the
+#       Python module with the library inside it, tagged for the oldest
+#       manylinux policy the library's symbol versions meet
+#   tavsn_server-<version>.tar.gz      its sdist (builds the library with CMake)
+# The wheel takes the library the Debian build made: the server side is
+# built once. Everything comes from Debian's packages; nothing is downloaded.
+# Files are dated to the last commit. With TAVSN_GPG_KEY set (a key id in the
+# caller's keyring), the source package and its .changes are signed with it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
-build="$root/build/server"
 epoch="${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}"
 export SOURCE_DATE_EPOCH="$epoch"
-
-eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-# Given on every configure (CMake reads the variables only into a new cache);
-# CMake has no CPPFLAGS, so _FORTIFY_SOURCE goes with the compilers' flags.
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVSN_LINUX_PACKAGE=ON \
-      -DCMAKE_INSTALL_PREFIX=/usr -DTAVSN_WARNINGS_AS_ERRORS=ON \
-      -DCMAKE_C_FLAGS="$CPPFLAGS $CFLAGS" -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" \
-      -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
-version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
+version="$(sed -n 's/^project(tavsn VERSION \([^ ]*\).*/\1/p' "$root/CMakeLists.txt")"
+conf() { sed -n "s/^$1=//p" "$root/scripts/release.conf"; }
 multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
-arch="$(dpkg-architecture -qDEB_HOST_ARCH)"
-maintainer="tavsn developers <dev@tavsn.invalid>"
-mkdir -p "$root/dist"
-
-# The Debian package, laid out in debian/tavsn-server as dpkg-shlibdeps
-# expects a package being built.
-work="$build/deb"
-pkg="$work/debian/tavsn-server"
-doc="$pkg/usr/share/doc/tavsn-server"
+work="$root/build/deb"
+src="$work/tavsn-$version"
+dist="$root/dist"
 rm -rf "$work"
-DESTDIR="$pkg" cmake --install "$build" --strip >/dev/null
-python="$pkg/usr/lib/python3/dist-packages"
-mkdir -p "$python" "$doc" "$pkg/usr/share/man/man1" "$pkg/DEBIAN"
-mv "$pkg/usr/share/tavsn/python/tavsn_server.py" "$python/"
-rm -r "$pkg/usr/share/tavsn"
-help2man --no-info --version-string="$version" \
-         --name="decode, verify and compare tavsn machine identifiers" "$build/tavsn" |
-  gzip -9n >"$pkg/usr/share/man/man1/tavsn.1.gz"
-gzip -9nc "$root/CHANGELOG.md" >"$doc/changelog.gz"
-printf 'tavsn (%s) unstable; urgency=medium\n\n  * Release %s; see changelog.gz.\n\n -- %s  %s\n' \
-       "$version" "$version" "$maintainer" "$(date -u -R -d "@$epoch")" | gzip -9n >"$doc/changelog.Debian.gz"
-{
-  printf 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n'
-  printf 'Upstream-Name: tavsn\n\nFiles: *\nCopyright: %s\nLicense: Expat\n' \
-         "$(sed -n 's/^Copyright (c) //p' "$root/LICENSE")"
-  sed -n '/^Permission/,$p' "$root/LICENSE" | sed 's/^$/./; s/^/ /'
-} >"$doc/copyright"
-echo "libtavsn_server ${version%%.*} tavsn-server (>= $version)" >"$pkg/DEBIAN/shlibs"
-echo "activate-noawait ldconfig" >"$pkg/DEBIAN/triggers"
-cat >"$work/debian/control" <<EOF
-Source: tavsn
+mkdir -p "$work" "$dist"
 
-Package: tavsn-server
-Architecture: any
-EOF
-# Outside a debian/rules build dpkg-shlibdeps warns that the files are not
-# in their package's folder, which they are: that one warning is dropped.
-depends="$(cd "$work" && dpkg-shlibdeps -O -Sdebian/tavsn-server -xtavsn-server \
-           -e debian/tavsn-server/usr/bin/tavsn "debian/tavsn-server/usr/lib/$multiarch/libtavsn_server.so.$version" \
-           2> >(grep -v "should already be installed in their package" >&2) | sed -n 's/^shlibs:Depends=//p')"
-(cd "$pkg" && find usr -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum) >"$pkg/DEBIAN/md5sums"
-cat >"$pkg/DEBIAN/control" <<EOF
-Package: tavsn-server
-Version: $version
-Architecture: $arch
-Maintainer: $maintainer
-Installed-Size: $(du -sk --exclude=DEBIAN "$pkg" | cut -f1)
-Depends: $depends
-Suggests: python3
-Section: utils
-Priority: optional
-Description: decode, verify and compare tavsn machine identifiers
- A licence server's side of tavsn, the Windows library that tells a host
- application which machine it runs on: the tavsn tool, which decodes the
- identifiers the library writes, verifies them against a machine's
- inventory facts and compares two of them to a verdict, and the same
- through the C library libtavsn_server (header, pkg-config file) and its
- Python module tavsn_server.
-EOF
-find "$pkg" -exec touch -h -d "@$epoch" {} +
-deb="$root/dist/tavsn-server_${version}_$arch.deb"
-dpkg-deb --root-owner-group -Zxz --build "$pkg" "$deb" >/dev/null
+# The upstream tarball: the tracked files, debian/ aside, in name order.
+orig="$work/tavsn_$version.orig.tar.xz"
+if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+  git -C "$root" ls-files -z -- . ':!:debian' ':!:.ci'
+else
+  (cd "$root" && find . -path ./build -prune -o -path ./dist -prune -o -path ./debian -prune -o -type f -print0 |
+     sed -z 's,^\./,,')
+fi | tar -C "$root" --null -T - --sort=name --mtime="@$epoch" --owner=0 --group=0 --numeric-owner \
+         --transform="s,^,tavsn-$version/," -cf - | xz -9 >"$orig"
+tar -C "$work" -xf "$orig"
+cp -r "$root/debian" "$src/"
+# The Debian version follows the project's one version number.
+printf 'tavsn (%s-1) unstable; urgency=medium\n\n  * New upstream release %s (its changes: changelog.gz beside this file).\n\n -- %s  %s\n' \
+       "$version" "$version" "$(conf maintainer)" "$(date -u -R -d "@$epoch")" >"$src/debian/changelog"
 
-# The wheel: the module as the package tavsn_server, with the library, under
+sign=(-us -uc)
+[ -n "${TAVSN_GPG_KEY:-}" ] && sign=(--sign-key="$TAVSN_GPG_KEY")
+if ! (cd "$src" && DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
+        dpkg-buildpackage "${sign[@]}" >"$work/build.log" 2>&1); then
+  tail -n 60 "$work/build.log" >&2
+  exit 1
+fi
+for file in "$work"/*.deb "$work"/*.dsc "$work"/*.tar.xz "$work"/*.changes "$work"/*.buildinfo; do
+  cp "$file" "$dist/"
+done
+
+# The wheel: the module as the package tavsn_server, with the library under
 # the SONAME the module looks for beside itself, and the py.typed marker.
-wheel="$build/wheel"
-rm -rf "$wheel"
+wheel="$work/wheel"
 mkdir -p "$wheel/tavsn_server"
-cp "$root/bindings/python/tavsn_server.py" "$wheel/tavsn_server/__init__.py"
-cp "$pkg/usr/lib/$multiarch/libtavsn_server.so.$version" "$wheel/tavsn_server/libtavsn_server.so.${version%%.*}"
+library="$src/debian/libtavsn-server1/usr/lib/$multiarch/libtavsn_server.so.$version"
+cp "$src/debian/python3-tavsn-server/usr/lib/python3/dist-packages/tavsn_server.py" "$wheel/tavsn_server/__init__.py"
+cp "$library" "$wheel/tavsn_server/libtavsn_server.so.${version%%.*}"
 touch "$wheel/tavsn_server/py.typed"
-cp "$root/LICENSE" "$wheel/"
-cat >"$wheel/setup.cfg" <<EOF
-[metadata]
-name = tavsn_server
-version = $version
-description = Decode, verify and compare tavsn machine identifiers on a licence server
-long_description = The Python module of libtavsn_server, the licence-server library of tavsn, with the library inside it.
-author = the tavsn developers
-license = MIT
-license_files = LICENSE
-classifiers =
-    License :: OSI Approved :: MIT License
-    Operating System :: POSIX :: Linux
-    Programming Language :: Python :: 3
-    Typing :: Typed
-
-[options]
-packages = tavsn_server
-python_requires = >=3.7
-zip_safe = false
-
-[options.package_data]
-tavsn_server = py.typed, libtavsn_server.so.*
-
-[bdist_wheel]
-python_tag = py3
-plat_name = linux_$(uname -m)
-EOF
-printf '[build-system]\nrequires = ["setuptools", "wheel"]\nbuild-backend = "setuptools.build_meta"\n' >"$wheel/pyproject.toml"
+cp "$root/LICENSE" "$root/README.md" "$wheel/"
+platform="$(python3 "$root/scripts/manylinux.py" "$library")"
+python3 "$root/scripts/pyproject.py" "$version" "$root/scripts/release.conf" wheel >"$wheel/pyproject.toml"
+printf '[bdist_wheel]\npython_tag = py3\nplat_name = %s\n' "$platform" >"$wheel/setup.cfg"
 find "$wheel" -exec touch -h -d "@$epoch" {} +
-/usr/bin/python3 -m pip wheel --quiet --no-index --no-build-isolation --no-deps \
-                 --wheel-dir "$root/dist" "$wheel" >/dev/null
-echo "$deb"
-ls "$root/dist/tavsn_server-$version-py3-none-linux_$(uname -m).whl"
+/usr/bin/python3 -m pip wheel --quiet --no-index --no-build-isolation --no-deps --wheel-dir "$dist" "$wheel" >/dev/null
+
+# The sdist: the sources, and a build that makes the library with CMake.
+sdist="$work/sdist"
+mkdir -p "$sdist"
+tar -C "$sdist" -xf "$orig"
+mv "$sdist/tavsn-$version" "$sdist/tavsn_server-$version"
+(cd "$sdist/tavsn_server-$version" && cp scripts/sdist_setup.py setup.py && cp scripts/sdist_MANIFEST.in MANIFEST.in &&
+  python3 scripts/pyproject.py "$version" scripts/release.conf sdist >pyproject.toml)
+/usr/bin/python3 -m build --sdist --no-isolation --outdir "$dist" "$sdist/tavsn_server-$version" >"$work/sdist.log" 2>&1 ||
+  { tail -n 30 "$work/sdist.log" >&2; exit 1; }
+bash "$root/scripts/checksums.sh" "$dist"
+
+ls "$dist"/tavsn_"$version"-1.dsc
+ls "$dist"/tavsn_server-"$version"-py3-none-"$platform".whl
+ls "$dist"/tavsn_server-"$version".tar.gz

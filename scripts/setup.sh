@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(cmake make g++ python3 pkg-config libgtest-dev libgmock-dev iproute2 util-linux
           g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
           wine wine32:i386 wine64 clang libclang-rt-14-dev lld llvm mono-mcs ieee-data clang-format
-          dpkg-dev help2man lintian python3-pip python3-setuptools python3-wheel python3-venv)
+          dpkg-dev help2man lintian python3-pip python3-setuptools python3-wheel python3-venv
+          debhelper dh-python osslsigncode openssl twine python3-build mono-runtime man-db)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

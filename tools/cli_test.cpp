@@ -50,7 +50,7 @@ TEST(CliTest, UsageErrors) {
 TEST(CliTest, HelpHasAnExampleOfEachCommand) {
   const CliRun run = RunWith({"--help"});
   EXPECT_EQ(run.code, kExitOk);
-  for (const char* piece : {"tavsn decode TQ", "tavsn verify TQ", "compare TQ", "tavsn.exe --trace", "exit codes"}) {
+  for (const char* piece : {"tavsn decode TQ", "tavsn verify TQ", "compare TQ", "tavsn.exe --trace", "Exit codes"}) {
     EXPECT_NE(run.out.find(piece), std::string::npos) << piece;
   }
 }

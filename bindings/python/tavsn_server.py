@@ -29,6 +29,10 @@ import sysconfig
 from dataclasses import dataclass
 from typing import Optional, Sequence, Tuple, Union
 
+# The release this module belongs to; installing it (cmake --install, the
+# Debian package, the wheel) writes the project's version here.
+__version__ = "0+unknown"
+
 # The library's SOVERSION, the project's major version.
 _SONAME_VERSION = 1
 
@@ -316,10 +320,11 @@ class Library:
 
     def __init__(self, path: Optional[str] = None):
         # find_library sees LD_LIBRARY_PATH only through binutils, which a
-        # server may lack; the dynamic loader, asked for the bare name,
-        # searches it and its cache itself.
+        # server may lack; the dynamic loader, asked for the SONAME, searches
+        # it and its cache itself (the unversioned name is a development
+        # link, absent where only the library is installed).
         path = (path or os.environ.get("TAVSN_SERVER_LIBRARY") or _installed_library()
-                or ctypes.util.find_library("tavsn_server") or "libtavsn_server.so")
+                or ctypes.util.find_library("tavsn_server") or f"libtavsn_server.so.{_SONAME_VERSION}")
         try:
             lib = ctypes.CDLL(path)
         except OSError as error:
@@ -624,14 +629,20 @@ def _library() -> Library:
 
 
 def decode(text: Text) -> Union[MacIdentifier, MachineIdentifier]:
+    """The fields of an identifier, its anomalies and evidence. See Library.decode."""
     return _library().decode(text)
 
 
-def verify(text: Text, macs: Sequence[Text] = (), **facts) -> Verification:
-    return _library().verify(text, macs, **facts)
+def verify(text: Text, macs: Sequence[Text] = (), *, list_order: str = "sorted", mac_source: Optional[int] = None,
+           cpu_text: Optional[Text] = None, serial: Optional[Text] = None,
+           uuid_text: Optional[Text] = None) -> Verification:
+    """Does the identifier fit these facts of a machine? See Library.verify."""
+    return _library().verify(text, macs, list_order=list_order, mac_source=mac_source, cpu_text=cpu_text,
+                             serial=serial, uuid_text=uuid_text)
 
 
 def compare(before: Text, after: Text, policy: Optional[ComparePolicy] = None) -> Comparison:
+    """What changed between two identifiers of one kind, and the verdict. See Library.compare."""
     return _library().compare(before, after, policy)
 
 

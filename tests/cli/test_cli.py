@@ -276,10 +276,10 @@ class CommandLine(unittest.TestCase):
         for args in (["--bogus"], ["decode"], ["compare", EX], [], ["verify", EX, "--mac"]):
             code, out, err = run(*args)
             self.assertEqual(code, 2, args)
-            self.assertIn("usage:", err + out, args)
+            self.assertIn("Usage:", err + out, args)
         code, out, _ = run("--help")
         self.assertEqual(code, 0)
-        self.assertIn("exit codes:", out)
+        self.assertIn("Exit codes:", out)
         self.assertEqual(run("--version"), (0, "tavsn %s\n" % VERSION, ""))
 
 

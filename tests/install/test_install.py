@@ -67,11 +67,24 @@ class InstalledPackage(unittest.TestCase):
                      "share/tavsn/python/tavsn_server.py"):
             self.assertTrue((self.prefix / path).is_file(), path)
         self.assertEqual(run("pkg-config", "--modversion", "tavsn_server", env=self.env).strip(), ARGS.version)
-        self.assertIn("exit codes:", run(self.prefix / "bin/tavsn", "--help"))
+        self.assertIn("Exit codes:", run(self.prefix / "bin/tavsn", "--help"))
         self.assertEqual(run(self.prefix / "bin/tavsn", "--version"), "tavsn %s\n" % ARGS.version)
 
     def test_c_program_through_pkg_config(self):
         self.assertEqual(self.build_and_run(DECODE_PROGRAM), "0 2 4 487B\n")
+
+    def test_cmake_consumer_through_find_package(self):
+        project = pathlib.Path(self.scratch.name) / "cmake_consumer"
+        project.mkdir(exist_ok=True)
+        (project / "main.c").write_text(DECODE_PROGRAM)
+        (project / "CMakeLists.txt").write_text(
+            "cmake_minimum_required(VERSION 3.20)\nproject(consumer C)\n"
+            "find_package(tavsn_server %s REQUIRED)\nadd_executable(consumer main.c)\n"
+            "target_link_libraries(consumer PRIVATE tavsn_server::tavsn_server)\n" % ARGS.version.split(".")[0])
+        cmake = getattr(ARGS, "cmake", "cmake")
+        run(cmake, "-S", project, "-B", project / "build", "-DCMAKE_PREFIX_PATH=" + str(self.prefix))
+        run(cmake, "--build", project / "build")
+        self.assertEqual(run(project / "build/consumer", env=self.env), "0 2 4 487B\n")
 
     def test_only_the_c_api_is_exported(self):
         declared = set(re.findall(r"\b(tavsn_\w+)\(", (self.prefix / "include/tavsn_server.h").read_text()))
@@ -227,6 +240,7 @@ class InstalledPackage(unittest.TestCase):
         code = "import tavsn_server as t; print(t.decode('%s').made_by, t._installed_library())" % EX
         made_by, path = run(sys.executable, "-c", code, env=env).split()
         self.assertEqual(made_by, "GetPCSNEx")
+        self.assertEqual(ts.__version__, ARGS.version)
         self.assertTrue(pathlib.Path(path).samefile(self.lib / "libtavsn_server.so.1"), path)
 
 

@@ -25,8 +25,8 @@ from test_dll_imports import (NOT_KNOWN_DLLS, REQUIRED_CHARACTERISTICS, SYSTEM_D
                               imported_functions, objdump)
 
 winebed.in_private_network_namespace()
-bed = winebed.TestBed(lambda parser: parser.add_argument("--package", required=True,
-                                                         help="the release zip"))
+bed = winebed.TestBed(lambda parser: (parser.add_argument("--package", required=True, help="the release zip"),
+                                      parser.add_argument("--signed-by", help="the certificate that signed it")))
 
 ARCHITECTURES = {"x86": {"machine": 0x14C, "toolchain": "mingw-i686.cmake", "bits": 32},
                  "x64": {"machine": 0x8664, "toolchain": "mingw-x86_64.cmake", "bits": 64}}
@@ -135,6 +135,43 @@ def dlls_export_their_definition_files_and_import_only_system_dlls(prefix):
         required = REQUIRED_CHARACTERISTICS[facts["machine"]]
         bed.expect_equal((dll_characteristics(dump) or 0) & required, required,
                          arch + " DllCharacteristics (ASLR, DEP%s)" % (", NO_SEH" if arch == "x86" else ", 64-bit ASLR"))
+
+
+def without_signature(path):
+    """The file as it was before Authenticode signing: the signature table
+    cut off, its directory entry and the header checksum (which signing
+    sets) zeroed. Also the signature's offset."""
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    optional = pe + 24
+    directories = optional + (96 if data[optional:optional + 2] == b"\x0b\x01" else 112)
+    security = directories + 4 * 8
+    offset = int.from_bytes(data[security:security + 4], "little")
+    data[optional + 64:optional + 68] = bytes(4)
+    data[security:security + 8] = bytes(8)
+    return bytes(data[:offset] if offset else data), offset
+
+
+@bed.case
+def binaries_are_signed_and_otherwise_as_built(prefix):
+    if not bed.args.signed_by:
+        print("NOTE: the package was not signed", flush=True)
+        return
+    builds = os.path.dirname(os.path.abspath(bed.args.build))
+    for arch, kind in (("x86", "win32"), ("x64", "win64")):
+        for binary in BINARIES:
+            packaged = os.path.join(root, arch, binary)
+            verify = subprocess.run(["osslsigncode", "verify", "-CAfile", bed.args.signed_by, "-in", packaged],
+                                    capture_output=True, text=True)
+            bed.expect(verify.returncode == 0 and "Signature verification: ok" in verify.stdout,
+                       "%s/%s signature: %s%s" % (arch, binary, verify.stdout[-400:], verify.stderr[-400:]))
+            signed, offset = without_signature(packaged)
+            built, unsigned_offset = without_signature(os.path.join(builds, kind, os.path.basename(binary)))
+            bed.expect(offset > 0 and unsigned_offset == 0, "%s/%s carries a signature, the build none" % (arch, binary))
+            # Signing pads the file to 8 bytes before the table: nothing else changes.
+            bed.expect(signed.rstrip(b"\0") == built.rstrip(b"\0") and len(signed) - len(built) < 8,
+                       "%s/%s: every byte outside the signature is the build's" % (arch, binary))
 
 
 def build_consumer(arch, folder):
