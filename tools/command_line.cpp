@@ -10,8 +10,8 @@ namespace {
 using server::EscapedForDisplay;
 
 // Options that take a value, as "--mac VALUE" or "--mac=VALUE".
-const char* const kValueOptions[] = {"--mac",       "--list-order", "--mac-source",  "--cpu-text", "--serial",
-                                     "--uuid-text", "--policy",     "--max-changed", "--must-keep"};
+const char* const kValueOptions[] = {"--mac",       "--list-order", "--mac-source",  "--cpu-text",  "--serial",
+                                     "--uuid-text", "--policy",     "--max-changed", "--must-keep", "--threshold"};
 const char* const kFlagOptions[] = {"--json", "--help", "--version", "--trace"};
 
 template <std::size_t N>
@@ -27,7 +27,7 @@ struct CommandOptions {
 const CommandOptions kCommandOptions[] = {
     {"decode", {}},
     {"verify", {"--mac", "--list-order", "--mac-source", "--cpu-text", "--serial", "--uuid-text"}},
-    {"compare", {"--policy", "--max-changed", "--must-keep"}},
+    {"compare", {"--policy", "--max-changed", "--must-keep", "--threshold"}},
     {"", {"--trace"}},  // this machine's report
 };
 
