@@ -37,3 +37,10 @@ add_test(NAME installed_package
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/install/test_install.py
                  --build ${CMAKE_BINARY_DIR} --cmake ${CMAKE_COMMAND} --version ${PROJECT_VERSION}
                  --libdir ${CMAKE_INSTALL_LIBDIR})
+# Runs the examples of README.md and docs/: the tool's command lines against
+# their shown output and exit code, the runnable C and Python snippets
+# against this build's library.
+add_test(NAME doc_examples
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/docs/test_doc_examples.py
+                 --source ${PROJECT_SOURCE_DIR} --tool $<TARGET_FILE:tavsn_cli>
+                 --library $<TARGET_FILE:tavsn_server_shared>)

@@ -2,9 +2,9 @@
 # Makes the release package dist/tavsn-<version>.zip: the 32-bit and the
 # 64-bit DLL and tool, the header, the module-definition files, the MinGW and
 # MSVC import libraries, the find_package(tavsn) configuration, the .NET and
-# Python bindings, the README, the changes and the licence. Prints the zip's
-# path, then dist/Tavsn.<version>.nupkg for .NET hosts (scripts/nupkg.py)
-# and its path. The same sources give the same zip and nupkg, byte for byte.
+# Python bindings, the README and the pages of docs/, the changes and the
+# licence. Prints the zip's path, then dist/Tavsn.<version>.nupkg for .NET
+# hosts (scripts/nupkg.py) and its path. The same sources give the same zip and nupkg, byte for byte.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
@@ -23,9 +23,9 @@ done
 cp "$root/README.md" "$root/CHANGELOG.md" "$root/LICENSE" "$staging/$name/"
 # Only the files under version control: stray build output stays out.
 if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
-  (cd "$root" && git ls-files -z bindings | xargs -0 cp --parents -t "$staging/$name")
+  (cd "$root" && git ls-files -z bindings docs | xargs -0 cp --parents -t "$staging/$name")
 else
-  cp -r "$root/bindings" "$staging/$name/"
+  cp -r "$root/bindings" "$root/docs" "$staging/$name/"
 fi
 
 # Entries in name order, dated to the last commit, with fixed permissions.

@@ -42,8 +42,8 @@ root = os.path.join(unpacked, top)
 consumers = {}
 
 
-def repository_bindings():
-    return subprocess.run(["git", "-C", ROOT, "ls-files", "bindings"], check=True, capture_output=True,
+def repository_bindings_and_docs():
+    return subprocess.run(["git", "-C", ROOT, "ls-files", "bindings", "docs"], check=True, capture_output=True,
                           text=True).stdout.split()
 
 
@@ -54,7 +54,7 @@ def holds_every_file(prefix):
     for arch in ARCHITECTURES:
         expected |= {"%s/%s" % (arch, name) for name in
                      BINARIES + ["lib/libtavsn.dll.a", "lib/tavsn.lib", "lib/tavsn.def"]}
-    expected |= set(repository_bindings())
+    expected |= set(repository_bindings_and_docs())
     files = {name.split("/", 1)[1] for name in names if not name.endswith("/")}
     bed.expect(re.fullmatch(r"\d+\.\d+\.\d+", version) is not None, "versioned name %r" % top)
     bed.expect_equal(sorted(files), sorted(expected), "package files")
