@@ -143,11 +143,10 @@ const char* BenignExplanation(const Comparison& out) {
   return "two or more events at once";
 }
 
-const char* ImpostorExplanation(ImpostorClass impostor, IdentifierKind kind) {
+const char* ImpostorExplanation(ImpostorClass impostor, bool firmware_matched) {
   switch (impostor) {
     case ImpostorClass::kSibling:
-      return kind == IdentifierKind::kMac ? "a sibling of its batch"
-                                          : "a sibling of its batch whose serial checksum agrees";
+      return firmware_matched ? "a sibling of its batch whose serial checksum agrees" : "a sibling of its batch";
     case ImpostorClass::kModel: return "another machine of its model whose checksums agree";
     case ImpostorClass::kMovedAdapter: return "another machine that received its adapter";
   }
@@ -160,8 +159,9 @@ std::string OneIn(double probability) {
 }
 
 void Explain(Comparison& out) {
-  out.explanation = std::string(BenignExplanation(out)) + ", or " + ImpostorExplanation(out.likeliest, out.kind) +
-                    ": " + OneIn(out.false_accept_probability);
+  const bool firmware_matched = out.kind == IdentifierKind::kMachine && out.odds.of(ImpostorClass::kSibling) < 1.0;
+  out.explanation = std::string(BenignExplanation(out)) + ", or " +
+                    ImpostorExplanation(out.likeliest, firmware_matched) + ": " + OneIn(out.false_accept_probability);
 }
 
 void Conclude(MachineVerdict verdict, const char* reason, Comparison& out) {
