@@ -2,7 +2,7 @@
 """The Debian package: lintian, its fields, then, installed with dpkg into a
 scratch root, the install test's checks from there (the tool, a C program
 built with pkg-config, the Python module against the tool's JSON).
-    python3 tests/package/test_deb.py dist/tavsn-server_1.1.0_amd64.deb"""
+    python3 tests/package/test_deb.py dist/tavsn-server_1.2.0_amd64.deb"""
 import os, pathlib, re, sys, tempfile, types, unittest  # noqa: E401
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 VERSION = re.search(r"project\(tavsn VERSION (\S+)", (ROOT / "CMakeLists.txt").read_text()).group(1)

@@ -2,7 +2,7 @@
 """The NuGet package read back: its layout and parts, the nuspec, the targets
 that copy both DLLs to x86\\ and x64\\, the package's own Tavsn.cs built with
 mcs, and the DLLs byte for byte the release zip's.
-    python3 tests/package/test_nupkg.py dist/Tavsn.1.1.0.nupkg dist/tavsn-1.1.0.zip"""
+    python3 tests/package/test_nupkg.py dist/Tavsn.1.2.0.nupkg dist/tavsn-1.2.0.zip"""
 import os, pathlib, re, subprocess, sys, tempfile, unittest, zipfile  # noqa: E401
 import xml.etree.ElementTree as ET
 ROOT = pathlib.Path(__file__).resolve().parents[2]

@@ -2,7 +2,7 @@
 """The Python wheel, installed with pip into a fresh venv of Debian's Python
 and imported there with no environment variable: it loads the library inside
 it and answers field by field as the tool's JSON, as the install test checks.
-    python3 tests/package/test_wheel.py dist/tavsn_server-1.1.0-py3-none-linux_x86_64.whl build/server/tavsn"""
+    python3 tests/package/test_wheel.py dist/tavsn_server-1.2.0-py3-none-linux_x86_64.whl build/server/tavsn"""
 import importlib.metadata, os, pathlib, subprocess, sys, tempfile, types, unittest, zipfile  # noqa: E401
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "install"))
 import test_install as t  # noqa: E402
