@@ -136,7 +136,7 @@ const char* BenignExplanation(const Comparison& out) {
                                   : "a dual-port card replaced, a dock detached or the only card replaced";
   }
   const unsigned changed = out.changed & ~kComponentMacSource;
-  if (changed == 0) return "the same machine";
+  if (changed == 0) return "a firmware read that failed on one side (a single-threaded apartment)";
   if (changed == kComponentMac) return "a network card replaced, a moved adapter or a dock";
   if (changed == kComponentProcessor) return "a processor upgrade";
   if (changed == kComponentFirmware) return "a firmware update that filled or cleared its text";
@@ -173,7 +173,10 @@ void Conclude(MachineVerdict verdict, const char* reason, Comparison& out) {
 
 void Decide(const DecodedIdentifier& a, const DecodedIdentifier& b, const ComparePolicy& policy, Comparison& out) {
   out.events = ComponentCount(out.changed & ~kComponentMacSource);
-  const bool unchanged = out.changed == 0;
+  // A firmware text missing on one side is no change, but the records are
+  // not equal: what still matches is weighed like any change.
+  const bool unchanged =
+      out.changed == 0 && (a.kind == IdentifierKind::kMac || CarriesFirmware(a.machine) == CarriesFirmware(b.machine));
   SetRisk(MatchingOdds(a, b, out), !unchanged, out);
   const bool tq12 = a.kind == IdentifierKind::kMachine;
   const bool firmware_changed = out.changed & kComponentFirmware;

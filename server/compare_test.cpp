@@ -139,10 +139,11 @@ TEST(CompareTest, RefusesWhatCannotBeCompared) {
     EXPECT_EQ(r.status, c.status) << c.a << " " << c.b;
     EXPECT_EQ(r.same_machine, c.status == CompareStatus::kOk) << c.a << " " << c.b;
   }
-  // A firmware read that failed on one side is no change.
+  // A firmware read that failed on one side is no change, but no evidence either.
   const Comparison lost = CompareTexts(Machine(0, Firmware::kSerial), Machine(0, Firmware::kNotRead), {});
   EXPECT_EQ(lost.changed, 0u);
-  EXPECT_TRUE(lost.same_machine);
+  EXPECT_EQ(lost.events, 0u);
+  EXPECT_EQ(lost.verdict, MachineVerdict::kUndecided);
 }
 
 // ---- verdicts of the default evidence policy ------------------------------
@@ -190,7 +191,7 @@ TEST(VerdictTest, ImpostorClassesAndBenignEvents) {
        .after = a,
        .verdict = V::kSame,
        .count_policy_same = true,
-       .risk = odds::kOuiMacChecksum * odds::kChecksum},
+       .risk = odds::kOuiMacChecksum * odds::kBatchSerialChecksum},
       {.name = "GetPCSNEx unchanged",
        .before = ex_a,
        .after = ex_a,
@@ -229,24 +230,25 @@ TEST(VerdictTest, ImpostorClassesAndBenignEvents) {
        .verdict = V::kUndecided,
        .count_policy_same = true,
        .risk = odds::kBatchSerialChecksum},
-      {.name = "processor upgrade: or a moved adapter on a board whose checksum agrees",
+      {.name = "processor upgrade: or a machine of the model whose serial checksum agrees",
        .before = a,
        .after = Office("0A1B2C3D4E5F", "PF2ABCDE1234", Firmware::kSerial, kUpgrade),
        .verdict = V::kUndecided,
        .count_policy_same = true,
-       .risk = odds::kChecksum},
+       .risk = odds::kBatchSerialChecksum},
       {.name = "processor upgrade under a looser threshold",
        .before = a,
        .after = Office("0A1B2C3D4E5F", "PF2ABCDE1234", Firmware::kSerial, kUpgrade),
        .verdict = V::kSame,
        .count_policy_same = true,
-       .risk = odds::kChecksum,
-       .policy = {.threshold = 1e-4}},
-      {.name = "firmware read failed once (an STA caller) is no change",
+       .risk = odds::kBatchSerialChecksum,
+       .policy = {.threshold = 1e-2}},
+      {.name = "firmware read failed once (an STA caller): no change, but a moved adapter shows the rest",
        .before = a,
        .after = Office("0A1B2C3D4E5F", "", Firmware::kNotRead),
-       .verdict = V::kSame,
-       .count_policy_same = true},
+       .verdict = V::kUndecided,
+       .count_policy_same = true,
+       .risk = 1.0},
       {.name = "STA caller beside a card replaced",
        .before = a,
        .after = Office("3C9CB0000001", "", Firmware::kNotRead),

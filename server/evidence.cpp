@@ -290,8 +290,14 @@ MatchOdds MachineMacOdds(const MachineIdentifierFields& f) {
 MatchOdds FirmwareOdds(const MachineIdentifierFields& f) {
   if (f.made_by != MachineExport::kGetPcsnSerial && f.made_by != MachineExport::kGetPcsnUuid) return kTellsNothing;
   if (!RecognisedPlaceholder(f).empty()) return kTellsNothing;
-  // Boards of one batch carry sequential serials, and may carry UUIDs that
-  // differ in a few digits alike: a batch sibling agrees about 1 in 200.
+  // A model's serial numbers share a prefix and a numbering: only the
+  // digits' sums at even and at odd places vary, so any two of the model
+  // (a sibling, one anywhere, one that received a moved adapter) agree
+  // about 1 in 200. UUIDs of a batch may differ in a few digits alike;
+  // across batches they are as good as random.
+  if (f.made_by == MachineExport::kGetPcsnSerial) {
+    return {{odds::kBatchSerialChecksum, odds::kBatchSerialChecksum, odds::kBatchSerialChecksum}};
+  }
   return {{odds::kBatchSerialChecksum, odds::kChecksum, odds::kChecksum}};
 }
 

@@ -108,10 +108,11 @@ struct MatchOdds {
 namespace odds {
 // One 16-bit checksum of a text whose length agrees: every value equally likely.
 constexpr double kChecksum = 1.0 / 65536.0;
-// Two serial numbers of one batch (sequential, equal length) whose checksums
-// agree: Checksum16 sums the bytes at even and at odd positions apart, so
-// numbers 99, 990, 9,999 apart or with swapped 2-character chunks agree.
-// Measured over batches of 200 to 1,000 sequential serials: about 1 in 200.
+// Two serial numbers of one model (a prefix and a number, equal length)
+// whose checksums agree: Checksum16 sums the bytes at even and at odd
+// positions apart, so numbers 99, 990, 9,999 apart or with swapped
+// 2-character chunks agree. Measured over batches of 200 to 1,000
+// sequential serials: about 1 in 200.
 constexpr double kBatchSerialChecksum = 1.0 / 200.0;
 // GetPCSN/GetPCSNEx's MAC fields (2-byte prefix, checksum of the 6 bytes) of
 // two addresses under one vendor prefix: the checksum depends on

@@ -40,6 +40,7 @@
 #include <random>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -360,6 +361,7 @@ enum PolicyIndex { kCount, kEvidence, kPolicyCount };
 struct Tally {
   std::uint64_t pairs = 0;
   std::uint64_t verdicts[kPolicyCount][3] = {};  // by MachineVerdict
+  std::uint64_t same_after_change = 0;           // evidence policy: same machine on texts that differ
   std::string example[kPolicyCount];             // the first pair judged wrongly
 };
 
@@ -380,6 +382,7 @@ void Judge(const std::string& before, const std::string& after, MachineVerdict e
       std::exit(1);
     }
     ++tally.verdicts[p][static_cast<int>(c.verdict)];
+    if (p == kEvidence && c.verdict == MachineVerdict::kSame && before != after) ++tally.same_after_change;
     if (c.verdict == error && tally.example[p].empty()) tally.example[p] = before + " " + after;
   }
 }
@@ -484,6 +487,7 @@ void MeasureAdversary(Rng& rng, const Ouis& ouis, Row& row) {
           if (best == MachineVerdict::kSame) break;
         }
         ++tally.verdicts[p][static_cast<int>(best)];
+        if (p == kEvidence && best == MachineVerdict::kSame && best_text != bound) ++tally.same_after_change;
         if (best == MachineVerdict::kSame && tally.example[p].empty()) tally.example[p] = bound + " " + best_text;
       }
     }
@@ -560,15 +564,32 @@ void MeasureEvent(Event event, Rng& rng, const Ouis& ouis, Row& row) {
 
 // A fleet of one model spread over its OUI: batches of 1-40 machines, each
 // batch anywhere in the OUI and in the model's serial numbering.
+// Addresses and serial numbers are unique in a real fleet: a machine that
+// would repeat one is drawn again.
 std::vector<Machine> OneModelFleet(Rng& rng, const Ouis& ouis, int size) {
   std::vector<Machine> fleet;
   fleet.reserve(size);
+  std::unordered_set<std::uint64_t> addresses;
+  std::unordered_set<std::string> serials;
+  const auto unique = [&](const Machine& machine) {
+    if (serials.count(machine.serial)) return false;
+    for (std::uint64_t mac : machine.macs) {
+      if (addresses.count(mac)) return false;
+    }
+    serials.insert(machine.serial);
+    addresses.insert(machine.macs.begin(), machine.macs.end());
+    return true;
+  };
   Model model = DrawModel(rng, ouis, false);
   model.firmware = Firmware::kRealSerial;
   while (static_cast<int>(fleet.size()) < size) {
-    fleet.push_back(ScatteredMachine(rng, model));
+    Machine first = ScatteredMachine(rng, model);
+    if (!unique(first)) continue;
+    fleet.push_back(first);
     for (std::uint64_t n = rng.Below(40); n > 0 && static_cast<int>(fleet.size()) < size; --n) {
-      fleet.push_back(NextMachine(rng, model));
+      Machine next = NextMachine(rng, model);
+      if (!unique(next)) break;
+      fleet.push_back(next);
     }
   }
   return fleet;
@@ -623,16 +644,20 @@ double Percent(std::uint64_t part, std::uint64_t whole) { return whole ? 100.0 *
 void PrintTable(const std::vector<Row>& rows, const std::uint64_t (&collisions)[kKindCount][kFleetSizeCount]) {
   std::printf(
       "%% of pairs judged: same = false accept for two machines, different = false reject for events;\n"
+      "changed = the evidence policy's same machine on two texts that differ (equal texts are the\n"
+      "record's collision, no policy can tell them);\n"
       "collisions: %% (number) of a one-model fleet's machines whose identifier text another also has\n");
   for (int kind = 0; kind < kKindCount; ++kind) {
-    std::printf("\n%-30s %7s | %-19s | %-30s\n", kKindNames[kind], "pairs", "count policy", "evidence policy");
-    std::printf("%-30s %7s | %9s %9s | %9s %9s %9s\n", "", "", "same", "diff", "same", "diff", "undecided");
+    std::printf("\n%-30s %7s | %-19s | %-40s\n", kKindNames[kind], "pairs", "count policy", "evidence policy");
+    std::printf("%-30s %7s | %9s %9s | %9s %9s %9s %9s\n", "", "", "same", "diff", "same", "changed", "diff",
+                "undecided");
     for (const Row& row : rows) {
       const Tally& t = row.tally[kind];
       const auto pct = [&](int p, MachineVerdict v) { return Percent(t.verdicts[p][static_cast<int>(v)], t.pairs); };
-      std::printf("%-30s %7llu | %9.4f %9.4f | %9.4f %9.4f %9.4f\n", row.name, static_cast<unsigned long long>(t.pairs),
-                  pct(kCount, MachineVerdict::kSame), pct(kCount, MachineVerdict::kDifferent),
-                  pct(kEvidence, MachineVerdict::kSame), pct(kEvidence, MachineVerdict::kDifferent),
+      std::printf("%-30s %7llu | %9.4f %9.4f | %9.4f %9.4f %9.4f %9.4f\n", row.name,
+                  static_cast<unsigned long long>(t.pairs), pct(kCount, MachineVerdict::kSame),
+                  pct(kCount, MachineVerdict::kDifferent), pct(kEvidence, MachineVerdict::kSame),
+                  Percent(t.same_after_change, t.pairs), pct(kEvidence, MachineVerdict::kDifferent),
                   pct(kEvidence, MachineVerdict::kUndecided));
     }
     std::printf("%-30s %7s   collisions:", "", "");
