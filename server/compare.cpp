@@ -42,7 +42,7 @@ bool CarriesFirmware(const MachineIdentifierFields& f) {
 }
 
 // A firmware text that tells this board from others: machine-bound.
-bool RealFirmware(const MachineIdentifierFields& f) { return CarriesFirmware(f) && RecognisedPlaceholder(f).empty(); }
+bool RealFirmware(const MachineIdentifierFields& f) { return CarriesFirmware(f) && !HoldsPlaceholder(f); }
 
 void CompareMachine(const MachineIdentifierFields& a, const MachineIdentifierFields& b, bool with_firmware,
                     ChangeList& changes) {

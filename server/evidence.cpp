@@ -185,7 +185,7 @@ ComponentEvidence FirmwareEvidence(const MachineIdentifierFields& f) {
     default: break;
   }
   const bool serial = f.made_by == MachineExport::kGetPcsnSerial;
-  if (!RecognisedPlaceholder(f).empty()) {
+  if (HoldsPlaceholder(f)) {
     return {kComponentFirmware, Strength::kWeak,
             serial ? "the firmware serial number is a placeholder that many boards ship"
                    : "the firmware UUID is a placeholder that many boards ship"};
@@ -239,18 +239,35 @@ bool IsPlaceholderFirmwareText(const std::string& text) {
   return RunOf(key, '0') || RunOf(key, 'f') || RunOf(key, 'x') || key == CountingRun(key.size());
 }
 
-std::string RecognisedPlaceholder(const MachineIdentifierFields& f) {
+namespace {
+
+// The placeholder a record's firmware fields hold, or null; no copy, since
+// every verdict asks.
+const std::string* FindPlaceholder(const MachineIdentifierFields& f) {
   if (f.made_by == MachineExport::kGetPcsnUuid) {
-    for (std::size_t i = 0; i < kPlaceholderUuidCount; ++i) {
-      const std::string text = PlaceholderUuidText(kPlaceholderUuids[i]);
-      if (FieldsHold(f, text)) return text;
+    static const std::vector<std::string> uuids = [] {
+      std::vector<std::string> texts;
+      for (std::size_t i = 0; i < kPlaceholderUuidCount; ++i)
+        texts.push_back(PlaceholderUuidText(kPlaceholderUuids[i]));
+      return texts;
+    }();
+    for (const std::string& text : uuids) {
+      if (FieldsHold(f, text)) return &text;
     }
-    return {};
+    return nullptr;
   }
-  if (f.made_by != MachineExport::kGetPcsnSerial) return {};
+  if (f.made_by != MachineExport::kGetPcsnSerial) return nullptr;
   // A serial number the DLL uses never begins with a blank, so runs of
   // blanks never reach a record; the index holds what does.
-  const std::string* placeholder = SerialIndex().Find(f.system_length, f.system_checksum);
+  return SerialIndex().Find(f.system_length, f.system_checksum);
+}
+
+}  // namespace
+
+bool HoldsPlaceholder(const MachineIdentifierFields& f) { return FindPlaceholder(f) != nullptr; }
+
+std::string RecognisedPlaceholder(const MachineIdentifierFields& f) {
+  const std::string* placeholder = FindPlaceholder(f);
   return placeholder == nullptr ? std::string() : *placeholder;
 }
 
@@ -289,7 +306,7 @@ MatchOdds MachineMacOdds(const MachineIdentifierFields& f) {
 
 MatchOdds FirmwareOdds(const MachineIdentifierFields& f) {
   if (f.made_by != MachineExport::kGetPcsnSerial && f.made_by != MachineExport::kGetPcsnUuid) return kTellsNothing;
-  if (!RecognisedPlaceholder(f).empty()) return kTellsNothing;
+  if (HoldsPlaceholder(f)) return kTellsNothing;
   // A model's serial numbers share a prefix and a numbering: only the
   // digits' sums at even and at odd places vary, so any two of the model
   // (a sibling, one anywhere, one that received a moved adapter) agree

@@ -75,6 +75,8 @@ bool IsPlaceholderFirmwareText(const std::string& text);
 // sequence "123456789..." of any length the record can hold. The text given
 // back is the table's spelling.
 std::string RecognisedPlaceholder(const MachineIdentifierFields& fields);
+// Whether it holds one, without the text.
+bool HoldsPlaceholder(const MachineIdentifierFields& fields);
 
 // ---- Evidence as a number ----
 //
