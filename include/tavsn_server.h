@@ -90,6 +90,9 @@ int tavsn_decode(const char* text, size_t length, tavsn_decoded* out);
 #define TAVSN_VERDICT_NOT_CHECKABLE 3      /* the identifier does not carry this fact */
 #define TAVSN_VERDICT_BAD_FACT 4           /* the fact is malformed */
 #define TAVSN_VERDICT_NOT_WRITTEN_BY_DLL 5 /* with TAVSN_SERVER_ERROR_NOT_DLL_RECORD */
+#define TAVSN_VERDICT_WEAK_MATCH                                                                 \
+  6 /* since 1.2, overall only: every matching fact is one that many machines share (a processor \
+       text, a placeholder firmware text): it does not tell this machine from its model's */
 
 /* Does a MAC identifier belong to a machine with these addresses (each 12
  * hex digits, either case, pairs optionally separated by '-' or ':')?
@@ -116,8 +119,9 @@ typedef struct tavsn_machine_facts {
 
 typedef struct tavsn_machine_match {
   int mac, processor, serial_number, uuid_text; /* TAVSN_VERDICT_* each */
-  int overall; /* BAD_FACT if any was bad, else MISMATCH if any mismatched, else MATCH if any
-                  matched, else NOT_CHECKABLE, or NOT_GIVEN without facts */
+  int overall; /* BAD_FACT if any was bad, else MISMATCH if any mismatched, else MATCH if an
+                  address or a real firmware text matched, WEAK_MATCH if only weak facts did,
+                  else NOT_CHECKABLE, or NOT_GIVEN without facts */
 } tavsn_machine_match;
 
 /* Does a machine identifier fit these facts? */
@@ -129,10 +133,10 @@ int tavsn_match_machine(const char* text, size_t length, const tavsn_machine_fac
 #define TAVSN_COMPONENT_FIRMWARE 0x4u
 #define TAVSN_COMPONENT_MAC_SOURCE 0x8u
 
-/* The count policy of release 1.0: same machine when at most max_changed
- * components changed and none in must_keep did. It calls two machines of one
- * model with a placeholder firmware text the same machine; see
- * tavsn_policy for the default. */
+/* Deprecated since 1.2 (use tavsn_judge_risk). The numbers of release 1.0's
+ * policy: at most max_changed components may change and none in must_keep.
+ * Since 1.2 tavsn_compare applies them under the evidence policy: a caller
+ * gets the count policy only by naming it (tavsn_policy, TAVSN_POLICY_COUNT). */
 typedef struct tavsn_compare_policy {
   unsigned max_changed;
   unsigned must_keep;
@@ -144,10 +148,11 @@ typedef struct tavsn_comparison {
   int same_machine;            /* 1 when the verdict is TAVSN_SAME_MACHINE */
 } tavsn_comparison;
 
-/* Compares two identifiers of one kind. policy NULL: the default evidence
- * policy (tavsn_judge); otherwise the count policy with these numbers.
- * tavsn_judge tells the verdict, the evidence and each changed field, and on
- * an error which text was refused and why. */
+/* Deprecated since 1.2: same_machine alone hides an undecided verdict and
+ * the risk; use tavsn_judge_risk. Compares two identifiers of one kind under
+ * the evidence policy, with the default numbers when policy is NULL, else
+ * with these (release 1.1 switched to the count policy here: it no longer
+ * does). */
 int tavsn_compare(const char* before, size_t before_length, const char* after, size_t after_length,
                   const tavsn_compare_policy* policy, tavsn_comparison* out);
 
@@ -187,14 +192,15 @@ int tavsn_describe(const char* text, size_t length, tavsn_details* out);
 #define TAVSN_POLICY_EVIDENCE 0 /* the default */
 #define TAVSN_POLICY_COUNT 1    /* release 1.0's: see tavsn_compare_policy */
 
-/* TAVSN_POLICY_EVIDENCE: same machine when strong evidence matches and at
- * most max_changed of the machine's components changed (a replaced network
- * card; TAVSN_COMPONENT_MAC_SOURCE, which changes with the MAC, not
- * counted); different machine when more changed, or more strong evidence
- * than that; undecided when nothing strong is left (two machines of one
- * model with a placeholder firmware text are never called the same). Either
- * kind: a change in must_keep is a different machine. The default is
- * {TAVSN_POLICY_EVIDENCE, 1, 0}. */
+/* TAVSN_POLICY_EVIDENCE: equal identifiers are the same machine; a real
+ * firmware text that changed is a different machine; after a change, same
+ * machine only when a different machine of every impostor class would show
+ * the evidence that still matches with probability at most the threshold
+ * (tavsn_judge_risk; 1e-5 by default); different machine when more than
+ * max_changed of the machine's components changed (TAVSN_COMPONENT_MAC_SOURCE,
+ * which changes with the MAC, not counted) and no real firmware text
+ * matches; otherwise undecided. Either kind: a change in must_keep is a
+ * different machine. The default is {TAVSN_POLICY_EVIDENCE, 1, 0}. */
 typedef struct tavsn_policy {
   int kind;
   unsigned max_changed;
@@ -238,6 +244,37 @@ typedef struct tavsn_judgment {
  * must be records the DLL writes (else TAVSN_SERVER_ERROR_NOT_DLL_RECORD). */
 int tavsn_judge(const char* before, size_t before_length, const char* after, size_t after_length,
                 const tavsn_policy* policy, tavsn_judgment* out);
+
+/* ---- Since 1.2: every verdict with its risk. ---- */
+
+/* Who else might show the evidence that matches. */
+#define TAVSN_IMPOSTOR_SIBLING 0       /* a machine of the same batch: sequential serials, nearby addresses */
+#define TAVSN_IMPOSTOR_MODEL 1         /* a machine of the same model anywhere in the vendor's prefix */
+#define TAVSN_IMPOSTOR_MOVED_ADAPTER 2 /* another machine that received this one's adapter (USB, dock) */
+#define TAVSN_IMPOSTOR_CLASSES 3
+
+/* The largest false-accept probability the default policy takes. */
+#define TAVSN_DEFAULT_FALSE_ACCEPT_THRESHOLD 1e-5
+
+typedef struct tavsn_risk {
+  int verdict; /* TAVSN_SAME_MACHINE, TAVSN_DIFFERENT_MACHINE, TAVSN_UNDECIDED */
+  /* The estimated probability that a different machine shows the evidence
+   * that still matches: the largest of the classes in by_class (for equal
+   * identifiers the moved-adapter class is left out: that collision is the
+   * kind's published limit). */
+  double false_accept_probability;
+  double by_class[TAVSN_IMPOSTOR_CLASSES]; /* indexed by TAVSN_IMPOSTOR_* */
+  int likeliest;                           /* TAVSN_IMPOSTOR_* of false_accept_probability */
+  unsigned events;                         /* benign events the changes need */
+  char explanation[160];                   /* undecided: the competing explanations, else "" */
+} tavsn_risk;
+
+/* tavsn_judge, plus the verdict's risk. threshold: the largest
+ * false-accept probability to call a changed identifier the same machine,
+ * 0 for TAVSN_DEFAULT_FALSE_ACCEPT_THRESHOLD, else in (0, 1]; ignored by
+ * the count policy. judgment may be NULL when only the risk is wanted. */
+int tavsn_judge_risk(const char* before, size_t before_length, const char* after, size_t after_length,
+                     const tavsn_policy* policy, double threshold, tavsn_judgment* judgment, tavsn_risk* out);
 
 /* ---- Since 1.2: the fingerprint of tav_get_pc_id. ----
  * 31 uppercase hexadecimal digits, the first 31 of an MD5: nothing can be

@@ -32,6 +32,7 @@ int VerdictCode(Verdict verdict) {
     case Verdict::kNotCheckable: return TAVSN_VERDICT_NOT_CHECKABLE;
     case Verdict::kBadFact: return TAVSN_VERDICT_BAD_FACT;
     case Verdict::kNotWrittenByDll: return TAVSN_VERDICT_NOT_WRITTEN_BY_DLL;
+    case Verdict::kWeakMatch: return TAVSN_VERDICT_WEAK_MATCH;
   }
   return TAVSN_VERDICT_NOT_CHECKABLE;
 }
@@ -261,10 +262,13 @@ extern "C" int tavsn_compare(const char* before, size_t before_length, const cha
   if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
   std::memset(out, 0, sizeof *out);
   return Guarded([&] {
+    // The numbers alone never select the count policy: {1, 0} looks like
+    // the default and must act like it.
     ComparePolicy cpp_policy;
     if (policy != nullptr) {
       if (!PolicyInRange(policy->max_changed, policy->must_keep)) return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
-      cpp_policy = CountPolicy(policy->max_changed, policy->must_keep);
+      cpp_policy.max_changed = policy->max_changed;
+      cpp_policy.must_keep = policy->must_keep;
     }
     Comparison comparison;
     int side = 0;
@@ -289,26 +293,74 @@ extern "C" int tavsn_describe(const char* text, size_t length, tavsn_details* ou
   });
 }
 
+namespace {
+
+// The C policy as the C++ one; false when out of range.
+bool PolicyFromC(const tavsn_policy* policy, double threshold, ComparePolicy& out) {
+  if (!(threshold >= 0.0 && threshold <= 1.0)) return false;  // NaN too
+  if (threshold > 0.0) out.threshold = threshold;
+  if (policy == nullptr) return true;
+  if ((policy->kind != TAVSN_POLICY_EVIDENCE && policy->kind != TAVSN_POLICY_COUNT) ||
+      !PolicyInRange(policy->max_changed, policy->must_keep)) {
+    return false;
+  }
+  out.max_changed = policy->max_changed;
+  out.must_keep = policy->must_keep;
+  out.kind = policy->kind == TAVSN_POLICY_COUNT ? PolicyKind::kCount : PolicyKind::kEvidence;
+  return true;
+}
+
+void ClearJudgment(tavsn_judgment& out) {
+  std::memset(&out, 0, sizeof out);
+  out.verdict = TAVSN_UNDECIDED;
+  out.reason = "";
+}
+
+void FillRisk(const Comparison& comparison, tavsn_risk& out) {
+  out.verdict = MachineVerdictCode(comparison.verdict);
+  out.false_accept_probability = comparison.false_accept_probability;
+  for (std::size_t i = 0; i < kImpostorClassCount; ++i) out.by_class[i] = comparison.odds.by_class[i];
+  out.likeliest = static_cast<int>(comparison.likeliest);
+  out.events = comparison.events;
+  CopyText(comparison.explanation, out.explanation);
+}
+
+}  // namespace
+
 extern "C" int tavsn_judge(const char* before, size_t before_length, const char* after, size_t after_length,
                            const tavsn_policy* policy, tavsn_judgment* out) {
   if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
-  std::memset(out, 0, sizeof *out);
-  out->verdict = TAVSN_UNDECIDED;
-  out->reason = "";
+  ClearJudgment(*out);
   return Guarded([&] {
     ComparePolicy cpp_policy;
-    if (policy != nullptr) {
-      if ((policy->kind != TAVSN_POLICY_EVIDENCE && policy->kind != TAVSN_POLICY_COUNT) ||
-          !PolicyInRange(policy->max_changed, policy->must_keep)) {
-        return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
-      }
-      cpp_policy = {policy->max_changed, policy->must_keep,
-                    policy->kind == TAVSN_POLICY_COUNT ? PolicyKind::kCount : PolicyKind::kEvidence};
-    }
+    if (!PolicyFromC(policy, 0.0, cpp_policy)) return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
     Comparison comparison;
     const int code = CompareCode(before, before_length, after, after_length, cpp_policy, comparison, out->error_side,
                                  out->error_detail);
     if (code == TAVSN_SERVER_OK) FillJudgment(comparison, *out);
+    return code;
+  });
+}
+
+extern "C" int tavsn_judge_risk(const char* before, size_t before_length, const char* after, size_t after_length,
+                                const tavsn_policy* policy, double threshold, tavsn_judgment* judgment,
+                                tavsn_risk* out) {
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  out->verdict = TAVSN_UNDECIDED;
+  out->false_accept_probability = 1.0;
+  tavsn_judgment scratch;
+  tavsn_judgment& full = judgment != nullptr ? *judgment : scratch;
+  ClearJudgment(full);
+  return Guarded([&] {
+    ComparePolicy cpp_policy;
+    if (!PolicyFromC(policy, threshold, cpp_policy)) return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
+    Comparison comparison;
+    const int code = CompareCode(before, before_length, after, after_length, cpp_policy, comparison, full.error_side,
+                                 full.error_detail);
+    if (code != TAVSN_SERVER_OK) return code;
+    FillJudgment(comparison, full);
+    FillRisk(comparison, *out);
     return code;
   });
 }

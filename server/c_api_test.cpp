@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@ namespace {
 constexpr char kTwoMacs[] = "TQ1101020011263744550B3B2B5B4B7B";
 constexpr char kMachineEx[] = "TQ1221000A1B7B480E00B8FF26006C9C";
 constexpr char kMachineEx2[] = "TQ1221000A1B7B480E0068882400BF13";
+constexpr char kSiblingEx[] = "TQ1221000A1B7B470E00B90026006C9C";  // kMachineEx's model, the next address
 
 TEST(CApiTest, DecodeResultsAndErrorDetail) {
   struct Case {
@@ -90,10 +92,16 @@ TEST(CApiTest, CompareWithDefaultAndGivenPolicy) {
   ASSERT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx2, 32, nullptr, &c), TAVSN_SERVER_OK);
   EXPECT_EQ(c.changed_components, TAVSN_COMPONENT_PROCESSOR);
   EXPECT_EQ(c.changed_fields, 2u);
+  EXPECT_EQ(c.same_machine, 0);  // undecided: or a moved adapter
+  ASSERT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx, 32, nullptr, &c), TAVSN_SERVER_OK);
   EXPECT_EQ(c.same_machine, 1);
-  const tavsn_compare_policy strict = {1, TAVSN_COMPONENT_PROCESSOR};
-  ASSERT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx2, 32, &strict, &c), TAVSN_SERVER_OK);
-  EXPECT_EQ(c.same_machine, 0);
+  // Numbers that look like the default act like it: never the count policy,
+  // which calls siblings one machine.
+  const tavsn_compare_policy numbers[] = {{1, 0}, {4, 0}, {1, TAVSN_COMPONENT_PROCESSOR}};
+  for (const tavsn_compare_policy& policy : numbers) {
+    ASSERT_EQ(tavsn_compare(kMachineEx, 32, kSiblingEx, 32, &policy, &c), TAVSN_SERVER_OK);
+    EXPECT_EQ(c.same_machine, 0) << policy.max_changed;
+  }
   EXPECT_EQ(tavsn_compare(kMachineEx, 32, kTwoMacs, 32, nullptr, &c), TAVSN_SERVER_ERROR_DIFFERENT_KINDS);
   EXPECT_EQ(tavsn_compare(kMachineEx, 31, kMachineEx2, 32, nullptr, &c), TAVSN_SERVER_ERROR_LENGTH);
   EXPECT_EQ(tavsn_compare(kMachineEx, 32, kMachineEx2, 32, nullptr, nullptr), TAVSN_SERVER_ERROR_NULL);
@@ -119,7 +127,7 @@ TEST(CApiTest, DescribeAndJudge) {
 
   tavsn_judgment j;
   ASSERT_EQ(tavsn_judge(kMachineEx, 32, kMachineEx2, 32, nullptr, &j), TAVSN_SERVER_OK);
-  EXPECT_EQ(j.verdict, TAVSN_SAME_MACHINE);
+  EXPECT_EQ(j.verdict, TAVSN_UNDECIDED);
   ASSERT_EQ(j.change_count, 2u);
   EXPECT_STREQ(j.changes[1].field, "processor_checksum");
   EXPECT_STREQ(j.changes[1].after, "0x13BF");
@@ -132,6 +140,12 @@ TEST(CApiTest, DescribeAndJudge) {
   EXPECT_EQ(j.error_detail, 31u);
   const tavsn_policy bogus = {7, 1, 0};
   EXPECT_EQ(tavsn_judge(kMachineEx, 32, kMachineEx2, 32, &bogus, &j), TAVSN_SERVER_ERROR_BAD_ARGUMENT);
+  tavsn_risk risk;
+  for (double threshold : {-1e-5, 1.5, std::nan("")}) {
+    EXPECT_EQ(tavsn_judge_risk(kMachineEx, 32, kMachineEx2, 32, nullptr, threshold, nullptr, &risk),
+              TAVSN_SERVER_ERROR_BAD_ARGUMENT);
+    EXPECT_EQ(risk.false_accept_probability, 1.0);
+  }
   tavsn_comparison c;
   EXPECT_EQ(tavsn_compare(forged.data(), 32, kMachineEx, 32, nullptr, &c), TAVSN_SERVER_ERROR_NOT_DLL_RECORD);
   int verdict = 0;
@@ -139,6 +153,31 @@ TEST(CApiTest, DescribeAndJudge) {
   EXPECT_EQ(tavsn_match_mac("TQ1102020011263744550B3B2B5B4B7B", 32, macs, 1, 1, -1, &verdict),
             TAVSN_SERVER_ERROR_NOT_DLL_RECORD);
   EXPECT_EQ(verdict, TAVSN_VERDICT_NOT_WRITTEN_BY_DLL);
+}
+
+// The risk of each verdict: equal identifiers carry their kind's collision
+// risk; a change that an impostor explains as well is undecided, and says so.
+TEST(CApiTest, JudgeRisk) {
+  tavsn_risk risk;
+  tavsn_judgment j;
+  ASSERT_EQ(tavsn_judge_risk(kMachineEx, 32, kMachineEx, 32, nullptr, 0.0, &j, &risk), TAVSN_SERVER_OK);
+  EXPECT_EQ(risk.verdict, TAVSN_SAME_MACHINE);
+  EXPECT_EQ(j.verdict, TAVSN_SAME_MACHINE);
+  EXPECT_DOUBLE_EQ(risk.false_accept_probability, 1.0173e-5);
+  EXPECT_EQ(risk.likeliest, TAVSN_IMPOSTOR_MODEL);
+  EXPECT_STREQ(risk.explanation, "");
+  ASSERT_EQ(tavsn_judge_risk(kMachineEx, 32, kMachineEx2, 32, nullptr, 0.0, nullptr, &risk), TAVSN_SERVER_OK);
+  EXPECT_EQ(risk.verdict, TAVSN_UNDECIDED);
+  EXPECT_EQ(risk.likeliest, TAVSN_IMPOSTOR_MOVED_ADAPTER);
+  EXPECT_EQ(risk.by_class[TAVSN_IMPOSTOR_SIBLING], 0.0);  // a batch's addresses never share a checksum
+  EXPECT_STREQ(risk.explanation,
+               "a processor upgrade, or another machine that received its adapter: the records cannot tell them "
+               "apart");
+  // The count policy only when named.
+  const tavsn_policy count = {TAVSN_POLICY_COUNT, 1, 0};
+  ASSERT_EQ(tavsn_judge_risk(kMachineEx, 32, kSiblingEx, 32, &count, 0.0, nullptr, &risk), TAVSN_SERVER_OK);
+  EXPECT_EQ(risk.verdict, TAVSN_SAME_MACHINE);
+  EXPECT_EQ(risk.false_accept_probability, 1.0);
 }
 
 // Every output is set on every path, and every argument out of its range

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <cmath>
 
 namespace tavsn::server {
 namespace {
@@ -36,6 +37,13 @@ void CompareMac(const MacIdentifierFields& a, const MacIdentifierFields& b, Chan
   changes.Add("second_mac_masked", MacBytesText(a.second_masked, 6), MacBytesText(b.second_masked, 6), kComponentMac);
 }
 
+bool CarriesFirmware(const MachineIdentifierFields& f) {
+  return f.made_by == MachineExport::kGetPcsnSerial || f.made_by == MachineExport::kGetPcsnUuid;
+}
+
+// A firmware text that tells this board from others: machine-bound.
+bool RealFirmware(const MachineIdentifierFields& f) { return CarriesFirmware(f) && !HoldsPlaceholder(f); }
+
 void CompareMachine(const MachineIdentifierFields& a, const MachineIdentifierFields& b, bool with_firmware,
                     ChangeList& changes) {
   const auto flags = [](const MachineIdentifierFields& f, std::uint16_t mask) {
@@ -49,6 +57,9 @@ void CompareMachine(const MachineIdentifierFields& a, const MachineIdentifierFie
   changes.Add("processor_length", a.processor_length, b.processor_length, kComponentProcessor);
   changes.AddHex("processor_checksum", a.processor_checksum, b.processor_checksum, kComponentProcessor);
   if (!with_firmware) return;  // GetPCSNEx: the system fields hold the record's own checksum
+  // A firmware read that failed on one side (every call from a
+  // single-threaded apartment fails it) is no change: nothing to compare.
+  if (!CarriesFirmware(a) || !CarriesFirmware(b)) return;
   changes.AddHex("firmware_flags", flags(a, kFirmwareFlags), flags(b, kFirmwareFlags), kComponentFirmware);
   changes.Add("system_length", a.system_length, b.system_length, kComponentFirmware);
   changes.AddHex("system_checksum", a.system_checksum, b.system_checksum, kComponentFirmware);
@@ -87,34 +98,122 @@ void JudgeEvidence(const DecodedIdentifier& a, const DecodedIdentifier& b, Compa
   }
 }
 
-void Decide(const ComparePolicy& policy, Comparison& out) {
-  if (out.changed & policy.must_keep) {
-    out.verdict = MachineVerdict::kDifferent;
-    out.reason = "a component that the policy must keep changed";
-  } else if (policy.kind == PolicyKind::kCount) {
-    const bool within = ComponentCount(out.changed) <= policy.max_changed;
-    out.verdict = within ? MachineVerdict::kSame : MachineVerdict::kDifferent;
-    out.reason = within ? "no more components changed than the count policy allows"
-                        : "more components changed than the count policy allows";
-  } else if (out.strong_changes > policy.max_changed) {
-    out.verdict = MachineVerdict::kDifferent;
-    out.reason = "more strong evidence changed than one machine's benign changes explain";
-  } else if (ComponentCount(out.changed & ~kComponentMacSource) > policy.max_changed) {
-    // A strong match beside as many other changes is a coincidence of
-    // 16-bit checksums sooner than one machine: a replaced card and a new
-    // processor at once are two events, each judged on its own.
-    out.verdict = MachineVerdict::kDifferent;
-    out.reason = "more of the machine's components changed than the policy allows";
-  } else if (out.strong_matches > 0) {
-    out.verdict = MachineVerdict::kSame;
-    out.reason = "strong evidence matches, and the changes are within the policy";
-  } else {
-    out.verdict = MachineVerdict::kUndecided;
-    out.reason =
-        "nothing strong is left to decide on: the records cannot tell this machine from another of its "
-        "model";
+// The odds of the evidence both records hold alike. A TQ11 counts each
+// address shape both hold; a TQ12 each component that did not change and
+// that both records carry.
+MatchOdds MatchingOdds(const DecodedIdentifier& a, const DecodedIdentifier& b, const Comparison& out) {
+  MatchOdds odds;
+  if (a.kind == IdentifierKind::kMac) {
+    const std::vector<std::string> before = AddressShapes(a.mac), after = AddressShapes(b.mac);
+    for (const std::string& shape : before) {
+      if (std::count(after.begin(), after.end(), shape) > 0) odds *= AddressShapeMatchOdds(a.mac);
+    }
+    return odds;
   }
-  out.same_machine = out.verdict == MachineVerdict::kSame;
+  for (Component component : kComponents) {
+    if (out.changed & component) continue;
+    if (component == kComponentFirmware && (!CarriesFirmware(a.machine) || !CarriesFirmware(b.machine))) continue;
+    odds *= ComponentMatchOdds(component, a);
+  }
+  return odds;
+}
+
+void SetRisk(const MatchOdds& odds, bool count_moved_adapter, Comparison& out) {
+  out.odds = odds;
+  out.false_accept_probability = 0.0;
+  for (ImpostorClass impostor : kImpostorClasses) {
+    if (impostor == ImpostorClass::kMovedAdapter && !count_moved_adapter) continue;
+    if (odds.of(impostor) > out.false_accept_probability || out.false_accept_probability == 0.0) {
+      out.false_accept_probability = odds.of(impostor);
+      out.likeliest = impostor;
+    }
+  }
+}
+
+const char* BenignExplanation(const Comparison& out) {
+  if (out.kind == IdentifierKind::kMac) {
+    return out.strong_matches > 0 ? "a network card replaced or added, a moved adapter or a dock"
+                                  : "a dual-port card replaced, a dock detached or the only card replaced";
+  }
+  const unsigned changed = out.changed & ~kComponentMacSource;
+  if (changed == 0) return "a firmware read that failed on one side (a single-threaded apartment)";
+  if (changed == kComponentMac) return "a network card replaced, a moved adapter or a dock";
+  if (changed == kComponentProcessor) return "a processor upgrade";
+  if (changed == kComponentFirmware) return "a firmware update that filled or cleared its text";
+  return "two or more events at once";
+}
+
+const char* ImpostorExplanation(ImpostorClass impostor, bool firmware_matched) {
+  switch (impostor) {
+    case ImpostorClass::kSibling:
+      return firmware_matched ? "a sibling of its batch whose serial checksum agrees" : "a sibling of its batch";
+    case ImpostorClass::kModel: return "another machine of its model whose checksums agree";
+    case ImpostorClass::kMovedAdapter: return "another machine that received its adapter";
+  }
+  return "another machine";
+}
+
+std::string OneIn(double probability) {
+  if (probability >= 0.5) return "the records cannot tell them apart";
+  return "about 1 in " + std::to_string(static_cast<unsigned long long>(std::llround(1.0 / probability)));
+}
+
+void Explain(Comparison& out) {
+  const bool firmware_matched = out.kind == IdentifierKind::kMachine && out.odds.of(ImpostorClass::kSibling) < 1.0;
+  out.explanation = std::string(BenignExplanation(out)) + ", or " +
+                    ImpostorExplanation(out.likeliest, firmware_matched) + ": " + OneIn(out.false_accept_probability);
+}
+
+void Conclude(MachineVerdict verdict, const char* reason, Comparison& out) {
+  out.verdict = verdict;
+  out.reason = reason;
+  out.same_machine = verdict == MachineVerdict::kSame;
+  if (verdict == MachineVerdict::kUndecided) Explain(out);
+}
+
+void Decide(const DecodedIdentifier& a, const DecodedIdentifier& b, const ComparePolicy& policy, Comparison& out) {
+  out.events = ComponentCount(out.changed & ~kComponentMacSource);
+  // A firmware text missing on one side is no change, but the records are
+  // not equal: what still matches is weighed like any change.
+  const bool unchanged =
+      out.changed == 0 && (a.kind == IdentifierKind::kMac || CarriesFirmware(a.machine) == CarriesFirmware(b.machine));
+  SetRisk(MatchingOdds(a, b, out), !unchanged, out);
+  const bool tq12 = a.kind == IdentifierKind::kMachine;
+  const bool firmware_changed = out.changed & kComponentFirmware;
+  const bool real_firmware_both = tq12 && RealFirmware(a.machine) && RealFirmware(b.machine);
+  if (out.changed & policy.must_keep) {
+    return Conclude(MachineVerdict::kDifferent, "a component that the policy must keep changed", out);
+  }
+  if (policy.kind == PolicyKind::kCount) {
+    const bool within = ComponentCount(out.changed) <= policy.max_changed;
+    return Conclude(within ? MachineVerdict::kSame : MachineVerdict::kDifferent,
+                    within ? "no more components changed than the count policy allows"
+                           : "more components changed than the count policy allows",
+                    out);
+  }
+  if (real_firmware_both && firmware_changed) {
+    return Conclude(MachineVerdict::kDifferent, "a real firmware text changed: the board is another one", out);
+  }
+  if (unchanged) {
+    return Conclude(MachineVerdict::kSame, "the identifiers are equal: the risk is the kind's collision risk", out);
+  }
+  if (out.events > policy.max_changed) {
+    if (real_firmware_both) {
+      return Conclude(MachineVerdict::kUndecided,
+                      "more changed than the policy's benign events, but the real firmware text matches", out);
+    }
+    return Conclude(MachineVerdict::kDifferent,
+                    "more of the machine's components changed than the policy's benign events explain", out);
+  }
+  if (out.false_accept_probability <= policy.threshold) {
+    return Conclude(MachineVerdict::kSame,
+                    "a different machine would show the evidence that still matches no more often than the "
+                    "policy's threshold",
+                    out);
+  }
+  Conclude(MachineVerdict::kUndecided,
+           "a different machine could show the evidence that still matches more often than the policy's threshold",
+           out);
 }
 
 }  // namespace
@@ -169,7 +268,7 @@ Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after
   }
   out.status = CompareStatus::kOk;
   JudgeEvidence(a, b, out);
-  Decide(policy, out);
+  Decide(a, b, policy, out);
   return out;
 }
 

@@ -12,18 +12,25 @@
 namespace tavsn::server {
 
 enum class PolicyKind {
-  // The default: same machine only when strong evidence matches and at most
-  // `max_changed` of the machine's components changed (the MAC's source,
-  // which changes with the MAC, not counted); different machine when more
-  // changed, or more strong evidence than that; undecided when nothing
-  // strong is left to decide on.
+  // The default. Machine-bound evidence (a real firmware text) outweighs
+  // movable evidence (an adapter): a real firmware text that changed is
+  // another machine. After a change, same machine only when a different
+  // machine would show the evidence that still matches with probability at
+  // most `threshold` for every impostor class; different machine when more
+  // of the machine's components changed than `max_changed` benign events
+  // explain (the MAC's source, which changes with the MAC, not counted) and
+  // no machine-bound evidence matches; otherwise undecided. Equal
+  // identifiers are the same machine.
   kEvidence,
   // Counts changed components of any strength: same machine when at most
   // `max_changed` changed. Two machines of one model whose firmware is a
   // placeholder differ only in their MAC, so this calls them one machine;
-  // kept for servers that chose it knowingly.
+  // only for servers that name it knowingly.
   kCount,
 };
+
+// The largest probability of a false accept the default policy takes.
+constexpr double kDefaultFalseAcceptThreshold = 1e-5;
 
 // Under either kind, a change of a component in `must_keep` makes it
 // another machine.
@@ -31,6 +38,7 @@ struct ComparePolicy {
   unsigned max_changed = 1;
   unsigned must_keep = 0;
   PolicyKind kind = PolicyKind::kEvidence;
+  double threshold = kDefaultFalseAcceptThreshold;
 };
 
 inline ComparePolicy CountPolicy(unsigned max_changed = 1, unsigned must_keep = 0) {
@@ -90,6 +98,21 @@ struct Comparison {
   MachineVerdict verdict = MachineVerdict::kUndecided;
   const char* reason = "";    // why this verdict, one static sentence
   bool same_machine = false;  // verdict == kSame
+  // The benign events the changes need: one per changed component (the
+  // MAC's source not counted; a dual-port card replaced is one MAC event).
+  unsigned events = 0;
+  // How likely a different machine of each impostor class shows all the
+  // evidence that matches; for equal identifiers the moved-adapter class is
+  // left out (its collision is the record's limit, published per kind).
+  MatchOdds odds;
+  // The largest of the classes counted: the verdict's estimated risk of a
+  // false accept.
+  double false_accept_probability = 1.0;
+  ImpostorClass likeliest = ImpostorClass::kSibling;
+  // Undecided: the competing explanations, e.g. "a replaced or added network
+  // card, or a sibling of its batch whose serial checksum agrees: about 1 in
+  // 200". Empty otherwise.
+  std::string explanation;
 };
 
 Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after, const ComparePolicy& policy = {});

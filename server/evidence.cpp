@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <unordered_map>
 
 #include "sysinfo/smbios_info.h"
 
@@ -24,6 +25,21 @@ const PlaceholderSerial kPlaceholderSerials[] = {
     {"O.E.M."},
     {"Default"},
     {"INVALID"},
+    // What firmware test suites flag as unfilled defaults.
+    {"12345678"},
+    {"Not Available"},
+    {"Not Present"},
+    {"Serial Number"},
+    {"SerialNumber"},
+    {"System Serial"},
+    {"Base Board Serial Number"},
+    {"Type1 - Serial Number"},
+    {"Type1Sku0"},
+    {"Unknown"},
+    {"Empty"},
+    {"N/A"},
+    {"NA"},
+    {"Chassis Serial"},
 };
 const std::size_t kPlaceholderSerialCount = std::size(kPlaceholderSerials);
 
@@ -72,6 +88,84 @@ bool FieldsHold(const MachineIdentifierFields& f, const std::string& text) {
   return f.system_length == text.size() && f.system_checksum == Checksum16(text.data(), text.size());
 }
 
+// Runs that boards ship as serial numbers, recognised at every length a
+// record can hold up to kLongestRecognisedRun.
+constexpr char kRunCharacters[] = {'0', 'X', 'x', 'F', 'f'};
+constexpr char kCountingDigits[] = "1234567890";
+
+// "1234567890123..." of a length.
+std::string CountingRun(std::size_t length) {
+  std::string counting;
+  while (counting.size() < length) counting += kCountingDigits;
+  counting.resize(length);
+  return counting;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// "Default String": each word's first letter upper, the rest lower.
+std::string TitleCase(std::string text) {
+  bool word_start = true;
+  for (char& c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    c = static_cast<char>(word_start ? std::toupper(u) : std::tolower(u));
+    word_start = c == ' ' || c == '-';
+  }
+  return text;
+}
+
+std::uint32_t LengthAndChecksum(const std::string& text) {
+  return static_cast<std::uint32_t>(text.size()) << 16 | Checksum16(text.data(), text.size());
+}
+
+// Every (length, checksum) pair a placeholder serial number's spellings give,
+// with the placeholder it stands for. Built once; read-only after.
+class PlaceholderSerialIndex {
+ public:
+  PlaceholderSerialIndex() {
+    for (std::size_t i = 0; i < kPlaceholderSerialCount; ++i) {
+      const std::string text = kPlaceholderSerials[i].text;
+      for (const std::string& cased : {text, Upper(text), Lower(text), TitleCase(text)}) AddBlanked(cased, text);
+    }
+    for (std::size_t length = 1; length <= kLongestRecognisedRun; ++length) {
+      for (char c : kRunCharacters) Add(std::string(length, c), std::string(length, c));
+      Add(CountingRun(length), CountingRun(length));
+    }
+  }
+
+  // The placeholder, or null.
+  const std::string* Find(std::uint16_t length, std::uint16_t checksum) const {
+    const auto found = texts_.find(static_cast<std::uint32_t>(length) << 16 | checksum);
+    return found == texts_.end() ? nullptr : &found->second;
+  }
+
+ private:
+  void AddBlanked(const std::string& spelling, const std::string& placeholder) {
+    for (std::size_t leading = 0; leading <= 2; ++leading) {
+      for (std::size_t trailing = 0; trailing <= 4; ++trailing) {
+        Add(std::string(leading, ' ') + spelling + std::string(trailing, ' '), placeholder);
+      }
+    }
+  }
+  void Add(const std::string& spelling, const std::string& placeholder) {
+    texts_.emplace(LengthAndChecksum(spelling), placeholder);  // the first spelling of a pair names it
+  }
+
+  std::unordered_map<std::uint32_t, std::string> texts_;
+};
+
+const PlaceholderSerialIndex& SerialIndex() {
+  static const PlaceholderSerialIndex index;
+  return index;
+}
+
 ComponentEvidence MacEvidence(bool from_uuid_node, bool machine_record) {
   if (from_uuid_node) {
     return {kComponentMac, Strength::kWeak,
@@ -91,7 +185,7 @@ ComponentEvidence FirmwareEvidence(const MachineIdentifierFields& f) {
     default: break;
   }
   const bool serial = f.made_by == MachineExport::kGetPcsnSerial;
-  if (!RecognisedPlaceholder(f).empty()) {
+  if (HoldsPlaceholder(f)) {
     return {kComponentFirmware, Strength::kWeak,
             serial ? "the firmware serial number is a placeholder that many boards ship"
                    : "the firmware UUID is a placeholder that many boards ship"};
@@ -142,28 +236,39 @@ bool IsPlaceholderFirmwareText(const std::string& text) {
   }
   // A run of blanks trims to nothing.
   if (key.empty()) return !text.empty();
-  return RunOf(key, '0') || RunOf(key, 'f');
+  return RunOf(key, '0') || RunOf(key, 'f') || RunOf(key, 'x') || key == CountingRun(key.size());
 }
 
-std::string RecognisedPlaceholder(const MachineIdentifierFields& f) {
+namespace {
+
+// The placeholder a record's firmware fields hold, or null; no copy, since
+// every verdict asks.
+const std::string* FindPlaceholder(const MachineIdentifierFields& f) {
   if (f.made_by == MachineExport::kGetPcsnUuid) {
-    for (std::size_t i = 0; i < kPlaceholderUuidCount; ++i) {
-      const std::string text = PlaceholderUuidText(kPlaceholderUuids[i]);
-      if (FieldsHold(f, text)) return text;
+    static const std::vector<std::string> uuids = [] {
+      std::vector<std::string> texts;
+      for (std::size_t i = 0; i < kPlaceholderUuidCount; ++i)
+        texts.push_back(PlaceholderUuidText(kPlaceholderUuids[i]));
+      return texts;
+    }();
+    for (const std::string& text : uuids) {
+      if (FieldsHold(f, text)) return &text;
     }
-    return {};
+    return nullptr;
   }
-  if (f.made_by != MachineExport::kGetPcsnSerial) return {};
-  for (std::size_t i = 0; i < kPlaceholderSerialCount; ++i) {
-    if (FieldsHold(f, kPlaceholderSerials[i].text)) return kPlaceholderSerials[i].text;
-  }
+  if (f.made_by != MachineExport::kGetPcsnSerial) return nullptr;
   // A serial number the DLL uses never begins with a blank, so runs of
-  // blanks never reach a record; runs of zeros do.
-  if (f.system_length <= kLongestRecognisedRun) {
-    const std::string zeros(f.system_length, '0');
-    if (FieldsHold(f, zeros)) return zeros;
-  }
-  return {};
+  // blanks never reach a record; the index holds what does.
+  return SerialIndex().Find(f.system_length, f.system_checksum);
+}
+
+}  // namespace
+
+bool HoldsPlaceholder(const MachineIdentifierFields& f) { return FindPlaceholder(f) != nullptr; }
+
+std::string RecognisedPlaceholder(const MachineIdentifierFields& f) {
+  const std::string* placeholder = FindPlaceholder(f);
+  return placeholder == nullptr ? std::string() : *placeholder;
 }
 
 std::vector<std::string> AddressShapes(const MacIdentifierFields& f) {
@@ -176,6 +281,64 @@ std::vector<std::string> AddressShapes(const MacIdentifierFields& f) {
       std::all_of(std::begin(f.address_xor), std::end(f.address_xor), [](std::uint8_t b) { return b == 0; });
   if (!one_address) shapes.push_back(MacBytesText(second, 6));
   return shapes;
+}
+
+const char* ImpostorClassName(ImpostorClass impostor) {
+  switch (impostor) {
+    case ImpostorClass::kSibling: return "sibling";
+    case ImpostorClass::kModel: return "model";
+    case ImpostorClass::kMovedAdapter: return "moved_adapter";
+  }
+  return "unknown";
+}
+
+namespace {
+
+constexpr MatchOdds kTellsNothing = {{1.0, 1.0, 1.0}};
+
+MatchOdds MachineMacOdds(const MachineIdentifierFields& f) {
+  if (f.source_flags & PcSnRecord::kFlagMacFromUuid) {
+    return {{odds::kRandomNode, odds::kRandomNode, odds::kRandomNode}};
+  }
+  // A sibling's addresses are fewer than 65,535 apart: its checksum differs.
+  return {{0.0, odds::kOuiMacChecksum, 1.0}};
+}
+
+MatchOdds FirmwareOdds(const MachineIdentifierFields& f) {
+  if (f.made_by != MachineExport::kGetPcsnSerial && f.made_by != MachineExport::kGetPcsnUuid) return kTellsNothing;
+  if (HoldsPlaceholder(f)) return kTellsNothing;
+  // A model's serial numbers share a prefix and a numbering: only the
+  // digits' sums at even and at odd places vary, so any two of the model
+  // (a sibling, one anywhere, one that received a moved adapter) agree
+  // about 1 in 200. UUIDs of a batch may differ in a few digits alike;
+  // across batches they are as good as random.
+  if (f.made_by == MachineExport::kGetPcsnSerial) {
+    return {{odds::kBatchSerialChecksum, odds::kBatchSerialChecksum, odds::kBatchSerialChecksum}};
+  }
+  return {{odds::kBatchSerialChecksum, odds::kChecksum, odds::kChecksum}};
+}
+
+}  // namespace
+
+MatchOdds AddressShapeMatchOdds(const MacIdentifierFields& f) {
+  if (f.source == MacSnRecord::kSourceUuid) return {{odds::kRandomNode, odds::kRandomNode, odds::kRandomNode}};
+  // Two addresses share a shape only when they differ by one byte value in
+  // all six places; under one vendor prefix bytes 0-2 agree, so only the
+  // address itself has its shape. A moved adapter carries it along.
+  return {{0.0, 0.0, 1.0}};
+}
+
+MatchOdds ComponentMatchOdds(Component component, const DecodedIdentifier& d) {
+  if (d.kind == IdentifierKind::kMac) {
+    return component == kComponentMac ? AddressShapeMatchOdds(d.mac) : kTellsNothing;
+  }
+  switch (component) {
+    case kComponentMac: return MachineMacOdds(d.machine);
+    case kComponentFirmware: return FirmwareOdds(d.machine);
+    // Every machine of a model has its processor text, and a moved adapter
+    // may land on one of them; the MAC's source tells nothing.
+    default: return kTellsNothing;
+  }
 }
 
 std::vector<ComponentEvidence> Evidence(const DecodedIdentifier& d) {

@@ -5,7 +5,9 @@
 // that model, a placeholder firmware text by every board of that vendor, and
 // a sequential UUID's node is random on a machine without adapters.
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -62,13 +64,74 @@ extern const std::size_t kPlaceholderUuidCount;
 std::string PlaceholderUuidText(const PlaceholderUuid& uuid);
 
 // A firmware text that many machines share: one of the table's, ignoring
-// case and surrounding blanks, or a run of zeros, of F digits or of blanks.
+// case and surrounding blanks, or a run of zeros, X, F digits or of blanks.
 bool IsPlaceholderFirmwareText(const std::string& text);
 
 // The placeholder whose length and checksum a GetPCSN record's firmware
 // fields hold ("To be filled by O.E.M.", a run of 12 zeros, ...), or an
-// empty text when they hold none.
+// empty text when they hold none. Serial numbers are recognised as boards
+// spell them: as in the table, all upper or all lower case, with up to two
+// leading and four trailing blanks, or Each Word Capitalised; runs of 0, X, x, F or f and the digit
+// sequence "123456789..." of any length the record can hold. The text given
+// back is the table's spelling.
 std::string RecognisedPlaceholder(const MachineIdentifierFields& fields);
+// Whether it holds one, without the text.
+bool HoldsPlaceholder(const MachineIdentifierFields& fields);
+
+// ---- Evidence as a number ----
+//
+// Who else might show a matching value: the classes of machines a licence
+// server must tell from the machine a licence belongs to.
+enum class ImpostorClass {
+  kSibling,       // a machine of the same batch: same model, sequential serials, nearby addresses
+  kModel,         // a machine of the same model anywhere in the vendor's address prefix
+  kMovedAdapter,  // another machine that received this machine's adapter (USB, dock)
+};
+constexpr ImpostorClass kImpostorClasses[] = {ImpostorClass::kSibling, ImpostorClass::kModel,
+                                              ImpostorClass::kMovedAdapter};
+constexpr std::size_t kImpostorClassCount = std::size(kImpostorClasses);
+// "sibling", "model", "moved_adapter".
+const char* ImpostorClassName(ImpostorClass impostor);
+
+// For each impostor class, the probability that a different machine of that
+// class shows the same value of a component. The derivations are in
+// docs/verdicts.md; each constant below names its own.
+struct MatchOdds {
+  double by_class[kImpostorClassCount] = {1.0, 1.0, 1.0};
+
+  double of(ImpostorClass impostor) const { return by_class[static_cast<std::size_t>(impostor)]; }
+  // Both values must match: classes are independent per component.
+  MatchOdds& operator*=(const MatchOdds& other) {
+    for (std::size_t i = 0; i < kImpostorClassCount; ++i) by_class[i] *= other.by_class[i];
+    return *this;
+  }
+};
+
+namespace odds {
+// One 16-bit checksum of a text whose length agrees: every value equally likely.
+constexpr double kChecksum = 1.0 / 65536.0;
+// Two serial numbers of one model (a prefix and a number, equal length)
+// whose checksums agree: Checksum16 sums the bytes at even and at odd
+// positions apart, so numbers 99, 990, 9,999 apart or with swapped
+// 2-character chunks agree. Measured over batches of 200 to 1,000
+// sequential serials: about 1 in 200.
+constexpr double kBatchSerialChecksum = 1.0 / 200.0;
+// GetPCSN/GetPCSNEx's MAC fields (2-byte prefix, checksum of the 6 bytes) of
+// two addresses under one vendor prefix: the checksum depends on
+// 256 * (byte 3 + byte 5) + byte 4 alone, so they agree with probability
+// sum over s of (n_s / 65536)^2 / 256 = 1.0173e-5 (n_s: pairs of bytes with
+// sum s); addresses of one batch, fewer than 65,535 apart, never agree.
+constexpr double kOuiMacChecksum = 1.0173e-5;
+// A sequential UUID's node without adapters: 47 random bits.
+constexpr double kRandomNode = 1.0 / 140737488355328.0;
+}  // namespace odds
+
+// How much a component that matches tells, given the record it is read from
+// (either side: the values are equal). Components absent from the record
+// tell nothing (1 for every class).
+MatchOdds ComponentMatchOdds(Component component, const DecodedIdentifier& decoded);
+// A TQ11 address shape found in both records.
+MatchOdds AddressShapeMatchOdds(const MacIdentifierFields& fields);
 
 // What a TQ11 record's masked fields reveal of each address it holds: the
 // address XOR its own byte 0 (byte 0 is then 0). The unknown first byte k

@@ -1,5 +1,7 @@
 #include "server/identifier.h"
 
+#include <bitset>
+#include <cstdio>
 #include <cstring>
 
 #include "server/display_text.h"
@@ -73,6 +75,40 @@ MachineExport MadeBy(const MachineIdentifierFields& f) {
   return MachineExport::kUnknown;
 }
 
+// The checksums a text of a fixed shape can give. A record stating that
+// shape's length with another checksum is not the DLL's.
+using ChecksumSet = std::bitset<65536>;
+
+// A processor details text with an empty brand string is 27 characters:
+// "-%08d-%08d-%08d" of the processor type (2 bits), the display family (at
+// most 15 + 255) and the display model (8 bits): 307 checksums in all.
+ChecksumSet ShortestDetailsChecksums() {
+  ChecksumSet reachable;
+  char text[64];  // room for any int, though none is wider than 8 digits here
+  for (int type = 0; type < 4; ++type) {
+    for (int family = 0; family <= 15 + 255; ++family) {
+      for (int model = 0; model <= 255; ++model) {
+        std::snprintf(text, sizeof text, "-%08d-%08d-%08d", type, family, model);
+        reachable.set(Checksum16(text, kShortestProcessorDetails));
+      }
+    }
+  }
+  return reachable;
+}
+
+// Of the fixed shapes only this one is narrow: the processor serial text
+// and the firmware UUID text, hex digits in every free place, reach every
+// checksum through the fold.
+void CheckReachableChecksums(const MachineIdentifierFields& f, std::vector<const char*>& anomalies) {
+  static const ChecksumSet shortest_details = ShortestDetailsChecksums();
+  const bool serial = f.source_flags & PcSnRecord::kFlagProcessorSerial;
+  const bool details = f.source_flags & PcSnRecord::kFlagProcessorDetails;
+  if (details && !serial && f.processor_length == kShortestProcessorDetails &&
+      !shortest_details[f.processor_checksum]) {
+    anomalies.push_back("no processor details text of 27 characters (an empty brand string) has this checksum");
+  }
+}
+
 void CheckMachineFlags(const MachineIdentifierFields& f, std::vector<const char*>& anomalies) {
   const std::uint16_t flags = f.source_flags;
   if ((flags & PcSnRecord::kFlagMacStep) == 0) anomalies.push_back("source flag 0x0001 (MAC step) is missing");
@@ -137,6 +173,7 @@ void DecodeMachine(const std::uint8_t* record, DecodedIdentifier& out) {
   f.made_by = MadeBy(f);
   CheckMachineFlags(f, out.anomalies);
   CheckMachineSystem(f, out.anomalies);
+  CheckReachableChecksums(f, out.anomalies);
 }
 
 }  // namespace

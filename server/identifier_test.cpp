@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <random>
 
@@ -133,7 +134,13 @@ TEST(DecodeTest, MachineIdentifierKeepsWhatTheEncoderStored) {
   for (int round = 0; round < 2000; ++round) {
     const std::string mac = RandomMac(rng);
     const bool serial_cpu = rng() % 2;
-    const std::string processor = RandomText(rng, serial_cpu ? 29 : 27 + rng() % 40);
+    // A details text of 27 characters has an empty brand string: only its
+    // numbers vary.
+    const std::size_t length = serial_cpu ? 29 : 27 + rng() % 40;
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "-%08u-%08u-%08u", static_cast<unsigned>(rng() % 4),
+                  static_cast<unsigned>(rng() % 271), static_cast<unsigned>(rng() % 256));
+    const std::string processor = length == 27 ? std::string(numbers) : RandomText(rng, length);
     const auto firmware = static_cast<Firmware>(rng() % 4);
     const std::string system =
         firmware == Firmware::kUuid ? RandomText(rng, 35) : "x" + RandomText(rng, 7 + rng() % 60);
@@ -298,6 +305,13 @@ TEST(DecodeTest, ReportsMachineRecordsTheDllNeverWrites) {
        .reseal = false,
        .anomaly = "35 characters",
        .made_by = MachineExport::kGetPcsnUuid},
+      {.name = "a checksum no 27-character details text has",
+       .firmware = Firmware::kSelfChecksum,
+       .offset = PcSnRecord::kProcessorLengthOffset,
+       .value = 27,
+       .reseal = true,
+       .anomaly = "27 characters (an empty brand string)",
+       .made_by = MachineExport::kGetPcsnEx},
       {.name = "system fields of neither",
        .firmware = Firmware::kNotRead,
        .offset = PcSnRecord::kSystemLengthOffset,

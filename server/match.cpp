@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "server/evidence.h"
 #include "sysinfo/smbios_info.h"
 
 namespace tavsn::server {
@@ -88,6 +89,7 @@ const char* VerdictName(Verdict verdict) {
     case Verdict::kNotCheckable: return "not checkable";
     case Verdict::kBadFact: return "bad fact";
     case Verdict::kNotWrittenByDll: return "not written by the DLL";
+    case Verdict::kWeakMatch: return "weak match";
   }
   return "unknown";
 }
@@ -160,7 +162,7 @@ Verdict MachineMatch::Overall() const {
   // A malformed fact is the caller's error, whatever the others say.
   if (any(Verdict::kBadFact)) return Verdict::kBadFact;
   if (any(Verdict::kMismatch)) return Verdict::kMismatch;
-  if (any(Verdict::kMatch)) return Verdict::kMatch;
+  if (any(Verdict::kMatch)) return strong_match ? Verdict::kMatch : Verdict::kWeakMatch;
   if (any(Verdict::kNotCheckable)) return Verdict::kNotCheckable;
   return Verdict::kNotGiven;
 }
@@ -197,6 +199,10 @@ MachineMatch MatchMachineIdentifier(const ParsedIdentifier& parsed, const Machin
     result.serial_number = MatchSerial(parsed, made_by, *facts.serial_number, result.note);
   }
   if (facts.uuid_text) result.uuid_text = MatchUuid(parsed, made_by, *facts.uuid_text, result.note);
+  const bool adapter_mac = (decoded.machine.source_flags & PcSnRecord::kFlagMacFromUuid) == 0;
+  result.strong_match = (result.mac == Verdict::kMatch && adapter_mac) ||
+                        (result.serial_number == Verdict::kMatch && !IsPlaceholderFirmwareText(*facts.serial_number)) ||
+                        (result.uuid_text == Verdict::kMatch && !IsPlaceholderFirmwareText(*facts.uuid_text));
   return result;
 }
 

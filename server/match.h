@@ -24,6 +24,10 @@ enum class Verdict {
                      // against a GetPCSNEx identifier)
   kBadFact,          // the fact itself is malformed (an address that is not one)
   kNotWrittenByDll,  // the identifier is no record the DLL writes: never judged
+  // Overall only: every fact that matched is one many machines share (a
+  // processor text, a placeholder firmware text, a sequential UUID's node),
+  // so the match does not tell this machine from others of its model.
+  kWeakMatch,
 };
 
 const char* VerdictName(Verdict verdict);
@@ -91,6 +95,9 @@ struct MachineMatch {
   // kBadFact when a fact was malformed; kMismatch when any mismatched; kMatch
   // when at least one matched; otherwise kNotCheckable (or kNotGiven when no
   // fact was given).
+  // A matching fact tells this machine from others of its model: an
+  // adapter's address, or a firmware text that is no placeholder.
+  bool strong_match = false;
   Verdict Overall() const;
 };
 

@@ -20,7 +20,7 @@ constexpr char kUsage[] =
     "  or:  tavsn [--json] verify FINGERPRINT [--cpu-vendor VENDOR | --cpuid-leaf0 HEX] [--highest-leaf N]"
     " [--brand TEXT] [--mhz N] [--memory-bytes N] [--disk-bytes N] [--mac FIRST [--mac OTHER]...]\n"
     "  or:  tavsn [--json] compare ID1 ID2 [--policy evidence|count] [--max-changed N]"
-    " [--must-keep COMPONENT,...]\n"
+    " [--must-keep COMPONENT,...] [--threshold P]\n"
     "  or:  tavsn --help | --version\n";
 
 constexpr char kHelp[] =
@@ -42,8 +42,21 @@ constexpr char kHelp[] =
     "           and adapter facts, with the ways the same machine writes another one\n"
     "           when it does not fit.\n"
     "  compare  which fields and components (mac, processor, firmware, mac_source)\n"
-    "           changed between two identifiers of one kind, and the verdict. Only\n"
-    "           records the DLL writes are judged.\n"
+    "           changed between two identifiers of one kind, and the verdict.\n"
+    "           --policy evidence (default): equal identifiers are the same\n"
+    "           machine; a real firmware text that changed is another machine;\n"
+    "           after a change, same machine only when another machine would show\n"
+    "           the evidence that still matches with probability at most\n"
+    "           --threshold (default 1e-05) for every impostor class (sibling,\n"
+    "           model, moved_adapter); different machine when more than\n"
+    "           --max-changed (default 1) components changed (mac_source not\n"
+    "           counted) and no real firmware text matches; else undecided, with\n"
+    "           the competing explanations. Every verdict states its estimated\n"
+    "           false-accept probability. --policy count (release\n"
+    "           1.0's): same machine when at most --max-changed components of\n"
+    "           any strength changed, mac_source counted. Either:\n"
+    "           a change of a component named by --must-keep is another machine.\n"
+    "           Only records the DLL writes are judged.\n"
     "\n"
     "Exit codes:\n"
     "  0  done: decoded, matched, same machine, identifiers printed\n"
@@ -55,6 +68,8 @@ constexpr char kHelp[] =
     "     exports\n"
     "  6  the DLL could not be loaded\n"
     "  7  standard output could not be written (a full disk, a closed pipe)\n"
+    "  8  verify: matched only on facts many machines share (a processor text, a\n"
+    "     placeholder firmware text): not a match of this machine\n"
     "\n"
     "Options:\n"
     "  --json                  one JSON document on standard output\n"
@@ -86,13 +101,12 @@ constexpr char kHelp[] =
     "                          in bytes\n"
     "  --mac FIRST             verify, fingerprint: the first adapter IP Helper lists;\n"
     "                          further --mac: the machine's other adapters\n"
-    "  --policy NAME           compare: evidence (default): same machine when strong\n"
-    "                          evidence matches and at most --max-changed components\n"
-    "                          changed (mac_source not counted), different machine\n"
-    "                          when more did, undecided when nothing strong is left;\n"
-    "                          count (release 1.0's): same machine when at most\n"
-    "                          --max-changed components of any strength changed\n"
+    "  --policy NAME           compare: evidence (default), or count (release 1.0's),\n"
+    "                          as described under compare above\n"
     "  --max-changed N         compare: components that may change (default 1)\n"
+    "  --threshold P           compare, evidence policy: the highest false-accept\n"
+    "                          probability a same-machine verdict after a change may\n"
+    "                          carry (default 1e-05)\n"
     "  --must-keep COMPONENT,...  compare: a change of one of these is another machine\n"
     "  -h, --help              this text\n"
     "  --version               the tool's version\n"
@@ -116,6 +130,7 @@ const char* ExitCodeName(int code) {
     case kExitUndecided: return "undecided";
     case kExitNoLibrary: return "library not loaded";
     case kExitOutput: return "output not written";
+    case kExitWeakMatch: return "weak match";
   }
   return "unknown";
 }

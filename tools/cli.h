@@ -22,6 +22,7 @@ enum ExitCode {
   kExitUndecided = 5,  // verify: nothing checkable; compare: undecided, different kinds or exports
   kExitNoLibrary = 6,  // the DLL (or its private traced copy) could not be loaded
   kExitOutput = 7,     // standard output could not be written (a full disk, a closed pipe)
+  kExitWeakMatch = 8,  // verify: matched only on facts many machines share (a processor text, a placeholder)
 };
 
 // One export called on this machine.

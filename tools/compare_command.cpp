@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <cstdlib>
+
 #include "tools/commands.h"
 
 #include "server/compare.h"
@@ -41,7 +44,22 @@ bool ParsePolicy(const CommandLine& line, ComparePolicy& policy, std::string& er
       start = comma + 1;
     }
   }
+  if (const auto threshold = Option(line, "--threshold", error)) {
+    char* end = nullptr;
+    const double value = std::strtod(threshold->c_str(), &end);
+    if (threshold->empty() || *end != '\0' || !(value > 0.0 && value <= 1.0)) {
+      error = "--threshold is a probability above 0 and at most 1; not \"" + EscapedForDisplay(*threshold) + "\"";
+      return false;
+    }
+    policy.threshold = value;
+  }
   return error.empty();
+}
+
+std::string ProbabilityText(double probability) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g", probability);
+  return text;
 }
 
 int VerdictExitCode(MachineVerdict verdict) {
@@ -71,9 +89,16 @@ void ComparisonJson(const Comparison& comparison, const ComparePolicy& policy, J
   json.Key("strong_changes").Number(comparison.strong_changes);
   json.Key("verdict").String(MachineVerdictName(comparison.verdict)).Key("reason").String(comparison.reason);
   json.Key("same_machine").Bool(comparison.same_machine);
+  json.Key("false_accept_probability").Real(comparison.false_accept_probability);
+  json.Key("likeliest_impostor").String(ImpostorClassName(comparison.likeliest));
+  json.Key("impostor_odds").BeginObject();
+  for (ImpostorClass impostor : kImpostorClasses)
+    json.Key(ImpostorClassName(impostor)).Real(comparison.odds.of(impostor));
+  json.EndObject().Key("events").Number(comparison.events).Key("explanation").String(comparison.explanation);
   json.Key("policy").BeginObject().Key("name").String(PolicyName(policy.kind));
   json.Key("max_changed").Number(policy.max_changed);
-  json.Key("must_keep").Strings(ComponentNames(policy.must_keep)).EndObject();
+  json.Key("must_keep").Strings(ComponentNames(policy.must_keep)).Key("threshold").Real(policy.threshold);
+  json.EndObject();
 }
 
 }  // namespace
@@ -149,6 +174,9 @@ int CompareCommand(const CommandLine& line, std::string& out, std::string& err) 
   out += "changed components: " + (changed.empty() ? std::string("none") : Joined(changed, ", ")) + "\n";
   out += std::string(MachineVerdictName(comparison.verdict)) + " (" + PolicyName(policy.kind) +
          " policy): " + comparison.reason + "\n";
+  out += "false-accept probability: " + ProbabilityText(comparison.false_accept_probability) + " (" +
+         ImpostorClassName(comparison.likeliest) + ")\n";
+  if (!comparison.explanation.empty()) out += "explanations: " + comparison.explanation + "\n";
   return code;
 }
 

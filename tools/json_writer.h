@@ -34,6 +34,18 @@ class JsonWriter {
     text_ += std::to_string(value);
     return *this;
   }
+  // A probability or another real number: the shortest text that reads back
+  // as the same double ("1e-05", "0.005", "0").
+  JsonWriter& Real(double value) {
+    Separate();
+    char text[32];
+    for (int digits = 1; digits <= 17; ++digits) {
+      std::snprintf(text, sizeof text, "%.*g", digits, value);
+      if (std::strtod(text, nullptr) == value) break;
+    }
+    text_ += text;
+    return *this;
+  }
   JsonWriter& Bool(bool value) {
     Separate();
     text_ += value ? "true" : "false";

@@ -23,6 +23,7 @@ int VerdictExit(Verdict verdict) {
     case Verdict::kMismatch: return kExitMismatch;
     case Verdict::kBadFact: return kExitUsage;
     case Verdict::kNotWrittenByDll: return kExitAnomaly;
+    case Verdict::kWeakMatch: return kExitWeakMatch;
     default: return kExitUndecided;
   }
 }
@@ -147,7 +148,8 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
     out += json.text() + "\n";
     return code;
   }
-  out += EscapedForDisplay(text) + ": " + VerdictName(outcome.overall) + "\n";
+  out += EscapedForDisplay(text) + ": " + VerdictName(outcome.overall) +
+         (outcome.overall == Verdict::kWeakMatch ? " (only facts that many machines share matched)" : "") + "\n";
   for (const auto& [name, verdict] : outcome.facts) {
     if (verdict != Verdict::kNotGiven) out += "  " + name + ": " + VerdictName(verdict) + "\n";
   }

@@ -54,7 +54,10 @@ _KIND_MAC = 1
 # Indexed by TAVSN_MADE_BY_*, TAVSN_VERDICT_* and the bit of TAVSN_COMPONENT_*.
 _MADE_BY = (None, "GetPCSN (firmware serial number)", "GetPCSN (firmware UUID)", "GetPCSN (firmware not read)",
             "GetPCSNEx", "unknown")
-_VERDICTS = ("not given", "match", "mismatch", "not checkable", "bad fact", "not written by the DLL")
+_VERDICTS = ("not given", "match", "mismatch", "not checkable", "bad fact", "not written by the DLL", "weak match")
+# Indexed by TAVSN_IMPOSTOR_*.
+IMPOSTOR_CLASSES = ("sibling", "model", "moved_adapter")
+DEFAULT_FALSE_ACCEPT_THRESHOLD = 1e-5
 COMPONENTS = ("mac", "processor", "firmware", "mac_source")
 # Indexed by TAVSN_STRENGTH_*, TAVSN_SAME_MACHINE... and TAVSN_POLICY_*.
 _STRENGTHS = ("absent", "weak", "strong")
@@ -150,6 +153,12 @@ class JudgmentStruct(ctypes.Structure):
                 ("error_detail", ctypes.c_size_t)]
 
 
+class RiskStruct(ctypes.Structure):
+    _fields_ = [("verdict", ctypes.c_int), ("false_accept_probability", ctypes.c_double),
+                ("by_class", ctypes.c_double * 3), ("likeliest", ctypes.c_int), ("events", ctypes.c_uint),
+                ("explanation", ctypes.c_char * 160)]
+
+
 # Each structure under its name in tavsn_server.h.
 C_STRUCTS = {
     "tavsn_decoded": DecodedStruct,
@@ -163,6 +172,7 @@ C_STRUCTS = {
     "tavsn_field_change": FieldChangeStruct,
     "tavsn_component_judgment": ComponentJudgmentStruct,
     "tavsn_judgment": JudgmentStruct,
+    "tavsn_risk": RiskStruct,
 }
 
 
@@ -213,7 +223,9 @@ class MachineIdentifier:
 @dataclass(frozen=True)
 class Verification:
     kind: str
-    verdict: str  # "match", "mismatch", "not checkable", "bad fact" or "not given"
+    # "match", "weak match" (only facts many machines share matched),
+    # "mismatch", "not checkable", "bad fact" or "not given"
+    verdict: str
     # A machine identifier's verdict for each fact; None for a MAC
     # identifier, whose only verdict is the overall one.
     facts: Optional[dict]
@@ -221,14 +233,18 @@ class Verification:
 
 @dataclass(frozen=True)
 class ComparePolicy:
-    """name "evidence" (the default): same machine when strong evidence matches
-    and at most max_changed strong components changed, different machine when
-    more did, undecided when nothing strong is left. name "count" (release
-    1.0's): same machine when at most max_changed components of any strength
-    changed. Either way a change in must_keep is a different machine."""
+    """name "evidence" (the default): equal identifiers are the same machine, a
+    real firmware text that changed is another; after a change, same machine
+    only when another machine of every impostor class would show the evidence
+    that still matches with probability at most threshold; different machine
+    when more than max_changed components changed and no real firmware text
+    matches; else undecided. name "count" (release 1.0's, only when named):
+    same machine when at most max_changed components of any strength changed.
+    Either way a change in must_keep is a different machine."""
     max_changed: int = 1
     must_keep: Tuple[str, ...] = ()
     name: str = "evidence"
+    threshold: float = DEFAULT_FALSE_ACCEPT_THRESHOLD
 
 
 @dataclass(frozen=True)
@@ -261,6 +277,11 @@ class Comparison:
     reason: str
     same_machine: bool
     policy: ComparePolicy
+    false_accept_probability: float  # the verdict's estimated risk
+    likeliest_impostor: str  # one of IMPOSTOR_CLASSES
+    impostor_odds: dict  # per impostor class: how likely it shows what matches
+    events: int  # benign events the changes need
+    explanation: str  # undecided: the competing explanations, else ""
 
 
 def _bytes(text: Text, name: str = "text") -> bytes:
@@ -339,6 +360,8 @@ class Library:
             ("tavsn_compare", [*text, *text, ctypes.POINTER(ComparePolicyStruct), ctypes.POINTER(ComparisonStruct)]),
             ("tavsn_describe", [*text, ctypes.POINTER(DetailsStruct)]),
             ("tavsn_judge", [*text, *text, ctypes.POINTER(PolicyStruct), ctypes.POINTER(JudgmentStruct)]),
+            ("tavsn_judge_risk", [*text, *text, ctypes.POINTER(PolicyStruct), ctypes.c_double,
+                                  ctypes.POINTER(JudgmentStruct), ctypes.POINTER(RiskStruct)]),
             ("tavsn_server_error_text", [ctypes.c_int]),
         ):
             function = getattr(lib, name)
@@ -442,6 +465,10 @@ class Library:
         if policy.name not in POLICIES:
             raise ValueError(f"policy name is {' or '.join(POLICIES)}; not {policy.name!r}")
         _whole_number(policy.max_changed, "max_changed", 0, len(COMPONENTS))
+        if isinstance(policy.threshold, bool) or not isinstance(policy.threshold, (int, float)):
+            raise TypeError(f"threshold must be a float, not {type(policy.threshold).__name__}")
+        if not 0.0 < policy.threshold <= 1.0:
+            raise ValueError(f"threshold is above 0 and at most 1, not {policy.threshold}")
         # One name alone is a set of one, not of its letters.
         keep = (policy.must_keep,) if isinstance(policy.must_keep, str) else tuple(policy.must_keep)
         unknown = [name for name in keep if name not in COMPONENTS]
@@ -452,7 +479,9 @@ class Library:
         bits = sum(1 << COMPONENTS.index(name) for name in set(keep))
         c_policy = PolicyStruct(POLICIES.index(policy.name), policy.max_changed, bits)
         out = JudgmentStruct()
-        code = self._lib.tavsn_judge(a, len(a), b, len(b), ctypes.byref(c_policy), ctypes.byref(out))
+        risk = RiskStruct()
+        code = self._lib.tavsn_judge_risk(a, len(a), b, len(b), ctypes.byref(c_policy), float(policy.threshold),
+                                          ctypes.byref(out), ctypes.byref(risk))
         self._check(code, out.error_side if code == ERROR_NOT_DLL_RECORD else None)
         changes = tuple(FieldChange(c.field.decode(), c.before.decode(), c.after.decode(), _component(c.component))
                         for c in out.changes[:out.change_count])
@@ -463,7 +492,9 @@ class Library:
         kept = tuple(name for name in COMPONENTS if name in keep)
         return Comparison(kind, changed, out.change_count, changes, evidence, out.strong_matches,
                           out.strong_changes, _MACHINE_VERDICTS[out.verdict], out.reason.decode(),
-                          out.verdict == 1, ComparePolicy(policy.max_changed, kept, policy.name))
+                          out.verdict == 1, ComparePolicy(policy.max_changed, kept, policy.name, policy.threshold),
+                          risk.false_accept_probability, IMPOSTOR_CLASSES[risk.likeliest],
+                          dict(zip(IMPOSTOR_CLASSES, risk.by_class)), risk.events, risk.explanation.decode())
 
 
 # ---- The fingerprint of tav_get_pc_id ----------------------------------------

@@ -1,27 +1,32 @@
 // tavsn_fleet_bench: how often the licence server's verdicts err on a
 // modelled fleet, under the count policy and the evidence policy side by
-// side, and how often two machines of a fleet write the same identifier text
-// (the limit no policy can beat). Figures, not a pass/fail test; the same
-// seed gives the same numbers on every run.
+// side, and how often two machines of one model write the same identifier
+// text (the limit no policy can beat). Figures, not a pass/fail test; the
+// same seed gives the same numbers on every run.
 //
 // The model, printed again at the start of the output:
 // - Vendor prefixes come from /usr/share/ieee-data/oui.csv (Debian's
 //   ieee-data, MA-L entries): a model's onboard adapters use one OUI of the
 //   PC and NIC makers found there by organization name; USB adapters any OUI.
 // - Processor texts are the DLL's details form of ~20 common models.
-// - Firmware: 62% a real serial (10-12 of A-Z0-9), 30% a usable placeholder
-//   serial, 5% a placeholder UUID with an unusable serial, 3% unreadable.
+// - Firmware: 62% a real serial (a model's prefix and a 6-digit number
+//   counted up along the batch), 30% a usable placeholder serial, 5% a
+//   placeholder UUID with an unusable serial, 3% unreadable. The placeholder
+//   texts are the bench's own, spelled as boards ship them, never the
+//   library's recognition table: adding a recognised text moves no figure
+//   but the ones it should.
 // - Adapters per machine: 1 (60%), 2 (30%), 3 (10%), consecutive addresses
 //   under the model's OUI; the next machine of a batch starts 0-3 addresses
 //   after the last one of the previous machine.
-// - Siblings: two machines of one batch (2-40 machines) of one model whose
-//   firmware is a placeholder or unreadable. Random pairs: two machines of
-//   independent models. Fleets: batches of 1-40 machines of one model.
-// - Events: card replaced (one adapter's address is now that of an add-in
-//   card of a PC/NIC maker), card added (likewise, one more), USB adapter
-//   (one more, any OUI), processor upgrade (another text of the list),
-//   firmware read failed once (GetPCSN writes zero system fields), firmware
-//   update keeping the serial (the same record).
+// - Impostors: random pairs; siblings of batches of 200-1,000 machines;
+//   two machines of one model anywhere in its OUI; a USB adapter or a dock
+//   whose address sorts lowest, moved to another machine; a dual-port card
+//   moved; an adversary choosing the best of K machines of the model.
+// - Events on one machine: card replaced / added, USB adapter, processor
+//   upgrade, firmware read failed once (GetPCSN writes zero system fields,
+//   as from a single-threaded apartment), firmware update, dual-port card
+//   replaced, dock attached and detached, an STA caller beside a card
+//   replaced, two events at once.
 // - The identifiers are built with the DLL's own encoder in the order its
 //   exports fill the records.
 #include <algorithm>
@@ -35,6 +40,7 @@
 #include <random>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -43,6 +49,7 @@
 #include "server/evidence.h"
 #include "server/identifier.h"
 #include "server/match.h"
+#include "sysinfo/smbios_info.h"
 
 namespace {
 
@@ -51,7 +58,9 @@ using namespace tavsn::server;
 
 constexpr std::uint64_t kSeed = 0x7A5F1EE7B0A7D5ULL;
 constexpr int kRandomPairs = 200000, kSiblingPairs = 100000, kEventMachines = 20000;
-constexpr int kSmallFleet = 1000, kLargeFleet = 100000;
+constexpr int kModelPairs = 200000, kMovedPairs = 50000, kAdversaryTargets = 2000, kAdversaryChoices = 100;
+constexpr int kFleetSizes[] = {1000, 10000, 100000};
+constexpr int kFleetSizeCount = static_cast<int>(std::size(kFleetSizes));
 constexpr const char* kOuiPath = "/usr/share/ieee-data/oui.csv";
 constexpr const char* kOnboardMakers[] = {"intel corporate", "realtek",   "dell",       "hewlett packard", "lenovo",
                                           "asustek",         "giga-byte", "micro-star", "asrock",          "broadcom"};
@@ -108,6 +117,8 @@ struct Model {
   Firmware firmware = Firmware::kRealSerial;
   std::string serial, uuid;  // the placeholders the model ships
   std::uint32_t nic_cursor = 0;
+  std::string serial_prefix;  // real serials: the prefix and a number counted up
+  std::uint32_t serial_number = 0;
 };
 
 struct Machine {
@@ -168,12 +179,59 @@ std::uint64_t CardAddress(Rng& rng, const std::vector<std::uint32_t>& ouis) {
 
 // ---- Machines ------------------------------------------------------------
 
+// Serial numbers that boards really ship unfilled, with their spellings
+// (case, a trailing blank), as firmware test suites and inventories show
+// them. The bench's own list: the library's recognition table is what is
+// measured, not what the model draws from.
+const char* const kFleetPlaceholderSerials[] = {
+    "To be filled by O.E.M.",
+    "To Be Filled By O.E.M.",
+    "TO BE FILLED BY O.E.M.",
+    "To be filled by O.E.M. ",
+    "Default string",
+    "Default String",
+    "DEFAULT STRING",
+    "System Serial Number",
+    "Chassis Serial Number",
+    "Not Specified",
+    "Not Applicable",
+    "0123456789",
+    "1234567890",
+    "123456789",
+    "12345678",
+    "XXXXXXXXXX",
+    "0000000000",
+    "00000000000000000000",
+    "Base Board Serial Number",
+    "Not Available",
+    "None",
+    "OEM",
+    "O.E.M.",
+    "Default",
+    "INVALID",
+    "N/A",
+    " ",
+    "0",
+};
+// Placeholder UUIDs as table bytes.
+const std::uint8_t kFleetPlaceholderUuids[][16] = {
+    {},
+    {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+    {0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00, 0x06, 0x00, 0x07, 0x00, 0x08, 0x00, 0x09},
+};
+
 std::vector<std::string> Placeholders(bool usable) {
   std::vector<std::string> texts;
-  for (std::size_t i = 0; i < kPlaceholderSerialCount; ++i) {
-    if (SerialNumberUsable(kPlaceholderSerials[i].text) == usable) texts.push_back(kPlaceholderSerials[i].text);
+  for (const char* text : kFleetPlaceholderSerials) {
+    if (SerialNumberUsable(text) == usable) texts.push_back(text);
   }
   return texts;
+}
+
+std::string FleetPlaceholderUuid(Rng& rng) {
+  char text[kUuidTextCapacity];
+  FormatUuidText(kFleetPlaceholderUuids[rng.Below(std::size(kFleetPlaceholderUuids))], text);
+  return text;
 }
 const std::vector<std::string> kUsablePlaceholders = Placeholders(true);
 const std::vector<std::string> kUnusablePlaceholders = Placeholders(false);
@@ -197,16 +255,20 @@ Model DrawModel(Rng& rng, const Ouis& ouis, bool hard_only) {
     model.serial = kUsablePlaceholders[rng.Below(kUsablePlaceholders.size())];
   } else if (model.firmware == Firmware::kPlaceholderUuid) {
     model.serial = kUnusablePlaceholders[rng.Below(kUnusablePlaceholders.size())];
-    model.uuid = PlaceholderUuidText(kPlaceholderUuids[rng.Below(kPlaceholderUuidCount)]);
+    model.uuid = FleetPlaceholderUuid(rng);
   }
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  model.serial_prefix.assign(3 + rng.Below(4), ' ');
+  for (char& c : model.serial_prefix) c = kChars[rng.Below(36)];
+  model.serial_number = static_cast<std::uint32_t>(rng.Below(900000));
   return model;
 }
 
-std::string RealSerial(Rng& rng) {
-  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string serial(10 + rng.Below(3), ' ');
-  for (char& c : serial) c = kChars[rng.Below(36)];
-  return serial;
+// The model's next serial: its prefix and a 6-digit number counted up.
+std::string RealSerial(Model& model) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%06u", model.serial_number++ % 1000000u);
+  return model.serial_prefix + number;
 }
 
 int DrawAdapterCount(Rng& rng) {
@@ -223,9 +285,17 @@ Machine NextMachine(Rng& rng, Model& model) {
   model.nic_cursor += static_cast<std::uint32_t>(adapters + rng.Below(4));
   machine.processor = model.processor;
   machine.firmware_readable = model.firmware != Firmware::kUnreadable;
-  machine.serial = model.firmware == Firmware::kRealSerial ? RealSerial(rng) : model.serial;
+  machine.serial = model.firmware == Firmware::kRealSerial ? RealSerial(model) : model.serial;
   machine.uuid = model.uuid;
   return machine;
+}
+
+// A machine of the model from another batch: anywhere in the OUI, its
+// serial from anywhere in the model's numbering.
+Machine ScatteredMachine(Rng& rng, Model& model) {
+  model.nic_cursor = static_cast<std::uint32_t>(rng.Bits());
+  model.serial_number = static_cast<std::uint32_t>(rng.Below(1000000));
+  return NextMachine(rng, model);
 }
 
 Machine RandomMachine(Rng& rng, const Ouis& ouis) {
@@ -291,6 +361,7 @@ enum PolicyIndex { kCount, kEvidence, kPolicyCount };
 struct Tally {
   std::uint64_t pairs = 0;
   std::uint64_t verdicts[kPolicyCount][3] = {};  // by MachineVerdict
+  std::uint64_t same_after_change = 0;           // evidence policy: same machine on texts that differ
   std::string example[kPolicyCount];             // the first pair judged wrongly
 };
 
@@ -311,6 +382,7 @@ void Judge(const std::string& before, const std::string& after, MachineVerdict e
       std::exit(1);
     }
     ++tally.verdicts[p][static_cast<int>(c.verdict)];
+    if (p == kEvidence && c.verdict == MachineVerdict::kSame && before != after) ++tally.same_after_change;
     if (c.verdict == error && tally.example[p].empty()) tally.example[p] = before + " " + after;
   }
 }
@@ -328,53 +400,196 @@ void MeasureRandomPairs(Rng& rng, const Ouis& ouis, Row& row) {
   }
 }
 
+// Two machines of one batch of 200 to 1,000: sequential serials, nearby
+// addresses. Each batch gives 500 pairs.
 void MeasureSiblingPairs(Rng& rng, const Ouis& ouis, Row& row) {
-  for (int i = 0; i < kSiblingPairs; ++i) {
-    Model model = DrawModel(rng, ouis, true);
-    std::vector<Machine> batch(2 + rng.Below(39));
+  for (int done = 0; done < kSiblingPairs;) {
+    Model model = DrawModel(rng, ouis, false);
+    std::vector<Machine> batch(200 + rng.Below(801));
     for (Machine& machine : batch) machine = NextMachine(rng, model);
-    const std::uint64_t first = rng.Below(batch.size());
-    const std::uint64_t second = (first + 1 + rng.Below(batch.size() - 1)) % batch.size();
-    JudgeMachines(batch[first], batch[second], row);
+    for (int i = 0; i < 500 && done < kSiblingPairs; ++i, ++done) {
+      const std::uint64_t first = rng.Below(batch.size());
+      const std::uint64_t second = (first + 1 + rng.Below(batch.size() - 1)) % batch.size();
+      JudgeMachines(batch[first], batch[second], row);
+    }
   }
 }
 
-enum class Event { kCardReplaced, kCardAdded, kUsbAdapter, kProcessorUpgrade, kFirmwareReadFailed, kFirmwareUpdate };
+// Two machines of one model from different batches, anywhere in its OUI.
+void MeasureModelPairs(Rng& rng, const Ouis& ouis, Row& row) {
+  for (int i = 0; i < kModelPairs; ++i) {
+    Model model = DrawModel(rng, ouis, false);
+    const Machine a = ScatteredMachine(rng, model);
+    JudgeMachines(a, ScatteredMachine(rng, model), row);
+  }
+}
 
-// The machine after the event; `firmware_read` false when GetPCSN's read fails.
-Machine Apply(Event event, Machine machine, Rng& rng, const Ouis& ouis, bool& firmware_read) {
+std::uint64_t LowestAddress(const Machine& machine) {
+  return *std::min_element(machine.macs.begin(), machine.macs.end());
+}
+
+// An address below every address of both machines: a USB adapter, dock or
+// card that the DLL lists first on either.
+std::uint64_t AddressSortingFirst(Rng& rng, const Machine& a, const Machine& b) {
+  const std::uint64_t below = std::max<std::uint64_t>(std::min(LowestAddress(a), LowestAddress(b)), 8);
+  return 2 + rng.Below(below - 4);
+}
+
+enum class Moved { kUsbLowest, kDock, kDualPort };
+
+// An adapter (or a dual-port card) carried from one machine to another: half
+// the time to a machine of the same model, half to any machine.
+void MeasureMoved(Moved moved, Rng& rng, const Ouis& ouis, Row& row) {
+  for (int i = 0; i < kMovedPairs; ++i) {
+    Model model = DrawModel(rng, ouis, false);
+    Machine a = ScatteredMachine(rng, model);
+    Machine b = rng.Chance(0.5) ? ScatteredMachine(rng, model) : RandomMachine(rng, ouis);
+    std::vector<std::uint64_t> carried;
+    switch (moved) {
+      case Moved::kUsbLowest: carried = {AddressSortingFirst(rng, a, b)}; break;
+      case Moved::kDock: carried = {CardAddress(rng, ouis.all)}; break;
+      case Moved::kDualPort: {
+        const std::uint64_t first = AddressSortingFirst(rng, a, b) & ~1ull;
+        carried = {first, first + 1};
+        break;
+      }
+    }
+    a.macs.insert(a.macs.end(), carried.begin(), carried.end());
+    b.macs.insert(b.macs.end(), carried.begin(), carried.end());
+    JudgeMachines(a, b, row);
+  }
+}
+
+// An adversary holding K machines of a target's model tries each and keeps
+// the best verdict: a false accept when any is judged the same machine.
+void MeasureAdversary(Rng& rng, const Ouis& ouis, Row& row) {
+  const ComparePolicy policies[kPolicyCount] = {CountPolicy(), ComparePolicy{}};
+  for (int t = 0; t < kAdversaryTargets; ++t) {
+    Model model = DrawModel(rng, ouis, false);
+    const Machine target = ScatteredMachine(rng, model);
+    std::vector<Machine> choices(kAdversaryChoices);
+    for (Machine& choice : choices) choice = ScatteredMachine(rng, model);
+    for (int kind = 0; kind < kKindCount; ++kind) {
+      const std::string bound = IdentifierText(target, kind);
+      const ParsedIdentifier a = ParseIdentifier(bound);
+      Tally& tally = row.tally[kind];
+      ++tally.pairs;
+      for (int p = 0; p < kPolicyCount; ++p) {
+        MachineVerdict best = MachineVerdict::kDifferent;
+        std::string best_text;
+        for (const Machine& choice : choices) {
+          const std::string text = IdentifierText(choice, kind);
+          const MachineVerdict v = Compare(a, ParseIdentifier(text), policies[p]).verdict;
+          if (v == MachineVerdict::kSame || (v == MachineVerdict::kUndecided && best == MachineVerdict::kDifferent)) {
+            best = v;
+            best_text = text;
+          }
+          if (best == MachineVerdict::kSame) break;
+        }
+        ++tally.verdicts[p][static_cast<int>(best)];
+        if (p == kEvidence && best == MachineVerdict::kSame && best_text != bound) ++tally.same_after_change;
+        if (best == MachineVerdict::kSame && tally.example[p].empty()) tally.example[p] = bound + " " + best_text;
+      }
+    }
+  }
+}
+
+enum class Event {
+  kCardReplaced,
+  kCardAdded,
+  kUsbAdapter,
+  kProcessorUpgrade,
+  kFirmwareReadFailed,
+  kFirmwareUpdate,
+  kDualPortReplaced,
+  kDockCycle,
+  kStaBesideCardReplaced,
+  kTwoEvents,
+};
+
+void ReplaceCard(Machine& machine, Rng& rng, const Ouis& ouis) {
+  machine.macs[rng.Below(machine.macs.size())] = CardAddress(rng, ouis.onboard);
+}
+
+void UpgradeProcessor(Machine& machine, Rng& rng) {
+  machine.processor = static_cast<int>((machine.processor + 1 + rng.Below(kProcessorCount - 1)) % kProcessorCount);
+}
+
+// The machine before and after the event; `firmware_read` false when
+// GetPCSN's read fails after it.
+std::pair<Machine, Machine> Apply(Event event, Machine machine, Rng& rng, const Ouis& ouis, bool& firmware_read) {
   firmware_read = true;
+  Machine before = machine;
   switch (event) {
-    case Event::kCardReplaced: machine.macs[rng.Below(machine.macs.size())] = CardAddress(rng, ouis.onboard); break;
+    case Event::kCardReplaced: ReplaceCard(machine, rng, ouis); break;
     case Event::kCardAdded: machine.macs.push_back(CardAddress(rng, ouis.onboard)); break;
     case Event::kUsbAdapter: machine.macs.push_back(CardAddress(rng, ouis.all)); break;
-    case Event::kProcessorUpgrade:
-      machine.processor = static_cast<int>((machine.processor + 1 + rng.Below(kProcessorCount - 1)) % kProcessorCount);
-      break;
+    case Event::kProcessorUpgrade: UpgradeProcessor(machine, rng); break;
     case Event::kFirmwareReadFailed: firmware_read = false; break;
     case Event::kFirmwareUpdate: break;
+    case Event::kDualPortReplaced: {
+      // A dual-port card whose addresses sort first, replaced by another.
+      const std::uint64_t old_card = AddressSortingFirst(rng, machine, machine) & ~1ull;
+      const std::uint64_t new_card = AddressSortingFirst(rng, machine, machine) & ~1ull;
+      before.macs.insert(before.macs.end(), {old_card, old_card + 1});
+      machine.macs.insert(machine.macs.end(), {new_card, new_card + 1});
+      break;
+    }
+    case Event::kDockCycle: {
+      const std::uint64_t dock = CardAddress(rng, ouis.all);
+      (rng.Chance(0.5) ? before : machine).macs.push_back(dock);
+      break;
+    }
+    case Event::kStaBesideCardReplaced:
+      ReplaceCard(machine, rng, ouis);
+      firmware_read = false;
+      break;
+    case Event::kTwoEvents:
+      ReplaceCard(machine, rng, ouis);
+      UpgradeProcessor(machine, rng);
+      break;
   }
-  return machine;
+  return {before, machine};
 }
 
 void MeasureEvent(Event event, Rng& rng, const Ouis& ouis, Row& row) {
   for (int i = 0; i < kEventMachines; ++i) {
-    const Machine before = RandomMachine(rng, ouis);
     bool firmware_read = true;
-    const Machine after = Apply(event, before, rng, ouis, firmware_read);
+    const auto [before, after] = Apply(event, RandomMachine(rng, ouis), rng, ouis, firmware_read);
     JudgeMachines(before, after, row, firmware_read);
   }
 }
 
 // ---- Collisions ----------------------------------------------------------
 
-std::vector<Machine> Fleet(Rng& rng, const Ouis& ouis, int size) {
+// A fleet of one model spread over its OUI: batches of 1-40 machines, each
+// batch anywhere in the OUI and in the model's serial numbering.
+// Addresses and serial numbers are unique in a real fleet: a machine that
+// would repeat one is drawn again.
+std::vector<Machine> OneModelFleet(Rng& rng, const Ouis& ouis, int size) {
   std::vector<Machine> fleet;
   fleet.reserve(size);
+  std::unordered_set<std::uint64_t> addresses;
+  std::unordered_set<std::string> serials;
+  const auto unique = [&](const Machine& machine) {
+    if (serials.count(machine.serial)) return false;
+    for (std::uint64_t mac : machine.macs) {
+      if (addresses.count(mac)) return false;
+    }
+    serials.insert(machine.serial);
+    addresses.insert(machine.macs.begin(), machine.macs.end());
+    return true;
+  };
+  Model model = DrawModel(rng, ouis, false);
+  model.firmware = Firmware::kRealSerial;
   while (static_cast<int>(fleet.size()) < size) {
-    Model model = DrawModel(rng, ouis, false);
-    for (std::uint64_t n = 1 + rng.Below(40); n > 0 && static_cast<int>(fleet.size()) < size; --n) {
-      fleet.push_back(NextMachine(rng, model));
+    Machine first = ScatteredMachine(rng, model);
+    if (!unique(first)) continue;
+    fleet.push_back(first);
+    for (std::uint64_t n = rng.Below(40); n > 0 && static_cast<int>(fleet.size()) < size; --n) {
+      Machine next = NextMachine(rng, model);
+      if (!unique(next)) break;
+      fleet.push_back(next);
     }
   }
   return fleet;
@@ -399,41 +614,57 @@ void PrintAssumptions(const Ouis& ouis) {
       "  OUIs: %zu MA-L entries of %s; onboard adapters use the %zu of PC/NIC makers\n"
       "        (Intel, Realtek, Dell, HP, Lenovo, ASUS, Gigabyte, MSI, ASRock, Broadcom), USB adapters any\n"
       "  processors: %d details texts (brand-type-family-model), e.g. %s\n"
-      "  firmware: 62%% real serial (10-12 of A-Z0-9), 30%% usable placeholder serial (%zu texts),\n"
-      "            5%% placeholder UUID (%zu) with an unusable serial, 3%% unreadable (no system fields)\n"
+      "  firmware: 62%% real serial (model prefix of 3-6 and a 6-digit number counted up along a batch),\n"
+      "            30%% usable placeholder serial (%zu spellings), 5%% placeholder UUID (%zu) with an\n"
+      "            unusable serial, 3%% unreadable (no system fields)\n"
       "  adapters: 1 (60%%), 2 (30%%), 3 (10%%), consecutive under the model's OUI; next machine\n"
       "            of a batch starts 0-3 addresses after the previous one's last\n"
+      "impostors (two machines; 'same' is a false accept):\n"
       "  random pairs: %d pairs of machines of independent models\n"
-      "  siblings: %d pairs from one batch (2-40) of a model with placeholder or unreadable firmware\n"
-      "  events, %d machines each: card replaced / added = an address under a PC/NIC maker's OUI,\n"
-      "            USB adapter = one more address under any OUI, processor upgrade = another text,\n"
-      "            firmware read failed once = GetPCSN without system fields, firmware update = same record\n"
-      "  fleets: batches of 1-40 machines of one model; 1,000 and 100,000 machines\n\n",
+      "  siblings: %d pairs from batches of 200-1,000 machines of one model\n"
+      "  same model anywhere: %d pairs of one model, each anywhere in the OUI and its serial numbering\n"
+      "  moved USB adapter / dock / dual-port card: %d pairs each; the adapter (USB, dual-port: sorting\n"
+      "            first; dock: any address) on two machines, half of one model, half any\n"
+      "  adversary: %d targets, each tried with the best of %d machines of its model\n"
+      "events on one machine (%d machines each; 'different' is a false reject):\n"
+      "  card replaced / added = an address under a PC/NIC maker's OUI, USB adapter = one more under\n"
+      "            any OUI, processor upgrade = another text, firmware read failed once = GetPCSN\n"
+      "            without system fields (an STA caller), firmware update = same record, dual-port card\n"
+      "            (sorting first) replaced, dock attached or detached, STA caller beside a card replaced,\n"
+      "            two events at once = card replaced and processor upgrade\n"
+      "collisions: one model with real serials spread over its OUI in batches of 1-40\n\n",
       static_cast<unsigned long long>(kSeed), ouis.all.size(), kOuiPath, ouis.onboard.size(), kProcessorCount,
       "Intel(R) Core(TM) i5-8500 CPU @ 3.00GHz-00000000-00000006-00000158", kUsablePlaceholders.size(),
-      kPlaceholderUuidCount, kRandomPairs, kSiblingPairs, kEventMachines);
+      std::size(kFleetPlaceholderUuids), kRandomPairs, kSiblingPairs, kModelPairs, kMovedPairs, kAdversaryTargets,
+      kAdversaryChoices, kEventMachines);
 }
 
 double Percent(std::uint64_t part, std::uint64_t whole) { return whole ? 100.0 * part / whole : 0.0; }
 
-void PrintTable(const std::vector<Row>& rows, const std::uint64_t (&collisions)[kKindCount][2]) {
+void PrintTable(const std::vector<Row>& rows, const std::uint64_t (&collisions)[kKindCount][kFleetSizeCount]) {
   std::printf(
       "%% of pairs judged: same = false accept for two machines, different = false reject for events;\n"
-      "collisions: %% (number) of a fleet's machines whose identifier text another machine also has\n");
+      "changed = the evidence policy's same machine on two texts that differ (equal texts are the\n"
+      "record's collision, no policy can tell them);\n"
+      "collisions: %% (number) of a one-model fleet's machines whose identifier text another also has\n");
   for (int kind = 0; kind < kKindCount; ++kind) {
-    std::printf("\n%-30s %7s | %-19s | %-30s\n", kKindNames[kind], "pairs", "count policy", "evidence policy");
-    std::printf("%-30s %7s | %9s %9s | %9s %9s %9s\n", "", "", "same", "diff", "same", "diff", "undecided");
+    std::printf("\n%-30s %7s | %-19s | %-40s\n", kKindNames[kind], "pairs", "count policy", "evidence policy");
+    std::printf("%-30s %7s | %9s %9s | %9s %9s %9s %9s\n", "", "", "same", "diff", "same", "changed", "diff",
+                "undecided");
     for (const Row& row : rows) {
       const Tally& t = row.tally[kind];
       const auto pct = [&](int p, MachineVerdict v) { return Percent(t.verdicts[p][static_cast<int>(v)], t.pairs); };
-      std::printf("%-30s %7llu | %9.4f %9.4f | %9.4f %9.4f %9.4f\n", row.name, static_cast<unsigned long long>(t.pairs),
-                  pct(kCount, MachineVerdict::kSame), pct(kCount, MachineVerdict::kDifferent),
-                  pct(kEvidence, MachineVerdict::kSame), pct(kEvidence, MachineVerdict::kDifferent),
+      std::printf("%-30s %7llu | %9.4f %9.4f | %9.4f %9.4f %9.4f %9.4f\n", row.name,
+                  static_cast<unsigned long long>(t.pairs), pct(kCount, MachineVerdict::kSame),
+                  pct(kCount, MachineVerdict::kDifferent), pct(kEvidence, MachineVerdict::kSame),
+                  Percent(t.same_after_change, t.pairs), pct(kEvidence, MachineVerdict::kDifferent),
                   pct(kEvidence, MachineVerdict::kUndecided));
     }
-    std::printf("%-30s %7s   collisions: fleet of 1,000 %.4f%% (%llu), of 100,000 %.4f%% (%llu)\n", "", "",
-                Percent(collisions[kind][0], kSmallFleet), static_cast<unsigned long long>(collisions[kind][0]),
-                Percent(collisions[kind][1], kLargeFleet), static_cast<unsigned long long>(collisions[kind][1]));
+    std::printf("%-30s %7s   collisions:", "", "");
+    for (int f = 0; f < kFleetSizeCount; ++f) {
+      std::printf(" %d machines %.4f%% (%llu)%s", kFleetSizes[f], Percent(collisions[kind][f], kFleetSizes[f]),
+                  static_cast<unsigned long long>(collisions[kind][f]), f + 1 < kFleetSizeCount ? "," : "\n");
+    }
   }
 }
 
@@ -443,7 +674,7 @@ void PrintExamples(const std::vector<Row>& rows) {
     for (int kind = 0; kind < kKindCount; ++kind) {
       for (int p = 0; p < kPolicyCount; ++p) {
         if (row.tally[kind].example[p].empty()) continue;
-        std::printf("  %-15s %-8s %-28s %s\n", kKindNames[kind], p == kCount ? "count" : "evidence", row.name,
+        std::printf("  %-15s %-8s %-32s %s\n", kKindNames[kind], p == kCount ? "count" : "evidence", row.name,
                     row.tally[kind].example[p].c_str());
       }
     }
@@ -461,23 +692,38 @@ int main() {
   }
   PrintAssumptions(ouis);
   Rng rng(kSeed);
-  std::vector<Row> rows = {{"random pairs", MachineVerdict::kSame, {}}, {"sibling pairs", MachineVerdict::kSame, {}}};
-  MeasureRandomPairs(rng, ouis, rows[0]);
-  MeasureSiblingPairs(rng, ouis, rows[1]);
-  const std::pair<Event, const char*> events[] = {{Event::kCardReplaced, "event: card replaced"},
-                                                  {Event::kCardAdded, "event: card added"},
-                                                  {Event::kUsbAdapter, "event: USB adapter"},
-                                                  {Event::kProcessorUpgrade, "event: processor upgrade"},
-                                                  {Event::kFirmwareReadFailed, "event: firmware read failed"},
-                                                  {Event::kFirmwareUpdate, "event: firmware update"}};
+  std::vector<Row> rows;
+  const auto impostor = [&](const char* name) -> Row& {
+    rows.push_back({name, MachineVerdict::kSame, {}});
+    return rows.back();
+  };
+  MeasureRandomPairs(rng, ouis, impostor("random pairs"));
+  MeasureSiblingPairs(rng, ouis, impostor("siblings (batch 200-1,000)"));
+  MeasureModelPairs(rng, ouis, impostor("same model anywhere in OUI"));
+  MeasureMoved(Moved::kUsbLowest, rng, ouis, impostor("moved USB adapter"));
+  MeasureMoved(Moved::kDock, rng, ouis, impostor("shared dock"));
+  MeasureMoved(Moved::kDualPort, rng, ouis, impostor("moved dual-port card"));
+  MeasureAdversary(rng, ouis, impostor("adversary, best of 100"));
+  const std::pair<Event, const char*> events[] = {
+      {Event::kCardReplaced, "event: card replaced"},
+      {Event::kCardAdded, "event: card added"},
+      {Event::kUsbAdapter, "event: USB adapter"},
+      {Event::kProcessorUpgrade, "event: processor upgrade"},
+      {Event::kFirmwareReadFailed, "event: firmware read failed"},
+      {Event::kFirmwareUpdate, "event: firmware update"},
+      {Event::kDualPortReplaced, "event: dual-port card replaced"},
+      {Event::kDockCycle, "event: dock attached/detached"},
+      {Event::kStaBesideCardReplaced, "event: STA caller + card"},
+      {Event::kTwoEvents, "two events: card + processor"},
+  };
   for (const auto& [event, name] : events) {
     rows.push_back({name, MachineVerdict::kDifferent, {}});
     MeasureEvent(event, rng, ouis, rows.back());
   }
-  std::uint64_t collisions[kKindCount][2];
-  const std::vector<Machine> fleets[2] = {Fleet(rng, ouis, kSmallFleet), Fleet(rng, ouis, kLargeFleet)};
-  for (int kind = 0; kind < kKindCount; ++kind) {
-    for (int f = 0; f < 2; ++f) collisions[kind][f] = CollidingMachines(fleets[f], kind);
+  std::uint64_t collisions[kKindCount][kFleetSizeCount];
+  for (int f = 0; f < kFleetSizeCount; ++f) {
+    const std::vector<Machine> fleet = OneModelFleet(rng, ouis, kFleetSizes[f]);
+    for (int kind = 0; kind < kKindCount; ++kind) collisions[kind][f] = CollidingMachines(fleet, kind);
   }
   PrintTable(rows, collisions);
   PrintExamples(rows);

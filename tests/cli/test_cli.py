@@ -112,7 +112,8 @@ class Verify(unittest.TestCase):
             (["--mac", "102030405060", "--mac", "0A1B2C3D4E5F", "--list-order", "given"], 1, {"mac": "mismatch"}),
             (["--cpu-text", CPU + " "], 1, {"processor": "mismatch"}),
             (["--serial", "SN-12345678"], 5, {"serial_number": "not checkable"}),
-            (["--serial", "SN-12345678", "--cpu-text", CPU], 0, {"serial_number": "not checkable"}),
+            (["--serial", "SN-12345678", "--cpu-text", CPU], 8, {"serial_number": "not checkable"}),
+            (["--cpu-text", CPU], 8, {"processor": "match"}),  # every machine of the model matches
         ]
         for options, expected_code, facts in cases:
             code, doc, _ = run_json("verify", EX, *options)
@@ -157,14 +158,20 @@ class Verify(unittest.TestCase):
 
 
 class Compare(unittest.TestCase):
-    def test_one_changed_component_is_the_same_machine(self):
+    def test_a_change_a_moved_adapter_explains_is_undecided(self):
         code, doc, _ = run_json("compare", EX, EX_OTHER_CPU)
-        self.assertEqual(code, 0)
-        self.assertTrue(doc["same_machine"])
+        self.assertEqual(code, 5)
+        self.assertFalse(doc["same_machine"])
         self.assertEqual(doc["changed_components"], ["processor"])
         self.assertEqual([c["field"] for c in doc["changes"]], ["processor_length", "processor_checksum"])
-        self.assertEqual(doc["policy"], {"name": "evidence", "max_changed": 1, "must_keep": []})
-        self.assertEqual((doc["verdict"], doc["strong_matches"], doc["strong_changes"]), ("same machine", 1, 0))
+        self.assertEqual(doc["policy"], {"name": "evidence", "max_changed": 1, "must_keep": [], "threshold": 1e-05})
+        self.assertEqual((doc["verdict"], doc["strong_matches"], doc["strong_changes"]), ("undecided", 1, 0))
+        self.assertEqual((doc["false_accept_probability"], doc["likeliest_impostor"], doc["events"]),
+                         (1, "moved_adapter", 1))
+        self.assertEqual(doc["impostor_odds"], {"sibling": 0, "model": 1.0173e-05, "moved_adapter": 1})
+        self.assertEqual(doc["explanation"],
+                         "a processor upgrade, or another machine that received its adapter: "
+                         "the records cannot tell them apart")
         self.assertEqual([(e["component"], e["before"], e["relation"]) for e in doc["evidence"]],
                          [("mac", "strong", "same"), ("processor", "weak", "changed"),
                           ("firmware", "absent", "same"), ("mac_source", "weak", "same")])
@@ -181,6 +188,8 @@ class Compare(unittest.TestCase):
             self.assertEqual(code, expected_code, options)
             self.assertEqual(doc["same_machine"], expected_code == 0, options)
         self.assertEqual(run("compare", EX, EX_OTHER_CPU, "--policy", "counting")[0], 2)
+        for threshold in ("0", "1.5", "x", "nan"):
+            self.assertEqual(run("compare", EX, EX_OTHER_CPU, "--threshold", threshold)[0], 2, threshold)
 
     def test_verdicts(self):
         sibling = "TQ1221000A1B7B470E00B90026006C9C"  # GetPCSNEx, MAC 0A1B2C3D4E60, same processor
@@ -188,7 +197,9 @@ class Compare(unittest.TestCase):
         cases = [
             ([EX, sibling], 5, "undecided"),
             ([EX, sibling, "--policy", "count"], 0, "same machine"),
-            ([TWO_MACS, "TQ110102001126374466017142754A6B"], 1, "different machine"),  # both addresses other
+            ([TWO_MACS, "TQ110102001126374466017142754A6B"], 5, "undecided"),  # both addresses other: dual port?
+            ([EX, EX], 0, "same machine"),
+            ([EX, EX_OTHER_CPU, "--threshold", "1"], 0, "same machine"),
         ]
         for args, expected_code, verdict in cases:
             code, doc, _ = run_json("compare", *args)
@@ -213,10 +224,13 @@ class Compare(unittest.TestCase):
 
     def test_text_output(self):
         code, out, _ = run("compare", TWO_MACS, ONE_MAC)
-        self.assertEqual(code, 0)
+        self.assertEqual(code, 5)
         self.assertIn("mac_count: 2 -> 1 (mac)", out)
         self.assertIn("evidence: mac strong -> strong, changed:", out)
-        self.assertIn("same machine (evidence policy): strong evidence matches", out)
+        self.assertIn("undecided (evidence policy): a different machine could show", out)
+        self.assertIn("false-accept probability: 1 (moved_adapter)\n", out)
+        self.assertIn("explanations: a network card replaced or added, a moved adapter or a dock, or another "
+                      "machine that received its adapter", out)
 
 
 class Contracts(unittest.TestCase):

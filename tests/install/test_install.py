@@ -31,6 +31,11 @@ int main(void) {
 SIBLING_EX = "TQ1221000A1B7B470E00B90026006C9C"  # another MAC, the same processor
 OEM, OEM_SIBLING = "TQ1225000A1B7B48160072C626006C9C", "TQ1225000A1B7B47160072C626006C9C"  # "To be filled by O.E.M."
 FORGED = EX[:4] + "A1FF" + EX[8:]  # source flags 0xFFA1
+# GetPCSN with serial SN12345678; the same first MAC with another real serial (a moved adapter); a card
+# replaced beside a firmware read that failed (an STA caller); siblings with "TO BE FILLED BY O.E.M.".
+REAL, MOVED, STA_CARD = ("TQ1225000A1B7B480A00DBDC26006C9C", "TQ1225000A1B7B480A00CCD226006C9C",
+                         "TQ1221003C9C13620000000026006C9C")
+CAPS, CAPS_SIBLING = "TQ1225000A1B7B481600138726006C9C", "TQ1225000A1B7B471600138726006C9C"
 # The tool's JSON keys the C API has nothing for.
 TOOL_ONLY = {"text", "valid", "message", "exit_code", "expected_self_checksum", "facts", "expected_text", "note",
              "refused"}
@@ -148,6 +153,7 @@ class InstalledPackage(unittest.TestCase):
             (TWO_MACS, "--mac", "000000000000", "--mac", "102030405060", "--mac", "0A1B2C3D4E5F"),
             (ONE_MAC, "--mac", "0A1B2C3D4E5F", "--mac", "102030405060", "--list-order", "given"),
             (UUID, "--uuid-text", "00112233-4455-6677-8899-aabbccddeeff"),
+            (EX, "--cpu-text", CPU), (CAPS, "--serial", "TO BE FILLED BY O.E.M.", "--cpu-text", CPU),
         ]:
             pairs = list(zip(options[::2], options[1::2]))
             macs = [value for option, value in pairs if option == "--mac"]
@@ -164,11 +170,14 @@ class InstalledPackage(unittest.TestCase):
             (EX, SIBLING_EX), (EX, SIBLING_EX, "--policy", "count"), (OEM, OEM_SIBLING), (OEM, OEM),
             (OEM, OEM_SIBLING, "--policy", "count", "--max-changed", "0"), (EX, FORGED), (FORGED, FORGED),
             (TWO_MACS, "TQ110102001126374466017142754A6B"),
+            # Impostor classes and benign events, each with its risk.
+            (REAL, MOVED), (REAL, MOVED, "--policy", "count"), (REAL, STA_CARD), (CAPS, CAPS_SIBLING),
+            (EX, EX_OTHER_CPU, "--threshold", "1"), (REAL, REAL),
         ]:
             given = dict(zip(options[::2], options[1::2]))
             keep = given.get("--must-keep")
             policy = ts.ComparePolicy(int(given.get("--max-changed", 1)), tuple(keep.split(",")) if keep else (),
-                                      given.get("--policy", "evidence"))
+                                      given.get("--policy", "evidence"), float(given.get("--threshold", 1e-5)))
             self.assert_module_answers_as_the_tool(lambda: ts.compare(before, after, policy if options else None),
                                                    "compare", before, after, *options)
 
@@ -183,6 +192,8 @@ class InstalledPackage(unittest.TestCase):
             (lambda: ts.compare(EX, EX_OTHER_CPU, P(1, (), "strict")), ValueError, "evidence or count"),
             (lambda: ts.compare(EX, EX_OTHER_CPU, {"max_changed": 1}), TypeError, "policy must be a ComparePolicy"),
             (lambda: ts.compare(EX, 5), TypeError, "after must be str or bytes"),
+            (lambda: ts.compare(EX, EX_OTHER_CPU, P(threshold=0.0)), ValueError, "threshold is above 0"),
+            (lambda: ts.compare(EX, EX_OTHER_CPU, P(threshold="1")), TypeError, "threshold must be a float"),
             (lambda: ts.verify(EX, ["0A1B2C3D4E5F\0zz"]), ValueError, "macs[0] must not contain a NUL"),
             (lambda: ts.verify(EX, serial="SN12345678\0x"), ValueError, "serial must not contain a NUL"),
             (lambda: ts.verify(EX, [0x0A1B2C3D4E5F]), TypeError, "macs[0] must be str or bytes"),
@@ -197,6 +208,11 @@ class InstalledPackage(unittest.TestCase):
             self.assertIn(words, str(raised.exception))
         # One component name alone is a set of one, not of its letters.
         self.assertEqual(ts.compare(EX, EX_OTHER_CPU, P(1, "processor")).verdict, "different machine")
+        # The risk and the explanations the tool prints.
+        moved = ts.compare(REAL, MOVED)
+        self.assertEqual((moved.verdict, moved.likeliest_impostor), ("different machine", "moved_adapter"))
+        caps = ts.compare(CAPS, CAPS_SIBLING)
+        self.assertEqual((caps.verdict, caps.false_accept_probability), ("undecided", 1.0))
 
     def test_python_fingerprint_answers_as_the_tool(self):
         fingerprint, no_disk = "623FBDEBE453CAE4A61E315703441D1", "175D43E9AEC486C9209E5B71CA23CE4"
