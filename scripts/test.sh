@@ -11,7 +11,7 @@ bash "$root/scripts/setup.sh"
 
 # The code's style (.clang-format): checked here, applied by hand with
 # clang-format -i.
-git -C "$root" ls-files -z '*.c' '*.cpp' '*.h' | (cd "$root" && xargs -0 clang-format --dry-run --Werror)
+bash "$root/scripts/check_style.sh"
 
 bash "$root/scripts/build.sh" native
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)")
