@@ -239,6 +239,91 @@ typedef struct tavsn_judgment {
 int tavsn_judge(const char* before, size_t before_length, const char* after, size_t after_length,
                 const tavsn_policy* policy, tavsn_judgment* out);
 
+/* ---- Since 1.2: the fingerprint of tav_get_pc_id. ----
+ * 31 uppercase hexadecimal digits, the first 31 of an MD5: nothing can be
+ * decoded from it. A text of 32 bytes whose last is the zero byte (the
+ * host's whole buffer) is accepted too. Parse errors are
+ * TAVSN_SERVER_ERROR_LENGTH (error_detail = the length) and
+ * TAVSN_SERVER_ERROR_CHARACTER (error_detail = the position). */
+
+/* Checks the shape. error_detail may be NULL; otherwise it is always set
+ * (0 on success). */
+int tavsn_parse_fingerprint(const char* text, size_t length, size_t* error_detail);
+
+/* Equal fingerprints mean equal inputs (up to an MD5 collision, about
+ * 2^-124): the same processor (CPUID leaf 0 and brand string), the same
+ * first-disk text (size in whole decimal gigabytes, or unreadable in both)
+ * and the same first IP Helper adapter (all six bytes, or none in both).
+ * Different ones mean at least one differs. The clock and the memory never
+ * enter. */
+typedef struct tavsn_fingerprint_comparison {
+  int equal;          /* 1 equal, 0 different or on an error */
+  int same_processor; /* each 1 exactly when equal */
+  int same_disk_text;
+  int same_first_adapter;
+  int error_side;      /* on a parse error: 1 the first text, 2 the second */
+  size_t error_detail; /* on a parse error: that text's */
+} tavsn_fingerprint_comparison;
+
+int tavsn_compare_fingerprints(const char* first, size_t first_length, const char* second, size_t second_length,
+                               tavsn_fingerprint_comparison* out);
+
+/* A machine as an inventory knows it. A text NULL, or a number -1, is a
+ * probe that failed (its text empty), except highest_leaf: -1 means not
+ * known, and every leaf from 0 to 0xFF is tried. */
+typedef struct tavsn_fingerprint_facts {
+  const char* cpu_vendor; /* 12 characters, e.g. "GenuineIntel"; or NULL with has_leaf0 */
+  int has_leaf0;          /* 1: leaf0 holds CPUID leaf 0 (EAX, EBX, ECX, EDX); else 0 */
+  unsigned leaf0[4];
+  long long highest_leaf;        /* CPUID leaf 0's EAX, 0 to 0xFFFFFFFF, or -1 */
+  const char* brand;             /* the brand string, at most 48 bytes; NULL: no brand leaves */
+  long long mhz;                 /* "~MHz", 0 to 0xFFFFFFFF, or -1 (does not enter) */
+  long long memory_bytes;        /* total physical memory, or -1 (does not enter) */
+  long long disk_bytes;          /* the first physical disk's length, or -1 (unreadable) */
+  const char* mac;               /* the first adapter IP Helper lists, or NULL (none) */
+  const char* const* other_macs; /* the machine's other adapters, any order (at most 32) */
+  size_t other_mac_count;
+} tavsn_fingerprint_facts;
+
+/* Causes of another fingerprint on the same machine, most likely first. */
+#define TAVSN_CAUSE_DISK_UNREADABLE 0x01u      /* no administrator rights, or no readable first disk */
+#define TAVSN_CAUSE_OTHER_FIRST_ADAPTER 0x02u  /* IP Helper listed another of its adapters first */
+#define TAVSN_CAUSE_NO_ADAPTER 0x04u           /* no adapter list */
+#define TAVSN_CAUSE_HIGHEST_LEAF_LIMITED 0x08u /* firmware limited CPUID's highest leaf to 2 or 3 */
+#define TAVSN_CAUSE_BRAND_MISSING 0x10u        /* brand leaves hidden */
+#define TAVSN_CAUSE_BRAND_UNPADDED 0x20u       /* the inventory dropped the brand's leading blanks */
+#define TAVSN_CAUSE_CLOCK_UNREADABLE 0x40u     /* never changes a fingerprint */
+#define TAVSN_CAUSE_OTHER_MEMORY_READING 0x80u /* never changes a fingerprint */
+
+#define TAVSN_MAX_FINGERPRINT_EXPLANATIONS 8
+
+typedef struct tavsn_fingerprint_explanation {
+  unsigned causes;        /* TAVSN_CAUSE_* */
+  char first_adapter[13]; /* with TAVSN_CAUSE_OTHER_FIRST_ADAPTER: the address taken, else "" */
+  unsigned highest_leaf;  /* the leaf used */
+} tavsn_fingerprint_explanation;
+
+typedef struct tavsn_fingerprint_match {
+  int verdict;                /* TAVSN_VERDICT_MATCH, _MISMATCH, _BAD_FACT or _NOT_CHECKABLE */
+  char expected[32];          /* the facts' fingerprint, or "" (highest leaf searched and not found) */
+  unsigned highest_leaf;      /* the leaf expected was made with */
+  int highest_leaf_searched;  /* 1 when it was not given */
+  unsigned explanation_count; /* mismatch: the combinations that reproduce, at most the array's */
+  tavsn_fingerprint_explanation explanations[TAVSN_MAX_FINGERPRINT_EXPLANATIONS];
+  unsigned without_effect; /* the causes tried that never change a fingerprint */
+} tavsn_fingerprint_match;
+
+/* Does a fingerprint fit these facts, and if not, which causes reproduce
+ * it? A malformed fact gives TAVSN_SERVER_ERROR_BAD_FACT (verdict
+ * BAD_FACT); a number outside its range, has_leaf0 other than 0 or 1, or
+ * more than 32 other addresses TAVSN_SERVER_ERROR_BAD_ARGUMENT; neither a
+ * vendor nor leaf 0 leaves the verdict NOT_CHECKABLE. */
+int tavsn_match_fingerprint(const char* text, size_t length, const tavsn_fingerprint_facts* facts,
+                            tavsn_fingerprint_match* out);
+
+/* A static English sentence for one TAVSN_CAUSE_* bit, or NULL. */
+const char* tavsn_fingerprint_cause_text(unsigned cause);
+
 /* A static English text for a result code. */
 const char* tavsn_server_error_text(int code);
 

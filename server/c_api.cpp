@@ -1,8 +1,11 @@
 // The C face of the server library: plain structs and error codes over the
 // C++ API, with every exception stopped here.
 #include <cstring>
+#include <iterator>
 
 #include "server/compare.h"
+#include "server/fingerprint.h"
+#include "server/fingerprint_facts.h"
 #include "server/identifier.h"
 #include "server/match.h"
 #include "tavsn_server.h"
@@ -314,9 +317,10 @@ extern "C" const char* tavsn_server_error_text(int code) {
   switch (code) {
     case TAVSN_SERVER_OK: return "ok";
     case TAVSN_SERVER_ERROR_NULL: return "a required pointer is null";
-    case TAVSN_SERVER_ERROR_LENGTH: return "an identifier has exactly 32 characters";
+    case TAVSN_SERVER_ERROR_LENGTH: return "an identifier has exactly 32 characters, a fingerprint 31";
     case TAVSN_SERVER_ERROR_TAG: return "an identifier begins with TQ11 or TQ12";
-    case TAVSN_SERVER_ERROR_CHARACTER: return "an identifier has 28 uppercase hexadecimal digits after its tag";
+    case TAVSN_SERVER_ERROR_CHARACTER:
+      return "an identifier has 28 uppercase hexadecimal digits after its tag, a fingerprint 31 in all";
     case TAVSN_SERVER_ERROR_WRONG_KIND: return "the identifier is of the other kind";
     case TAVSN_SERVER_ERROR_DIFFERENT_KINDS: return "a MAC identifier cannot be compared with a machine identifier";
     case TAVSN_SERVER_ERROR_DIFFERENT_EXPORTS: return "a GetPCSN identifier cannot be compared with a GetPCSNEx one";
@@ -326,4 +330,138 @@ extern "C" const char* tavsn_server_error_text(int code) {
     case TAVSN_SERVER_ERROR_BAD_ARGUMENT: return "an argument is out of its range";
     default: return "unknown result code";
   }
+}
+
+// ---- The fingerprint of tav_get_pc_id --------------------------------------
+
+namespace tavsn::server {
+namespace {
+
+int FingerprintParseCode(const ParsedFingerprint& parsed) {
+  switch (parsed.status) {
+    case ParseStatus::kOk: return TAVSN_SERVER_OK;
+    case ParseStatus::kNullText: return TAVSN_SERVER_ERROR_NULL;
+    case ParseStatus::kBadLength: return TAVSN_SERVER_ERROR_LENGTH;
+    case ParseStatus::kBadCharacter: return TAVSN_SERVER_ERROR_CHARACTER;
+    case ParseStatus::kBadTag: break;
+  }
+  return TAVSN_SERVER_ERROR_INTERNAL;
+}
+
+constexpr FingerprintCause kCauseBits[] = {
+    FingerprintCause::kDiskUnreadable,     FingerprintCause::kOtherFirstAdapter,  FingerprintCause::kNoAdapter,
+    FingerprintCause::kHighestLeafLimited, FingerprintCause::kBrandMissing,       FingerprintCause::kBrandUnpadded,
+    FingerprintCause::kClockUnreadable,    FingerprintCause::kOtherMemoryReading,
+};
+
+unsigned CauseBit(FingerprintCause cause) {
+  for (unsigned i = 0; i < std::size(kCauseBits); ++i) {
+    if (kCauseBits[i] == cause) return 1u << i;
+  }
+  return 0;
+}
+
+unsigned CauseBits(const std::vector<FingerprintCause>& causes) {
+  unsigned bits = 0;
+  for (FingerprintCause cause : causes) bits |= CauseBit(cause);
+  return bits;
+}
+
+// -1 for "not given"; otherwise a value from 0 to `highest`.
+bool NumberInRange(long long value, unsigned long long highest) {
+  return value == -1 || (value >= 0 && static_cast<unsigned long long>(value) <= highest);
+}
+
+bool FingerprintFactsInRange(const tavsn_fingerprint_facts& facts) {
+  constexpr unsigned long long k32 = 0xFFFFFFFFull, k63 = 0x7FFFFFFFFFFFFFFFull;
+  return (facts.has_leaf0 == 0 || facts.has_leaf0 == 1) && NumberInRange(facts.highest_leaf, k32) &&
+         NumberInRange(facts.mhz, k32) && NumberInRange(facts.memory_bytes, k63) &&
+         NumberInRange(facts.disk_bytes, k63) && facts.other_mac_count <= 32;
+}
+
+FingerprintFacts CppFingerprintFacts(const tavsn_fingerprint_facts& facts) {
+  FingerprintFacts cpp;
+  if (facts.has_leaf0) cpp.leaf0 = CpuidRegisters{facts.leaf0[0], facts.leaf0[1], facts.leaf0[2], facts.leaf0[3]};
+  cpp.cpu_vendor = Fact(facts.cpu_vendor);
+  if (facts.highest_leaf >= 0) cpp.highest_leaf = static_cast<std::uint32_t>(facts.highest_leaf);
+  cpp.brand = Fact(facts.brand);
+  if (facts.mhz >= 0) cpp.mhz = static_cast<std::uint32_t>(facts.mhz);
+  if (facts.memory_bytes >= 0) cpp.memory_bytes = static_cast<std::uint64_t>(facts.memory_bytes);
+  if (facts.disk_bytes >= 0) cpp.disk_bytes = facts.disk_bytes;
+  cpp.mac = Fact(facts.mac);
+  for (size_t i = 0; i < facts.other_mac_count; ++i) cpp.other_macs.emplace_back(facts.other_macs[i]);
+  return cpp;
+}
+
+void FillFingerprintMatch(const FingerprintMatch& match, tavsn_fingerprint_match& out) {
+  out.verdict = VerdictCode(match.verdict);
+  CopyText(match.expected, out.expected);
+  out.highest_leaf = match.highest_leaf;
+  out.highest_leaf_searched = match.highest_leaf_searched ? 1 : 0;
+  for (const FingerprintExplanation& e : match.explanations) {
+    if (out.explanation_count == TAVSN_MAX_FINGERPRINT_EXPLANATIONS) break;
+    tavsn_fingerprint_explanation& slot = out.explanations[out.explanation_count++];
+    slot.causes = CauseBits(e.causes);
+    CopyText(e.first_adapter, slot.first_adapter);
+    slot.highest_leaf = e.highest_leaf;
+  }
+  out.without_effect = CauseBits(match.without_effect);
+}
+
+}  // namespace
+}  // namespace tavsn::server
+
+extern "C" int tavsn_parse_fingerprint(const char* text, size_t length, size_t* error_detail) {
+  if (error_detail != nullptr) *error_detail = 0;
+  const ParsedFingerprint parsed = ParseFingerprint(text, length);
+  if (parsed.ok()) return TAVSN_SERVER_OK;
+  if (error_detail != nullptr) *error_detail = parsed.detail;
+  return FingerprintParseCode(parsed);
+}
+
+extern "C" int tavsn_compare_fingerprints(const char* first, size_t first_length, const char* second,
+                                          size_t second_length, tavsn_fingerprint_comparison* out) {
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  const ParsedFingerprint a = ParseFingerprint(first, first_length);
+  const ParsedFingerprint b = ParseFingerprint(second, second_length);
+  for (const ParsedFingerprint* parsed : {&a, &b}) {
+    if (parsed->ok()) continue;
+    out->error_side = parsed == &a ? 1 : 2;
+    out->error_detail = parsed->detail;
+    return FingerprintParseCode(*parsed);
+  }
+  const FingerprintComparison comparison = CompareFingerprints(a, b);
+  out->equal = comparison.equal() ? 1 : 0;
+  out->same_processor = comparison.same_processor ? 1 : 0;
+  out->same_disk_text = comparison.same_disk_text ? 1 : 0;
+  out->same_first_adapter = comparison.same_first_adapter ? 1 : 0;
+  return TAVSN_SERVER_OK;
+}
+
+extern "C" int tavsn_match_fingerprint(const char* text, size_t length, const tavsn_fingerprint_facts* facts,
+                                       tavsn_fingerprint_match* out) {
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  out->verdict = TAVSN_VERDICT_NOT_CHECKABLE;
+  if (facts == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  if (facts->other_macs == nullptr && facts->other_mac_count != 0) return TAVSN_SERVER_ERROR_NULL;
+  if (!FingerprintFactsInRange(*facts)) return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
+  for (size_t i = 0; i < facts->other_mac_count; ++i) {
+    if (facts->other_macs[i] == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  }
+  return Guarded([&] {
+    const ParsedFingerprint parsed = ParseFingerprint(text, length);
+    if (!parsed.ok()) return FingerprintParseCode(parsed);
+    const FingerprintMatch match = MatchFingerprint(parsed, CppFingerprintFacts(*facts));
+    FillFingerprintMatch(match, *out);
+    return match.verdict == Verdict::kBadFact ? TAVSN_SERVER_ERROR_BAD_FACT : TAVSN_SERVER_OK;
+  });
+}
+
+extern "C" const char* tavsn_fingerprint_cause_text(unsigned cause) {
+  for (unsigned i = 0; i < std::size(kCauseBits); ++i) {
+    if (cause == 1u << i) return FingerprintCauseWords(kCauseBits[i]);
+  }
+  return nullptr;
 }

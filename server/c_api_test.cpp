@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -167,6 +168,145 @@ TEST(CApiTest, OutputsOnEveryPathAndArgumentsInRange) {
     tavsn_judgment j;
     EXPECT_EQ(tavsn_judge(kMachineEx, 32, kMachineEx2, 32, &judged, &j), TAVSN_SERVER_ERROR_BAD_ARGUMENT);
   }
+}
+
+// ---- The fingerprint of tav_get_pc_id ----------------------------------------
+
+constexpr char kFingerprint[] = "623FBDEBE453CAE4A61E315703441D1";        // the worked example
+constexpr char kFingerprintNoDisk[] = "175D43E9AEC486C9209E5B71CA23CE4";  // the same, disk unreadable
+
+tavsn_fingerprint_facts WorkedExampleFacts() {
+  tavsn_fingerprint_facts facts = {};
+  facts.cpu_vendor = "GenuineIntel";
+  facts.highest_leaf = 0x16;
+  facts.mhz = facts.memory_bytes = -1;
+  facts.disk_bytes = 500107862016ll;
+  facts.mac = "00-1A-2B-3C-4D-5E";
+  return facts;
+}
+
+TEST(CApiTest, FingerprintParseAndCompare) {
+  struct Case {
+    std::string first, second;
+    int result, equal, error_side;
+    std::size_t detail;
+  } cases[] = {
+      {.first = kFingerprint,
+       .second = kFingerprint + std::string(1, '\0'),
+       .result = TAVSN_SERVER_OK,
+       .equal = 1,
+       .error_side = 0,
+       .detail = 0},
+      {.first = kFingerprint,
+       .second = kFingerprintNoDisk,
+       .result = TAVSN_SERVER_OK,
+       .equal = 0,
+       .error_side = 0,
+       .detail = 0},
+      {.first = kFingerprint,
+       .second = std::string(kFingerprint, 30),
+       .result = TAVSN_SERVER_ERROR_LENGTH,
+       .equal = 0,
+       .error_side = 2,
+       .detail = 30},
+      {.first = "x" + std::string(kFingerprint + 1),
+       .second = kFingerprint,
+       .result = TAVSN_SERVER_ERROR_CHARACTER,
+       .equal = 0,
+       .error_side = 1,
+       .detail = 0},
+  };
+  for (const Case& c : cases) {
+    tavsn_fingerprint_comparison out;
+    std::memset(&out, 0x5A, sizeof out);
+    EXPECT_EQ(tavsn_compare_fingerprints(c.first.data(), c.first.size(), c.second.data(), c.second.size(), &out),
+              c.result);
+    EXPECT_EQ(out.equal, c.equal);
+    EXPECT_EQ(out.same_first_adapter, c.equal);
+    EXPECT_EQ(out.error_side, c.error_side);
+    EXPECT_EQ(out.error_detail, c.detail);
+    std::size_t detail = 99;
+    const bool first_bad = c.error_side == 1;
+    const std::string& checked = first_bad ? c.first : c.second;
+    EXPECT_EQ(tavsn_parse_fingerprint(checked.data(), checked.size(), &detail), c.result);
+    EXPECT_EQ(detail, c.detail);
+  }
+  EXPECT_EQ(tavsn_compare_fingerprints(kFingerprint, 31, kFingerprint, 31, nullptr), TAVSN_SERVER_ERROR_NULL);
+  EXPECT_EQ(tavsn_parse_fingerprint(nullptr, 31, nullptr), TAVSN_SERVER_ERROR_NULL);
+}
+
+TEST(CApiTest, FingerprintMatchSetsEveryOutput) {
+  const char* others[] = {"0ABCDEF01234"};
+  struct Case {
+    const char* text;
+    std::function<void(tavsn_fingerprint_facts&)> change;
+    int result, verdict;
+    unsigned first_causes;
+  } cases[] = {
+      {.text = kFingerprint,
+       .change = [](auto&) {},
+       .result = TAVSN_SERVER_OK,
+       .verdict = TAVSN_VERDICT_MATCH,
+       .first_causes = 0},
+      {.text = kFingerprintNoDisk,
+       .change = [&](auto& f) { f.other_macs = others, f.other_mac_count = 1; },
+       .result = TAVSN_SERVER_OK,
+       .verdict = TAVSN_VERDICT_MISMATCH,
+       .first_causes = TAVSN_CAUSE_DISK_UNREADABLE},
+      {.text = kFingerprint,
+       .change = [](auto& f) { f.mac = "00-1A-2B"; },
+       .result = TAVSN_SERVER_ERROR_BAD_FACT,
+       .verdict = TAVSN_VERDICT_BAD_FACT,
+       .first_causes = 0},
+      {.text = kFingerprint,
+       .change = [](auto& f) { f.cpu_vendor = nullptr; },
+       .result = TAVSN_SERVER_OK,
+       .verdict = TAVSN_VERDICT_NOT_CHECKABLE,
+       .first_causes = 0},
+      {.text = kFingerprint,
+       .change = [](auto& f) { f.has_leaf0 = 2; },
+       .result = TAVSN_SERVER_ERROR_BAD_ARGUMENT,
+       .verdict = TAVSN_VERDICT_NOT_CHECKABLE,
+       .first_causes = 0},
+      {.text = kFingerprint,
+       .change = [](auto& f) { f.highest_leaf = 0x100000000ll; },
+       .result = TAVSN_SERVER_ERROR_BAD_ARGUMENT,
+       .verdict = TAVSN_VERDICT_NOT_CHECKABLE,
+       .first_causes = 0},
+      {.text = kFingerprint,
+       .change = [](auto& f) { f.disk_bytes = -2; },
+       .result = TAVSN_SERVER_ERROR_BAD_ARGUMENT,
+       .verdict = TAVSN_VERDICT_NOT_CHECKABLE,
+       .first_causes = 0},
+      {.text = kFingerprint,
+       .change = [](auto& f) { f.other_mac_count = 1; },
+       .result = TAVSN_SERVER_ERROR_NULL,
+       .verdict = TAVSN_VERDICT_NOT_CHECKABLE,
+       .first_causes = 0},
+      {.text = "TQ1101020011263744550B3B2B5B4B7B",
+       .change = [](auto&) {},
+       .result = TAVSN_SERVER_ERROR_LENGTH,
+       .verdict = TAVSN_VERDICT_NOT_CHECKABLE,
+       .first_causes = 0},
+  };
+  for (const Case& c : cases) {
+    tavsn_fingerprint_facts facts = WorkedExampleFacts();
+    c.change(facts);
+    tavsn_fingerprint_match out;
+    std::memset(&out, 0x5A, sizeof out);
+    EXPECT_EQ(tavsn_match_fingerprint(c.text, std::strlen(c.text), &facts, &out), c.result) << c.text;
+    EXPECT_EQ(out.verdict, c.verdict) << c.text;
+    EXPECT_STREQ(out.expected,
+                 c.verdict == TAVSN_VERDICT_MATCH || c.verdict == TAVSN_VERDICT_MISMATCH ? kFingerprint : "");
+    EXPECT_EQ(out.explanation_count, c.first_causes != 0 ? 1u : 0u);
+    EXPECT_EQ(out.explanations[0].causes, c.first_causes);
+  }
+  tavsn_fingerprint_match out;
+  EXPECT_EQ(tavsn_match_fingerprint(kFingerprint, 31, nullptr, &out), TAVSN_SERVER_ERROR_NULL);
+  EXPECT_EQ(out.verdict, TAVSN_VERDICT_NOT_CHECKABLE);
+  EXPECT_STREQ(tavsn_fingerprint_cause_text(TAVSN_CAUSE_NO_ADAPTER),
+               "the MAC text was empty: no adapter was listed (none present, or a list too long for the buffer)");
+  EXPECT_EQ(tavsn_fingerprint_cause_text(0x3), nullptr);
 }
 
 }  // namespace

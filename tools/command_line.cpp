@@ -10,8 +10,11 @@ namespace {
 using server::EscapedForDisplay;
 
 // Options that take a value, as "--mac VALUE" or "--mac=VALUE".
-const char* const kValueOptions[] = {"--mac",       "--list-order", "--mac-source",  "--cpu-text", "--serial",
-                                     "--uuid-text", "--policy",     "--max-changed", "--must-keep"};
+const char* const kValueOptions[] = {"--mac", "--list-order", "--mac-source", "--cpu-text", "--serial", "--uuid-text",
+                                     "--policy", "--max-changed", "--must-keep",
+                                     // a fingerprint's facts
+                                     "--cpu-vendor", "--cpuid-leaf0", "--highest-leaf", "--brand", "--mhz",
+                                     "--memory-bytes", "--disk-bytes"};
 const char* const kFlagOptions[] = {"--json", "--help", "--version", "--trace"};
 
 template <std::size_t N>
@@ -26,7 +29,10 @@ struct CommandOptions {
 };
 const CommandOptions kCommandOptions[] = {
     {"decode", {}},
-    {"verify", {"--mac", "--list-order", "--mac-source", "--cpu-text", "--serial", "--uuid-text"}},
+    {"verify",
+     {"--mac", "--list-order", "--mac-source", "--cpu-text", "--serial", "--uuid-text",
+      // a fingerprint's facts
+      "--cpu-vendor", "--cpuid-leaf0", "--highest-leaf", "--brand", "--mhz", "--memory-bytes", "--disk-bytes"}},
     {"compare", {"--policy", "--max-changed", "--must-keep"}},
     {"", {"--trace"}},  // this machine's report
 };

@@ -1,6 +1,7 @@
 #include "tools/commands.h"
 
 #include "server/display_text.h"
+#include "tools/fingerprint_command.h"
 #include "tools/identifier_output.h"
 
 namespace tavsn::cli {
@@ -17,6 +18,12 @@ int DecodeCommand(const CommandLine& line, std::string& out, std::string& err) {
   json.BeginObject().Key("identifiers").BeginArray();
   for (std::size_t i = 1; i < line.positional.size(); ++i) {
     const std::string& text = line.positional[i];
+    if (IsFingerprintText(text)) {
+      if (line.json) json.BeginObject().Key("text").String(text);
+      if (DescribeFingerprint(text, line.json, json, out) != kExitOk) code = kExitMalformed;
+      if (line.json) json.EndObject();
+      continue;
+    }
     const ParsedIdentifier parsed = ParseIdentifier(text);
     if (!parsed.ok()) {
       code = kExitMalformed;

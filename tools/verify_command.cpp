@@ -2,6 +2,7 @@
 
 #include "server/display_text.h"
 #include "server/match.h"
+#include "tools/fingerprint_command.h"
 #include "tools/identifier_output.h"
 
 namespace tavsn::cli {
@@ -102,6 +103,11 @@ int VerifyCommand(const CommandLine& line, std::string& out, std::string& err) {
     return kExitUsage;
   }
   const std::string& text = line.positional[1];
+  if (IsFingerprintText(text)) return VerifyFingerprint(text, line, out, err);
+  if (const std::optional<std::string> option = FingerprintOnlyOption(line)) {
+    err += *option + " applies to a fingerprint only\n";
+    return kExitUsage;
+  }
   const ParsedIdentifier parsed = ParseIdentifier(text);
   JsonWriter json;
   json.BeginObject().Key("text").String(text);

@@ -339,6 +339,7 @@ class Library:
             function = getattr(lib, name)
             function.argtypes = arguments
             function.restype = ctypes.c_char_p if name == "tavsn_server_error_text" else ctypes.c_int
+        _bind_fingerprint(lib)
         self._lib = lib
 
     def _check(self, code: int, detail: Optional[int] = None) -> None:
@@ -460,6 +461,153 @@ class Library:
                           out.verdict == 1, ComparePolicy(policy.max_changed, kept, policy.name))
 
 
+# ---- The fingerprint of tav_get_pc_id ----------------------------------------
+# The causes of another fingerprint on the same machine, in the order of the
+# TAVSN_CAUSE_* bits (most likely first); names as `tavsn --json` gives them.
+FINGERPRINT_CAUSES = ("disk_unreadable", "other_first_adapter", "no_adapter", "highest_leaf_limited",
+                      "brand_missing", "brand_unpadded", "clock_unreadable", "other_memory_reading")
+
+
+class FingerprintComparisonStruct(ctypes.Structure):
+    _fields_ = [("equal", ctypes.c_int), ("same_processor", ctypes.c_int), ("same_disk_text", ctypes.c_int),
+                ("same_first_adapter", ctypes.c_int), ("error_side", ctypes.c_int),
+                ("error_detail", ctypes.c_size_t)]
+
+
+class FingerprintFactsStruct(ctypes.Structure):
+    _fields_ = [("cpu_vendor", ctypes.c_char_p), ("has_leaf0", ctypes.c_int), ("leaf0", ctypes.c_uint * 4),
+                ("highest_leaf", ctypes.c_longlong), ("brand", ctypes.c_char_p), ("mhz", ctypes.c_longlong),
+                ("memory_bytes", ctypes.c_longlong), ("disk_bytes", ctypes.c_longlong),
+                ("mac", ctypes.c_char_p), ("other_macs", ctypes.POINTER(ctypes.c_char_p)),
+                ("other_mac_count", ctypes.c_size_t)]
+
+
+class FingerprintExplanationStruct(ctypes.Structure):
+    _fields_ = [("causes", ctypes.c_uint), ("first_adapter", ctypes.c_char * 13), ("highest_leaf", ctypes.c_uint)]
+
+
+class FingerprintMatchStruct(ctypes.Structure):
+    _fields_ = [("verdict", ctypes.c_int), ("expected", ctypes.c_char * 32), ("highest_leaf", ctypes.c_uint),
+                ("highest_leaf_searched", ctypes.c_int), ("explanation_count", ctypes.c_uint),
+                ("explanations", FingerprintExplanationStruct * 8), ("without_effect", ctypes.c_uint)]
+
+
+def _bind_fingerprint(lib) -> None:
+    text = [ctypes.c_char_p, ctypes.c_size_t]
+    for name, arguments, result in (
+        ("tavsn_parse_fingerprint", [*text, ctypes.POINTER(ctypes.c_size_t)], ctypes.c_int),
+        ("tavsn_compare_fingerprints", [*text, *text, ctypes.POINTER(FingerprintComparisonStruct)], ctypes.c_int),
+        ("tavsn_match_fingerprint", [*text, ctypes.POINTER(FingerprintFactsStruct),
+                                     ctypes.POINTER(FingerprintMatchStruct)], ctypes.c_int),
+        ("tavsn_fingerprint_cause_text", [ctypes.c_uint], ctypes.c_char_p),
+    ):
+        function = getattr(lib, name)
+        function.argtypes = arguments
+        function.restype = result
+
+
+@dataclass(frozen=True)
+class FingerprintComparison:
+    """Equal: the same processor, first-disk text and first adapter (all six
+    bytes); different: at least one of them differs."""
+    equal: bool
+    same_processor: bool
+    same_disk_text: bool
+    same_first_adapter: bool
+
+
+@dataclass(frozen=True)
+class FingerprintExplanation:
+    causes: Tuple[str, ...]  # FINGERPRINT_CAUSES, most likely first
+    first_adapter: Optional[str]  # with "other_first_adapter": the address taken
+    highest_leaf: int
+
+
+@dataclass(frozen=True)
+class FingerprintMatch:
+    verdict: str  # "match", "mismatch", "bad fact" or "not checkable"
+    expected_text: Optional[str]  # the facts' fingerprint
+    highest_leaf: int
+    highest_leaf_searched: bool
+    explanations: Tuple[FingerprintExplanation, ...]
+    without_effect: Tuple[str, ...]
+
+
+def _causes(bits: int) -> Tuple[str, ...]:
+    return tuple(name for bit, name in enumerate(FINGERPRINT_CAUSES) if bits >> bit & 1)
+
+
+def _optional_number(value, name: str, high: int) -> int:
+    return -1 if value is None else _whole_number(value, name, 0, high)
+
+
+def _parse_fingerprint(library: "Library", raw: bytes) -> None:
+    detail = ctypes.c_size_t()
+    library._check(library._lib.tavsn_parse_fingerprint(raw, len(raw), ctypes.byref(detail)), detail.value)
+
+
+def parse_fingerprint_with(library: "Library", text: Text) -> str:
+    raw = _bytes(text)
+    _parse_fingerprint(library, raw)
+    return raw[:31].decode()
+
+
+def compare_fingerprints_with(library: "Library", first: Text, second: Text) -> FingerprintComparison:
+    a, b = _bytes(first, "first"), _bytes(second, "second")
+    out = FingerprintComparisonStruct()
+    code = library._lib.tavsn_compare_fingerprints(a, len(a), b, len(b), ctypes.byref(out))
+    library._check(code, out.error_detail if code in (ERROR_LENGTH, ERROR_CHARACTER) else None)
+    return FingerprintComparison(bool(out.equal), bool(out.same_processor), bool(out.same_disk_text),
+                                 bool(out.same_first_adapter))
+
+
+def match_fingerprint_with(library: "Library", text: Text, *, cpu_vendor: Optional[Text] = None,
+                           cpuid_leaf0: Optional[Sequence[int]] = None, highest_leaf: Optional[int] = None,
+                           brand: Optional[Text] = None, mhz: Optional[int] = None,
+                           memory_bytes: Optional[int] = None, disk_bytes: Optional[int] = None,
+                           mac: Optional[Text] = None, other_macs: Sequence[Text] = ()) -> FingerprintMatch:
+    raw = _bytes(text)
+    _parse_fingerprint(library, raw)
+    if isinstance(other_macs, (str, bytes)):
+        other_macs = [other_macs]
+    others = [_fact(m, f"other_macs[{i}]") for i, m in enumerate(other_macs)]
+    if len(others) > 32:
+        raise ValueError(f"other_macs holds at most 32 addresses, not {len(others)}")
+    leaf0 = (0, 0, 0, 0)
+    if cpuid_leaf0 is not None:
+        leaf0 = tuple(cpuid_leaf0)
+        if len(leaf0) != 4:
+            raise ValueError("cpuid_leaf0 is four registers: EAX, EBX, ECX, EDX")
+        for i, word in enumerate(leaf0):
+            _whole_number(word, f"cpuid_leaf0[{i}]", 0, 0xFFFFFFFF)
+    facts = FingerprintFactsStruct(
+        _fact(cpu_vendor, "cpu_vendor"), int(cpuid_leaf0 is not None), (ctypes.c_uint * 4)(*leaf0),
+        _optional_number(highest_leaf, "highest_leaf", 0xFFFFFFFF), _fact(brand, "brand"),
+        _optional_number(mhz, "mhz", 0xFFFFFFFF), _optional_number(memory_bytes, "memory_bytes", 2**63 - 1),
+        _optional_number(disk_bytes, "disk_bytes", 2**63 - 1), _fact(mac, "mac"),
+        (ctypes.c_char_p * len(others))(*others), len(others))
+    out = FingerprintMatchStruct()
+    code = library._lib.tavsn_match_fingerprint(raw, len(raw), ctypes.byref(facts), ctypes.byref(out))
+    if code != ERROR_BAD_FACT:
+        library._check(code)
+    explanations = tuple(
+        FingerprintExplanation(_causes(e.causes), e.first_adapter.decode() or None, e.highest_leaf)
+        for e in out.explanations[:out.explanation_count])
+    return FingerprintMatch(_VERDICTS[out.verdict], out.expected.decode() or None, out.highest_leaf,
+                            bool(out.highest_leaf_searched), explanations, _causes(out.without_effect))
+
+
+C_STRUCTS.update({
+    "tavsn_fingerprint_comparison": FingerprintComparisonStruct,
+    "tavsn_fingerprint_facts": FingerprintFactsStruct,
+    "tavsn_fingerprint_explanation": FingerprintExplanationStruct,
+    "tavsn_fingerprint_match": FingerprintMatchStruct,
+})
+Library.parse_fingerprint = parse_fingerprint_with
+Library.compare_fingerprints = compare_fingerprints_with
+Library.match_fingerprint = match_fingerprint_with
+
+
 _default: Optional[Library] = None
 
 
@@ -485,3 +633,20 @@ def verify(text: Text, macs: Sequence[Text] = (), **facts) -> Verification:
 
 def compare(before: Text, after: Text, policy: Optional[ComparePolicy] = None) -> Comparison:
     return _library().compare(before, after, policy)
+
+
+def parse_fingerprint(text: Text) -> str:
+    """The 31 digits of a fingerprint (tav_get_pc_id), also from the host's
+    whole 32-byte buffer; a malformed one raises TavsnServerError."""
+    return _library().parse_fingerprint(text)
+
+
+def compare_fingerprints(first: Text, second: Text) -> FingerprintComparison:
+    return _library().compare_fingerprints(first, second)
+
+
+def match_fingerprint(text: Text, **facts) -> FingerprintMatch:
+    """Does a fingerprint fit these facts of a machine, and if not, which
+    causes reproduce it? A fact left out is its probe failing, except
+    highest_leaf, which is then searched."""
+    return _library().match_fingerprint(text, **facts)

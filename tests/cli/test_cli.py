@@ -19,6 +19,10 @@ ONE_MAC = "TQ110101001126374455110037265544"
 EX = "TQ1221000A1B7B480E00B8FF26006C9C"  # GetPCSNEx, processor text below
 EX_OTHER_CPU = "TQ1221000A1B7B480E0068882400BF13"
 CPU = "Example CPU-00000000-00000006-00000094"
+# tav_get_pc_id's worked example, and the same machine without its disk text.
+FINGERPRINT = "623FBDEBE453CAE4A61E315703441D1"
+FINGERPRINT_NO_DISK = "175D43E9AEC486C9209E5B71CA23CE4"
+INTEL = ["--cpu-vendor", "GenuineIntel", "--highest-leaf", "0x16"]
 
 
 def run(*args):
@@ -115,6 +119,36 @@ class Verify(unittest.TestCase):
             self.assertEqual(code, expected_code, options)
             for name, verdict in facts.items():
                 self.assertEqual(doc["facts"][name], verdict, options)
+
+    def test_fingerprint(self):
+        disk, mac = ["--disk-bytes", "500107862016"], ["--mac", "00-1A-2B-3C-4D-5E"]
+        cases = [
+            (FINGERPRINT, INTEL + disk + mac + ["--mhz", "2400"], 0, "match", []),
+            (FINGERPRINT_NO_DISK, INTEL + mac, 0, "match", []),
+            (FINGERPRINT_NO_DISK, INTEL + disk + mac, 1, "mismatch", [["disk_unreadable"]]),
+            (FINGERPRINT_NO_DISK, ["--cpu-vendor", "GenuineIntel"] + disk + mac, 1, "mismatch", [["disk_unreadable"]]),
+            (FINGERPRINT, INTEL + ["--disk-bytes", "256060514304"] + mac, 1, "mismatch", []),
+            (FINGERPRINT, INTEL + ["--mac", "00-1A-2B"], 2, "bad fact", []),
+            (FINGERPRINT, mac, 5, "not checkable", []),
+        ]
+        for text, options, expected_code, verdict, causes in cases:
+            code, doc, _ = run_json("verify", text, *options)
+            self.assertEqual((code, doc["verdict"]), (expected_code, verdict), options)
+            self.assertEqual([e["causes"] for e in doc["explanations"]], causes, options)
+        for options, message in [(INTEL + ["--mhz", "-1"], "--mhz \"-1\" is not a whole number"),
+                                 (INTEL + ["--serial", "SN12345678"], "--serial does not apply to a fingerprint"),
+                                 (INTEL + ["--cpuid-leaf0", "16"], "--cpuid-leaf0 is 32 hex digits")]:
+            code, _, err = run("verify", FINGERPRINT, *options)
+            self.assertEqual(code, 2, options)
+            self.assertIn(message, err)
+        self.assertEqual(run("verify", EX, "--brand", "x")[:2], (2, ""))
+        code, doc, err = run_json("verify", FINGERPRINT[:-1] + "g", *INTEL)
+        self.assertEqual((code, doc["valid"], doc["error"], doc["detail"]), (3, False, "character", 30))
+        code, out, _ = run("decode", FINGERPRINT)
+        self.assertEqual((code, out.splitlines()[0]), (0, FINGERPRINT + ": fingerprint (tav_get_pc_id)"))
+        code, doc, _ = run_json("decode", FINGERPRINT, EX)
+        self.assertEqual((code, doc["identifiers"][0]["kind"], doc["identifiers"][0]["decodable"]),
+                         (0, "fingerprint", False))
 
     def test_malformed_identifier(self):
         code, doc, err = run_json("verify", EX[:-1], "--mac", "0A1B2C3D4E5F")

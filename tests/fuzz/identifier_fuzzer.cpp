@@ -14,7 +14,11 @@
 // - only records the DLL writes are compared; such a record against itself
 //   has no change and is never another machine; a change set's fields
 //   belong to its components; each verdict agrees with the strong evidence
-//   counted, and the count policy with the number of changed components.
+//   counted, and the count policy with the number of changed components;
+// - each text is parsed as a fingerprint too: one that parses is the 31
+//   digits given (from 31 bytes, or 32 ending in a zero byte), one that does
+//   not names a position inside the text, or the length; two fingerprints
+//   compare equal exactly when their digits are equal.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +28,7 @@
 
 #include "api/identifier_records.h"
 #include "server/compare.h"
+#include "server/fingerprint.h"
 #include "server/identifier.h"
 
 namespace {
@@ -101,6 +106,32 @@ void CheckCompare(const ParsedIdentifier& a, const ParsedIdentifier& b) {
   if (count_same != (ComponentCount(c.changed) <= 1)) Fail("the count policy decided otherwise");
 }
 
+ParsedFingerprint ParseFingerprintCopy(const std::uint8_t* data, std::size_t size) {
+  std::unique_ptr<char[]> copy(new char[size == 0 ? 1 : size]);
+  if (size != 0) std::memcpy(copy.get(), data, size);
+  const ParsedFingerprint parsed = ParseFingerprint(size == 0 ? nullptr : copy.get(), size);
+  if (parsed.ok()) {
+    const bool whole_buffer = size == kFingerprintBufferBytes && copy[kFingerprintDigits] == '\0';
+    if ((size != kFingerprintDigits && !whole_buffer) || parsed.text() != std::string(copy.get(), kFingerprintDigits))
+      Fail("a parsed fingerprint is not the digits given");
+  } else if (parsed.status == ParseStatus::kBadLength) {
+    if (parsed.detail != size || size == kFingerprintDigits) Fail("a fingerprint length error with the wrong length");
+  } else if (parsed.status != ParseStatus::kBadCharacter || parsed.detail >= size) {
+    Fail("a fingerprint error position outside the text");
+  }
+  if (!parsed.ok() && DescribeFingerprintParseError(parsed).empty()) Fail("a fingerprint error without words");
+  return parsed;
+}
+
+void CheckFingerprints(const ParsedFingerprint& a, const ParsedFingerprint& b) {
+  const FingerprintComparison c = CompareFingerprints(a, b);
+  if (!a.ok() || !b.ok()) {
+    if (c.relation != FingerprintRelation::kNotComparable) Fail("compared a malformed fingerprint");
+    return;
+  }
+  if (c.equal() != (a.text() == b.text()) || c.same_first_adapter != c.equal()) Fail("fingerprints compared wrongly");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -108,9 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t first_size = newline == nullptr ? size : static_cast<std::size_t>(newline - data);
   const ParsedIdentifier first = ParseCopy(data, first_size);
   CheckDecode(first);
+  const ParsedFingerprint first_fingerprint = ParseFingerprintCopy(data, first_size);
   if (newline == nullptr) return 0;
   const ParsedIdentifier second = ParseCopy(newline + 1, size - first_size - 1);
   CheckDecode(second);
   CheckCompare(first, second);
+  CheckFingerprints(first_fingerprint, ParseFingerprintCopy(newline + 1, size - first_size - 1));
   return 0;
 }

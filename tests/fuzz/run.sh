@@ -29,7 +29,7 @@ sources_of() {
                            tests/fakes/fake_log_platform.cpp tests/fakes/fake_net_platform.cpp \
                            tests/fakes/fake_base.cpp ;;
     diag_log) echo log/diag_log.cpp tests/fakes/fake_log_platform.cpp tests/fakes/fake_base.cpp ;;
-    identifier) echo server/identifier.cpp server/display_text.cpp server/evidence.cpp server/compare.cpp \
+    identifier) echo server/identifier.cpp server/fingerprint.cpp server/display_text.cpp server/evidence.cpp server/compare.cpp \
                      api/identifier_records.cpp ;;
     *) return 1 ;;
   esac

@@ -185,6 +185,43 @@ class InstalledPackage(unittest.TestCase):
         # One component name alone is a set of one, not of its letters.
         self.assertEqual(ts.compare(EX, EX_OTHER_CPU, P(1, "processor")).verdict, "different machine")
 
+    def test_python_fingerprint_answers_as_the_tool(self):
+        fingerprint, no_disk = "623FBDEBE453CAE4A61E315703441D1", "175D43E9AEC486C9209E5B71CA23CE4"
+        intel = {"cpu_vendor": "GenuineIntel", "highest_leaf": 0x16, "mac": "00-1A-2B-3C-4D-5E"}
+        for text, facts in [(fingerprint, dict(intel, disk_bytes=500107862016, mhz=2400)),
+                            (no_disk, dict(intel, disk_bytes=500107862016, other_macs=["0ABCDEF01234"])),
+                            (no_disk, dict(intel, highest_leaf=None, disk_bytes=500107862016)),
+                            (fingerprint, dict(intel, disk_bytes=256060514304)),
+                            (fingerprint, dict(intel, mac="00-1A-2B"))]:
+            options = [f"--{name.replace('_', '-')}={value}" for name, value in facts.items()
+                       if value is not None and name not in ("mac", "other_macs")]
+            options += [f"--mac={mac}" for mac in [facts["mac"], *facts.get("other_macs", [])]]
+            done = subprocess.run([self.prefix / "bin/tavsn", "--json", "verify", text, *options],
+                                  capture_output=True, text=True)
+            doc = json.loads(done.stdout) if done.stdout else {"verdict": "bad fact"}
+            mine = dataclasses.asdict(ts.match_fingerprint(text, **facts))
+            for explanation in mine["explanations"]:
+                if explanation["first_adapter"] is None:
+                    del explanation["first_adapter"]
+            self.assertEqual(mine["verdict"], doc["verdict"], facts)
+            for name in set(mine) - {"verdict"}:
+                if name in doc or mine[name] not in (None, (), False):
+                    self.assertEqual(json.loads(json.dumps(mine[name])), doc.get(name), (name, facts))
+        self.assertEqual(ts.parse_fingerprint(fingerprint + "\0"), fingerprint)
+        self.assertTrue(ts.compare_fingerprints(fingerprint, fingerprint + "\0").same_first_adapter)
+        self.assertFalse(ts.compare_fingerprints(fingerprint, no_disk).equal)
+        with self.assertRaises(ts.TavsnServerError) as raised:
+            ts.parse_fingerprint(fingerprint[:30] + "g")
+        self.assertEqual((raised.exception.code, raised.exception.detail), (ts.ERROR_CHARACTER, 30))
+        for call, error, words in [
+            (lambda: ts.match_fingerprint(fingerprint, mhz=-1), ValueError, "mhz is 0 to"),
+            (lambda: ts.match_fingerprint(fingerprint, cpuid_leaf0=(1, 2)), ValueError, "four registers"),
+            (lambda: ts.match_fingerprint(fingerprint, brand="x\0y"), ValueError, "brand must not contain a NUL"),
+        ]:
+            with self.assertRaises(error, msg=words) as raised:
+                call()
+            self.assertIn(words, str(raised.exception))
+
     def test_python_module_finds_the_library_installed_with_it(self):
         env = {k: v for k, v in self.env.items() if k not in ("LD_LIBRARY_PATH", "TAVSN_SERVER_LIBRARY")}
         code = "import tavsn_server as t; print(t.decode('%s').made_by, t._installed_library())" % EX

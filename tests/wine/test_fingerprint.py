@@ -125,7 +125,23 @@ def expect_fingerprint_matches_facts(prefix, chosen_mac):
     for call in run.calls:
         bed.expect_equal(call.result, 32, "result")
         bed.expect_equal(call.buffer[:32], expected_pc_id(texts), "fingerprint")
+    print_verify_row(facts, run.calls[0].buffer[:31])
     return run
+
+
+def print_verify_row(facts, fingerprint):
+    """The facts this machine's fingerprint was made from, as tavsn verify
+    takes them: rows for the server's table of known fingerprints."""
+    leaf0 = "".join(word for word in facts["leaf0"].split())
+    options = ["--cpuid-leaf0", leaf0]
+    if registers(facts, "80000000")[0] >= 0x80000004:
+        brand = b"".join(little_endian(*registers(facts, leaf)) for leaf in ("80000002", "80000003", "80000004"))
+        options += ["--brand", repr(zero_terminated(brand).decode("latin-1"))]
+    if facts["disk_open"] == "1" and facts["disk_query_ok"] == "1":
+        options += ["--disk-bytes", facts["disk_length"]]
+    if facts["adapters_status"] == "0":
+        options += ["--mac", facts["first_address"]]
+    print("verify row: %s %s" % (fingerprint.decode(), " ".join(options)), flush=True)
 
 
 def expect_written_exactly_32_bytes(call, buffer_len):
