@@ -3,7 +3,7 @@ that a shared library meets: the libraries it needs are among those every
 such system has, and no symbol it takes from them is of a newer version than
 the policy's. Exits 1, naming the symbol, when none is met.
 
-    python3 scripts/manylinux.py libtavsn_server.so.1.2.0   # manylinux_2_24_x86_64"""
+    python3 scripts/manylinux.py libtavsn_server.so.1.2.0   # manylinux_2_34_x86_64"""
 import re
 import subprocess
 import sys
@@ -18,6 +18,7 @@ POLICIES = {
     "manylinux_2_27": {"GLIBC": (2, 27), "CXXABI": (1, 3, 11), "GLIBCXX": (3, 4, 24), "GCC": (7, 0, 0)},
     "manylinux_2_28": {"GLIBC": (2, 28), "CXXABI": (1, 3, 11), "GLIBCXX": (3, 4, 24), "GCC": (7, 0, 0)},
     "manylinux_2_31": {"GLIBC": (2, 31), "CXXABI": (1, 3, 12), "GLIBCXX": (3, 4, 28), "GCC": (9, 0, 0)},
+    "manylinux_2_34": {"GLIBC": (2, 34), "CXXABI": (1, 3, 13), "GLIBCXX": (3, 4, 29), "GCC": (7, 0, 0)},
 }
 # What every manylinux system provides; anything else would have to be
 # inside the wheel.
