@@ -162,16 +162,15 @@ int CompareBundlesCommand(const CommandLine& line, const ComparePolicy& policy, 
     return code;
   }
   const int code = VerdictExitCode(comparison.verdict);
-  json.Key("members").BeginArray();
+  json.Key("members").BeginObject();
   for (const MemberJudgment& member : comparison.members) {
-    json.BeginObject().Key("member").String(BundleMemberName(member.member)).Key("changed").Bool(member.changed);
+    json.Key(BundleMemberName(member.member)).BeginObject().Key("changed").Bool(member.changed);
     if (member.member != BundleMember::kFingerprint) {
       json.Key("verdict").String(MachineVerdictName(member.comparison.verdict));
-      json.Key("false_accept_probability").Real(member.comparison.false_accept_probability);
     }
     json.EndObject();
   }
-  json.EndArray().Key("changed_components").Strings(ComponentNames(comparison.changed));
+  json.EndObject().Key("changed_components").Strings(ComponentNames(comparison.changed));
   json.Key("verdict").String(MachineVerdictName(comparison.verdict)).Key("reason").String(comparison.reason);
   json.Key("same_machine").Bool(comparison.verdict == MachineVerdict::kSame);
   json.Key("false_accept_probability").Real(comparison.false_accept_probability);
