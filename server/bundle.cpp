@@ -90,7 +90,7 @@ bool ReadSide(const std::vector<std::string>& texts, unsigned index, Side& side,
     member.present = true;
     member.position = i;
     BundleMember kind = BundleMember::kFingerprint;
-    if (LooksLikeTaggedIdentifier(texts[i])) {
+    if (ReadAsIdentifier(texts[i])) {
       member.parsed = ParseIdentifier(texts[i]);
       if (!member.parsed.ok()) {
         out.detail = member.parsed.detail;
@@ -272,6 +272,10 @@ void Decide(const Side& a, const Side& b, const ComparePolicy& policy, BundleCom
 }
 
 }  // namespace
+
+bool ReadAsIdentifier(const std::string& text) {
+  return LooksLikeTaggedIdentifier(text) || (!text.empty() && (text[0] == 'T' || text[0] == 't'));
+}
 
 const char* BundleMemberName(BundleMember member) {
   switch (member) {

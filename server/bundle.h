@@ -60,6 +60,10 @@ struct BundleComparison {
   std::string explanation;  // undecided only
 };
 
+// Whether a member's text is read as an identifier (a tag, whatever its
+// length) rather than as a fingerprint, whose digits never begin with T.
+bool ReadAsIdentifier(const std::string& text);
+
 // Judges two bundles of texts (identifiers of 32 characters, fingerprints of
 // 31 digits), each in any order, under the rules and threshold of `policy`.
 BundleComparison CompareBundles(const std::vector<std::string>& before, const std::vector<std::string>& after,

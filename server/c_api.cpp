@@ -542,7 +542,7 @@ int BundleTexts(const tavsn_bundle* bundle, int side, std::vector<std::string>& 
 }
 
 int MemberParseCode(const std::string& text) {
-  if (LooksLikeTaggedIdentifier(text)) return ParseCode(ParseIdentifier(text));
+  if (ReadAsIdentifier(text)) return ParseCode(ParseIdentifier(text));
   return FingerprintParseCode(ParseFingerprint(text));
 }
 
