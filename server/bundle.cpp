@@ -135,7 +135,7 @@ struct Facts {
   std::optional<MatchOdds> firmware;  // GetPCSN's firmware text, both read and equal
   bool real_firmware_matched = false;
   bool real_firmware_changed = false;
-  bool identical_member = false;  // an identifier both bundles hold byte for byte
+  bool all_equal = true;  // every identifier both bundles hold is equal byte for byte
 };
 
 Facts MatchingFacts(const Side& a, const Side& b, const BundleComparison& out) {
@@ -155,12 +155,12 @@ Facts MatchingFacts(const Side& a, const Side& b, const BundleComparison& out) {
         shared = true;
       }
       if (shared) Strongest(facts.address, shapes);
-      facts.identical_member |= c.changes.empty();
+      facts.all_equal &= c.changes.empty();
       continue;
     }
     if ((c.changed & kComponentMac) == 0) Strongest(facts.address, ComponentMatchOdds(kComponentMac, da));
     const bool both_firmware = CarriesFirmware(da.machine) && CarriesFirmware(db.machine);
-    facts.identical_member |= c.changes.empty() && CarriesFirmware(da.machine) == CarriesFirmware(db.machine);
+    facts.all_equal &= c.changes.empty() && CarriesFirmware(da.machine) == CarriesFirmware(db.machine);
     if (!both_firmware) continue;
     const bool real_both = RealFirmware(da.machine) && RealFirmware(db.machine);
     if (c.changed & kComponentFirmware) {
@@ -229,10 +229,11 @@ void Decide(const Side& a, const Side& b, const ComparePolicy& policy, BundleCom
   if (facts.firmware) odds *= *facts.firmware;
   const bool firmware_matched = facts.firmware && facts.firmware->of(ImpostorClass::kSibling) < 1.0;
   out.events = ComponentCount(out.changed & ~kComponentMacSource);
-  // Nothing changed and one member equal byte for byte: the collision risk
-  // of equal identifiers, as for that member alone. A firmware text missing
-  // on one side alone is no change, but it is weighed like one.
-  const bool unchanged = out.changed == 0 && facts.identical_member;
+  // Every identifier equal: the collision risk of equal identifiers. A
+  // firmware text missing on one side is no change, but it is weighed like
+  // one: a machine whose firmware is never read that received this one's
+  // adapters writes the rest of the bundle byte for byte.
+  const bool unchanged = out.changed == 0 && facts.all_equal;
   SetRisk(odds, !unchanged, out);
   if (out.changed & policy.must_keep) {
     return Conclude(MachineVerdict::kDifferent, "a component that the policy must keep changed", false, out);
@@ -248,8 +249,7 @@ void Decide(const Side& a, const Side& b, const ComparePolicy& policy, BundleCom
     return Conclude(MachineVerdict::kDifferent, "a real firmware text changed: the board is another one", false, out);
   }
   if (unchanged) {
-    return Conclude(MachineVerdict::kSame, "no member changed: the risk is the equal member's collision risk", false,
-                    out);
+    return Conclude(MachineVerdict::kSame, "the identifiers are equal: the risk is their collision risk", false, out);
   }
   if (out.events > policy.max_changed) {
     if (facts.real_firmware_matched) {

@@ -44,7 +44,7 @@ B_FP, B_FP_NO_DISK = "623FBDEBE453CAE4A61E315703441D1", "175D43E9AEC486C9209E5B7
 B_MACHINE = [B_MAC, B_PCSN, B_EX, B_FP]
 BUNDLES = [  # before, after: the verdict, or the tool's exit code and the member refused (side, position)
     (B_MACHINE, [B_FP_NO_DISK, B_EX, B_PCSN, B_MAC], "same machine"),
-    (B_MACHINE, [B_MAC, "TQ122100001A874B0000000026006C9C", B_EX], "same machine"),  # firmware not read
+    (B_MACHINE, [B_MAC, "TQ122100001A874B0000000026006C9C", B_EX], "undecided"),  # firmware not read
     (B_MACHINE, [B_MAC, "TQ122500001A874B0A00DDC82600649B", "TQ122100001A874B0E00BEFE2600649B"],
      "undecided"),  # a processor upgrade
     (B_MACHINE, ["TQ110102001A2B3C4D5E1A8AEF1A1A1D", "TQ122500001A874B0A00DDC726006C9C"],
