@@ -2,11 +2,15 @@
 # Configures and builds one of the builds: native (unit tests under the
 # sanitizers), linux (the installable server library and tool, for the
 # install prefix PREFIX, default /usr/local), win32 or win64; further
-# arguments name the targets to build (all when none).
+# arguments name the targets to build (all when none). Installs what the
+# kind of build needs first (scripts/setup.sh KIND).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-kind="$1"
-shift
+kind="${1:-}"
+shift || true
+case "$kind" in
+  native|linux|win32|win64) bash "$root/scripts/setup.sh" "$kind" ;;
+esac
 targets=()
 for target in "$@"; do targets+=(--target "$target"); done
 jobs="$(nproc)"

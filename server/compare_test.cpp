@@ -416,32 +416,82 @@ TEST(VerdictTest, OnlyRecordsTheDllWritesAreJudged) {
   }
 }
 
-// Every placeholder of the table that the DLL can use is recognised in a
-// record by its length and checksum, and leaves siblings undecided.
+// Every placeholder, written out here rather than read from the table it
+// checks, so that a wrong or lost entry fails: the tool recognises each text
+// (the usual UUID form too), and each one the DLL can put into a record is
+// recognised there by its length and checksum and leaves siblings undecided.
+// A serial number shorter than 8 characters or beginning with a blank never
+// reaches a record: the DLL takes the UUID then.
 TEST(VerdictTest, EachPlaceholderIsWeakEvidence) {
-  std::vector<std::pair<std::string, Firmware>> texts = {{"000000000000", Firmware::kSerial},
-                                                         {"00000000000000000000", Firmware::kSerial},
-                                                         {"XXXXXXXXXX", Firmware::kSerial},
-                                                         {"12345678", Firmware::kSerial},
-                                                         {"Default String", Firmware::kSerial},
-                                                         {"TO BE FILLED BY O.E.M.", Firmware::kSerial},
-                                                         {"To be filled by O.E.M. ", Firmware::kSerial}};
-  for (std::size_t i = 0; i < kPlaceholderSerialCount; ++i) {
-    const char* serial = kPlaceholderSerials[i].text;
-    if (SerialNumberUsable(serial)) texts.emplace_back(serial, Firmware::kSerial);
+  const struct {
+    const char* text;  // as the tool is given it
+    Firmware firmware;
+    const char* in_record;  // the text the DLL measures, or null when it never uses it
+    // The table's spelling a record of another spelling is recognised as
+    // (null: in_record itself).
+    const char* recognised_as = nullptr;
+  } cases[] = {
+      {.text = "To be filled by O.E.M.", .firmware = Firmware::kSerial, .in_record = "To be filled by O.E.M."},
+      {.text = "To Be Filled By O.E.M.", .firmware = Firmware::kSerial, .in_record = "To Be Filled By O.E.M."},
+      {.text = "Default string", .firmware = Firmware::kSerial, .in_record = "Default string"},
+      {.text = "System Serial Number", .firmware = Firmware::kSerial, .in_record = "System Serial Number"},
+      {.text = "Chassis Serial Number", .firmware = Firmware::kSerial, .in_record = "Chassis Serial Number"},
+      {.text = "Not Specified", .firmware = Firmware::kSerial, .in_record = "Not Specified"},
+      {.text = "Not Applicable", .firmware = Firmware::kSerial, .in_record = "Not Applicable"},
+      {.text = "0123456789", .firmware = Firmware::kSerial, .in_record = "0123456789"},
+      {.text = "1234567890", .firmware = Firmware::kSerial, .in_record = "1234567890"},
+      {.text = "123456789", .firmware = Firmware::kSerial, .in_record = "123456789"},
+      {.text = "00000000", .firmware = Firmware::kSerial, .in_record = "00000000"},
+      {.text = "000000000000", .firmware = Firmware::kSerial, .in_record = "000000000000"},
+      {.text = "0000000000000000000000000000000000000000000000000000000000000000",
+       .firmware = Firmware::kSerial,
+       .in_record = "0000000000000000000000000000000000000000000000000000000000000000"},
+      {.text = "00000000000000000000", .firmware = Firmware::kSerial, .in_record = "00000000000000000000"},
+      {.text = "XXXXXXXXXX", .firmware = Firmware::kSerial, .in_record = "XXXXXXXXXX"},
+      {.text = "12345678", .firmware = Firmware::kSerial, .in_record = "12345678"},
+      {.text = "Default String",
+       .firmware = Firmware::kSerial,
+       .in_record = "Default String",
+       .recognised_as = "Default string"},
+      {.text = "TO BE FILLED BY O.E.M.",
+       .firmware = Firmware::kSerial,
+       .in_record = "TO BE FILLED BY O.E.M.",
+       .recognised_as = "To be filled by O.E.M."},
+      {.text = "To be filled by O.E.M. ",
+       .firmware = Firmware::kSerial,
+       .in_record = "To be filled by O.E.M. ",
+       .recognised_as = "To be filled by O.E.M."},
+      {.text = "None", .firmware = Firmware::kSerial, .in_record = nullptr},
+      {.text = "OEM", .firmware = Firmware::kSerial, .in_record = nullptr},
+      {.text = "O.E.M.", .firmware = Firmware::kSerial, .in_record = nullptr},
+      {.text = "Default", .firmware = Firmware::kSerial, .in_record = nullptr},
+      {.text = "INVALID", .firmware = Firmware::kSerial, .in_record = nullptr},
+      {.text = "          ", .firmware = Firmware::kSerial, .in_record = nullptr},
+      {.text = "00000000-0000-0000-0000-000000000000",
+       .firmware = Firmware::kUuid,
+       .in_record = "00000000-00000000-00000000-00000000"},
+      {.text = "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF",
+       .firmware = Firmware::kUuid,
+       .in_record = "ffffffff-ffffffff-ffffffff-ffffffff"},
+      {.text = "03000200-0400-0500-0006-000700080009",
+       .firmware = Firmware::kUuid,
+       .in_record = "03000200-05000400-07000600-09000800"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(IsPlaceholderFirmwareText(c.text)) << c.text;
+    if (c.in_record == nullptr) {
+      EXPECT_FALSE(SerialNumberUsable(c.text)) << c.text;
+      continue;
+    }
+    EXPECT_TRUE(IsPlaceholderFirmwareText(c.in_record)) << c.in_record;
+    const std::string one = Office("0A1B2C3D4E5F", c.in_record, c.firmware);
+    EXPECT_EQ(RecognisedPlaceholder(Decode(ParseIdentifier(one)).machine),
+              c.recognised_as != nullptr ? c.recognised_as : c.in_record);
+    const Comparison r =
+        Compare(ParseIdentifier(one), ParseIdentifier(Office("0A1B2C3D4E70", c.in_record, c.firmware)));
+    EXPECT_EQ(r.verdict, MachineVerdict::kUndecided) << c.in_record;
+    EXPECT_EQ(r.evidence[2].weaker(), Strength::kWeak) << c.in_record;
   }
-  for (std::size_t i = 0; i < kPlaceholderUuidCount; ++i) {
-    texts.emplace_back(PlaceholderUuidText(kPlaceholderUuids[i]), Firmware::kUuid);
-  }
-  for (const auto& [text, firmware] : texts) {
-    EXPECT_TRUE(IsPlaceholderFirmwareText(text)) << text;
-    const std::string one = Office("0A1B2C3D4E5F", text.c_str(), firmware);
-    EXPECT_FALSE(RecognisedPlaceholder(Decode(ParseIdentifier(one)).machine).empty()) << text;
-    const Comparison r = Compare(ParseIdentifier(one), ParseIdentifier(Office("0A1B2C3D4E70", text.c_str(), firmware)));
-    EXPECT_EQ(r.verdict, MachineVerdict::kUndecided) << text;
-    EXPECT_EQ(r.evidence[2].weaker(), Strength::kWeak) << text;
-  }
-  EXPECT_EQ(PlaceholderUuidText(kPlaceholderUuids[2]), "03000200-05000400-07000600-09000800");
 }
 
 }  // namespace
