@@ -117,6 +117,11 @@ std::vector<std::string> BundleTexts(const std::string& value) {
   return texts;
 }
 
+std::string MemberParseError(const std::string& text) {
+  if (ReadAsIdentifier(text)) return DescribeParseError(ParseIdentifier(text), text);
+  return DescribeFingerprintParseError(ParseFingerprint(text), text);
+}
+
 // The exit code and message of a bundle that is not judged.
 int BundleError(const BundleComparison& comparison, const std::vector<std::string> (&bundles)[2],
                 std::string& message) {
@@ -125,7 +130,10 @@ int BundleError(const BundleComparison& comparison, const std::vector<std::strin
   const std::string where =
       "bundle " + std::to_string(comparison.side) + ", member " + std::to_string(comparison.position + 1);
   switch (comparison.status) {
-    case BundleStatus::kMalformed: message = where + ": " + text + ": malformed"; return kExitMalformed;
+    case BundleStatus::kMalformed:
+      message =
+          where + ": " + text + ": malformed: " + MemberParseError(bundles[comparison.side - 1][comparison.position]);
+      return kExitMalformed;
     case BundleStatus::kNotWrittenByDll:
       message = where + ": " + text + ": not a record the DLL writes, so it is not compared (see tavsn decode)";
       return kExitAnomaly;

@@ -96,6 +96,9 @@ class Decode(unittest.TestCase):
         code, out, _ = run("compare", "--bundle", machine, "--bundle", moved)
         self.assertIn("GetPCSN: changed (alone: different machine)", out)
         self.assertIn("different machine (evidence policy): a real firmware text changed", out)
+        code, _, err = run("compare", "--bundle", machine, "--bundle", machine + ",TQ12")
+        self.assertEqual(code, 3)
+        self.assertIn("bundle 2, member 3: TQ12: malformed: bad length", err)
 
     def test_text_output(self):
         code, out, _ = run("decode", TWO_MACS)
