@@ -41,6 +41,9 @@ extern "C" {
   (-11) /* an argument out of its range: a source other \
            than -1, 0, 1; a policy kind, a max_changed  \
            above 4 or an unknown must_keep bit */
+#define TAVSN_SERVER_ERROR_INCONSISTENT_BUNDLE                    \
+  (-12) /* since 1.2: a bundle whose members cannot come from one \
+           machine and one call site (error_side, error_member) */
 
 #define TAVSN_KIND_MAC 1     /* "TQ11", GetMacSN */
 #define TAVSN_KIND_MACHINE 2 /* "TQ12", GetPCSN or GetPCSNEx */
@@ -275,6 +278,59 @@ typedef struct tavsn_risk {
  * the count policy. judgment may be NULL when only the risk is wanted. */
 int tavsn_judge_risk(const char* before, size_t before_length, const char* after, size_t after_length,
                      const tavsn_policy* policy, double threshold, tavsn_judgment* judgment, tavsn_risk* out);
+
+/* ---- Since 1.2: a machine's identifiers judged together. ----
+ * A bundle holds what one call site on one machine wrote: at most one each
+ * of GetMacSN (TQ11), GetPCSN (TQ12 with its firmware, or without when the
+ * read failed), GetPCSNEx (TQ12 with its own checksum) and tav_get_pc_id
+ * (31 digits), in any order. Two bundles are judged as two sightings of one
+ * machine under the rules of tavsn_judge_risk, each fact counted once
+ * however many members carry it: the addresses (TQ11 both up to one byte,
+ * TQ12 the first by prefix and checksum), the firmware text (GetPCSN). A
+ * real firmware text that changed is a different machine; a component
+ * changed in any member is one change. Fingerprints are compared and
+ * reported, but do not weigh: their first adapter may be a virtual one that
+ * many machines share, and a host without the rights to read the disk
+ * writes another. Errors: a malformed member gives its parse error, a
+ * member the DLL does not write TAVSN_SERVER_ERROR_NOT_DLL_RECORD, members
+ * that cannot come from one machine (two of one kind; GetPCSN and GetPCSNEx
+ * with other MAC or processor fields; a TQ11 whose first address is not the
+ * TQ12's first MAC) TAVSN_SERVER_ERROR_INCONSISTENT_BUNDLE, an empty
+ * bundle, or more than TAVSN_BUNDLE_MAX_MEMBERS, or a zero length
+ * TAVSN_SERVER_ERROR_BAD_ARGUMENT, and bundles without a kind of member in
+ * common TAVSN_SERVER_ERROR_DIFFERENT_KINDS. */
+#define TAVSN_BUNDLE_MAX_MEMBERS 4
+
+#define TAVSN_MEMBER_GETMACSN 0
+#define TAVSN_MEMBER_GETPCSN 1
+#define TAVSN_MEMBER_GETPCSNEX 2
+#define TAVSN_MEMBER_FINGERPRINT 3
+
+typedef struct tavsn_bundle {
+  size_t count;                                /* 1 to TAVSN_BUNDLE_MAX_MEMBERS */
+  const char* texts[TAVSN_BUNDLE_MAX_MEMBERS]; /* pointer + length each, as elsewhere */
+  size_t lengths[TAVSN_BUNDLE_MAX_MEMBERS];
+} tavsn_bundle;
+
+typedef struct tavsn_bundle_judgment {
+  tavsn_risk risk;             /* the bundle's verdict, its risk and explanation */
+  const char* reason;          /* static sentence: why */
+  unsigned changed_components; /* TAVSN_COMPONENT_*, changed in any member */
+  /* Per TAVSN_MEMBER_*: -1 not on both sides, 0 equal, 1 changed. */
+  int member_changed[TAVSN_BUNDLE_MAX_MEMBERS];
+  /* Per TAVSN_MEMBER_*: that identifier's own verdict, judged alone; 0 for
+   * fingerprints and members not on both sides. */
+  int member_verdict[TAVSN_BUNDLE_MAX_MEMBERS];
+  int error_side;            /* on an error: 1 the first bundle, 2 the second */
+  size_t error_member;       /* on an error: the member's 0-based position */
+  size_t error_detail;       /* on a parse error: that member's */
+  const char* inconsistency; /* TAVSN_SERVER_ERROR_INCONSISTENT_BUNDLE: static sentence, else "" */
+} tavsn_bundle_judgment;
+
+/* Judges two bundles; policy NULL and threshold 0 mean the defaults, as for
+ * tavsn_judge_risk. */
+int tavsn_judge_bundles(const tavsn_bundle* before, const tavsn_bundle* after, const tavsn_policy* policy,
+                        double threshold, tavsn_bundle_judgment* out);
 
 /* ---- Since 1.2: the fingerprint of tav_get_pc_id. ----
  * 31 uppercase hexadecimal digits, the first 31 of an MD5: nothing can be

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "server/bundle.h"
 #include "server/compare.h"
 #include "server/fingerprint.h"
 #include "server/fingerprint_facts.h"
@@ -380,6 +381,7 @@ extern "C" const char* tavsn_server_error_text(int code) {
     case TAVSN_SERVER_ERROR_INTERNAL: return "out of memory";
     case TAVSN_SERVER_ERROR_NOT_DLL_RECORD: return "the identifier is well-formed but no record the DLL writes";
     case TAVSN_SERVER_ERROR_BAD_ARGUMENT: return "an argument is out of its range";
+    case TAVSN_SERVER_ERROR_INCONSISTENT_BUNDLE: return "a bundle's members cannot come from one machine";
     default: return "unknown result code";
   }
 }
@@ -516,4 +518,98 @@ extern "C" const char* tavsn_fingerprint_cause_text(unsigned cause) {
     if (cause == 1u << i) return FingerprintCauseWords(kCauseBits[i]);
   }
   return nullptr;
+}
+
+// ---- Bundles: a machine's identifiers judged together -----------------------
+
+namespace tavsn::server {
+namespace {
+
+// The texts of a bundle, or an error code (the side and member named).
+int BundleTexts(const tavsn_bundle* bundle, int side, std::vector<std::string>& texts, tavsn_bundle_judgment& out) {
+  if (bundle == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  out.error_side = side;
+  if (bundle->count == 0 || bundle->count > TAVSN_BUNDLE_MAX_MEMBERS) return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
+  for (size_t i = 0; i < bundle->count; ++i) {
+    out.error_member = i;
+    if (bundle->lengths[i] == 0) return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
+    if (bundle->texts[i] == nullptr) return TAVSN_SERVER_ERROR_NULL;
+    texts.emplace_back(bundle->texts[i], bundle->lengths[i]);
+  }
+  out.error_side = 0;
+  out.error_member = 0;
+  return TAVSN_SERVER_OK;
+}
+
+int MemberParseCode(const std::string& text) {
+  if (ReadAsIdentifier(text)) return ParseCode(ParseIdentifier(text));
+  return FingerprintParseCode(ParseFingerprint(text));
+}
+
+int BundleCode(const BundleComparison& comparison, const std::vector<std::string>* sides[2],
+               tavsn_bundle_judgment& out) {
+  if (comparison.status == BundleStatus::kOk) return TAVSN_SERVER_OK;
+  out.error_side = static_cast<int>(comparison.side);
+  out.error_member = comparison.position;
+  switch (comparison.status) {
+    case BundleStatus::kMalformed:
+      out.error_detail = comparison.detail;
+      return MemberParseCode((*sides[comparison.side - 1])[comparison.position]);
+    case BundleStatus::kNotWrittenByDll: return TAVSN_SERVER_ERROR_NOT_DLL_RECORD;
+    case BundleStatus::kInconsistent:
+      out.inconsistency = comparison.problem;
+      return TAVSN_SERVER_ERROR_INCONSISTENT_BUNDLE;
+    case BundleStatus::kNothingInCommon: return TAVSN_SERVER_ERROR_DIFFERENT_KINDS;
+    case BundleStatus::kEmpty: return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
+    case BundleStatus::kOk: break;
+  }
+  return TAVSN_SERVER_ERROR_INTERNAL;
+}
+
+void FillBundleJudgment(const BundleComparison& comparison, tavsn_bundle_judgment& out) {
+  tavsn_risk& risk = out.risk;
+  risk.verdict = MachineVerdictCode(comparison.verdict);
+  risk.false_accept_probability = comparison.false_accept_probability;
+  for (std::size_t i = 0; i < kImpostorClassCount; ++i) risk.by_class[i] = comparison.odds.by_class[i];
+  risk.likeliest = static_cast<int>(comparison.likeliest);
+  risk.events = comparison.events;
+  CopyText(comparison.explanation, risk.explanation);
+  out.reason = comparison.reason;
+  out.changed_components = comparison.changed;
+  for (const MemberJudgment& member : comparison.members) {
+    const auto index = static_cast<std::size_t>(member.member);
+    out.member_changed[index] = member.changed ? 1 : 0;
+    if (member.member != BundleMember::kFingerprint) {
+      out.member_verdict[index] = MachineVerdictCode(member.comparison.verdict);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavsn::server
+
+extern "C" int tavsn_judge_bundles(const tavsn_bundle* before, const tavsn_bundle* after, const tavsn_policy* policy,
+                                   double threshold, tavsn_bundle_judgment* out) {
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  out->risk.verdict = TAVSN_UNDECIDED;
+  out->risk.false_accept_probability = 1.0;
+  out->reason = "";
+  out->inconsistency = "";
+  for (int& changed : out->member_changed) changed = -1;
+  return Guarded([&] {
+    ComparePolicy cpp_policy;
+    if (!PolicyFromC(policy, threshold, cpp_policy)) return TAVSN_SERVER_ERROR_BAD_ARGUMENT;
+    std::vector<std::string> texts[2];
+    for (int side = 0; side < 2; ++side) {
+      const int code = BundleTexts(side == 0 ? before : after, side + 1, texts[side], *out);
+      if (code != TAVSN_SERVER_OK) return code;
+    }
+    const BundleComparison comparison = CompareBundles(texts[0], texts[1], cpp_policy);
+    const std::vector<std::string>* sides[2] = {&texts[0], &texts[1]};
+    const int code = BundleCode(comparison, sides, *out);
+    if (code != TAVSN_SERVER_OK) return code;
+    FillBundleJudgment(comparison, *out);
+    return code;
+  });
 }

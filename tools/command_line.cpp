@@ -11,7 +11,7 @@ using server::EscapedForDisplay;
 
 // Options that take a value, as "--mac VALUE" or "--mac=VALUE".
 const char* const kValueOptions[] = {"--mac", "--list-order", "--mac-source", "--cpu-text", "--serial", "--uuid-text",
-                                     "--policy", "--max-changed", "--must-keep", "--threshold",
+                                     "--policy", "--max-changed", "--must-keep", "--threshold", "--bundle",
                                      // a fingerprint's facts
                                      "--cpu-vendor", "--cpuid-leaf0", "--highest-leaf", "--brand", "--mhz",
                                      "--memory-bytes", "--disk-bytes"};
@@ -33,7 +33,7 @@ const CommandOptions kCommandOptions[] = {
      {"--mac", "--list-order", "--mac-source", "--cpu-text", "--serial", "--uuid-text",
       // a fingerprint's facts
       "--cpu-vendor", "--cpuid-leaf0", "--highest-leaf", "--brand", "--mhz", "--memory-bytes", "--disk-bytes"}},
-    {"compare", {"--policy", "--max-changed", "--must-keep", "--threshold"}},
+    {"compare", {"--policy", "--max-changed", "--must-keep", "--threshold", "--bundle"}},
     {"", {"--trace"}},  // this machine's report
 };
 

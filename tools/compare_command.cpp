@@ -3,6 +3,7 @@
 
 #include "tools/commands.h"
 
+#include "server/bundle.h"
 #include "server/compare.h"
 #include "server/display_text.h"
 #include "tools/identifier_output.h"
@@ -56,6 +57,13 @@ bool ParsePolicy(const CommandLine& line, ComparePolicy& policy, std::string& er
   return error.empty();
 }
 
+void PolicyJson(const ComparePolicy& policy, JsonWriter& json) {
+  json.Key("policy").BeginObject().Key("name").String(PolicyName(policy.kind));
+  json.Key("max_changed").Number(policy.max_changed);
+  json.Key("must_keep").Strings(ComponentNames(policy.must_keep)).Key("threshold").Real(policy.threshold);
+  json.EndObject();
+}
+
 std::string ProbabilityText(double probability) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3g", probability);
@@ -95,25 +103,128 @@ void ComparisonJson(const Comparison& comparison, const ComparePolicy& policy, J
   for (ImpostorClass impostor : kImpostorClasses)
     json.Key(ImpostorClassName(impostor)).Real(comparison.odds.of(impostor));
   json.EndObject().Key("events").Number(comparison.events).Key("explanation").String(comparison.explanation);
-  json.Key("policy").BeginObject().Key("name").String(PolicyName(policy.kind));
-  json.Key("max_changed").Number(policy.max_changed);
-  json.Key("must_keep").Strings(ComponentNames(policy.must_keep)).Key("threshold").Real(policy.threshold);
-  json.EndObject();
+  PolicyJson(policy, json);
+}
+
+std::vector<std::string> BundleTexts(const std::string& value) {
+  std::vector<std::string> texts;
+  std::size_t start = 0;
+  while (start <= value.size()) {
+    const std::size_t comma = std::min(value.find(',', start), value.size());
+    texts.push_back(value.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return texts;
+}
+
+std::string MemberParseError(const std::string& text) {
+  if (ReadAsIdentifier(text)) return DescribeParseError(ParseIdentifier(text), text);
+  return DescribeFingerprintParseError(ParseFingerprint(text), text);
+}
+
+// The exit code and message of a bundle that is not judged.
+int BundleError(const BundleComparison& comparison, const std::vector<std::string> (&bundles)[2],
+                std::string& message) {
+  const std::string text =
+      comparison.side == 0 ? std::string() : EscapedForDisplay(bundles[comparison.side - 1][comparison.position]);
+  const std::string where =
+      "bundle " + std::to_string(comparison.side) + ", member " + std::to_string(comparison.position + 1);
+  switch (comparison.status) {
+    case BundleStatus::kMalformed:
+      message =
+          where + ": " + text + ": malformed: " + MemberParseError(bundles[comparison.side - 1][comparison.position]);
+      return kExitMalformed;
+    case BundleStatus::kNotWrittenByDll:
+      message = where + ": " + text + ": not a record the DLL writes, so it is not compared (see tavsn decode)";
+      return kExitAnomaly;
+    case BundleStatus::kInconsistent:
+      message = where + ": " + text + ": the bundle's members cannot come from one machine: " + comparison.problem;
+      return kExitAnomaly;
+    case BundleStatus::kEmpty: message = "bundle " + std::to_string(comparison.side) + " is empty"; return kExitUsage;
+    case BundleStatus::kNothingInCommon:
+      message = "the bundles hold no kind of member in common";
+      return kExitUndecided;
+    case BundleStatus::kOk: break;
+  }
+  return kExitOk;
+}
+
+int CompareBundlesCommand(const CommandLine& line, const ComparePolicy& policy, std::string& out, std::string& err) {
+  const std::vector<std::string> values = Values(line, "--bundle");
+  if (values.size() != 2 || line.positional.size() != 1) {
+    err += "compare needs exactly two identifiers, or two --bundle and no identifier\n";
+    return kExitUsage;
+  }
+  const std::vector<std::string> bundles[2] = {BundleTexts(values[0]), BundleTexts(values[1])};
+  const BundleComparison comparison = CompareBundles(bundles[0], bundles[1], policy);
+  JsonWriter json;
+  json.BeginObject().Key("bundles").BeginArray();
+  for (const std::vector<std::string>& bundle : bundles) json.Strings(bundle);
+  json.EndArray();
+  std::string message;
+  if (const int code = BundleError(comparison, bundles, message); code != kExitOk) {
+    err += message + "\n";
+    json.Key("error").String(message).Key("side").Number(comparison.side);
+    json.Key("member").Number(comparison.position).Key("exit_code").Number(code).EndObject();
+    out += line.json ? json.text() + "\n" : "";
+    return code;
+  }
+  const int code = VerdictExitCode(comparison.verdict);
+  json.Key("members").BeginObject();
+  for (const MemberJudgment& member : comparison.members) {
+    json.Key(BundleMemberName(member.member)).BeginObject().Key("changed").Bool(member.changed);
+    if (member.member != BundleMember::kFingerprint) {
+      json.Key("verdict").String(MachineVerdictName(member.comparison.verdict));
+    }
+    json.EndObject();
+  }
+  json.EndObject().Key("changed_components").Strings(ComponentNames(comparison.changed));
+  json.Key("verdict").String(MachineVerdictName(comparison.verdict)).Key("reason").String(comparison.reason);
+  json.Key("same_machine").Bool(comparison.verdict == MachineVerdict::kSame);
+  json.Key("false_accept_probability").Real(comparison.false_accept_probability);
+  json.Key("likeliest_impostor").String(ImpostorClassName(comparison.likeliest));
+  json.Key("impostor_odds").BeginObject();
+  for (ImpostorClass impostor : kImpostorClasses)
+    json.Key(ImpostorClassName(impostor)).Real(comparison.odds.of(impostor));
+  json.EndObject().Key("events").Number(comparison.events).Key("explanation").String(comparison.explanation);
+  PolicyJson(policy, json);
+  json.Key("exit_code").Number(code).EndObject();
+  if (line.json) {
+    out += json.text() + "\n";
+    return code;
+  }
+  for (const MemberJudgment& member : comparison.members) {
+    out += std::string("  ") + BundleMemberName(member.member) + ": " + (member.changed ? "changed" : "equal");
+    if (member.member != BundleMember::kFingerprint) {
+      out += std::string(" (alone: ") + MachineVerdictName(member.comparison.verdict) + ")";
+    }
+    out += "\n";
+  }
+  const std::vector<std::string> changed = ComponentNames(comparison.changed);
+  out += "changed components: " + (changed.empty() ? std::string("none") : Joined(changed, ", ")) + "\n";
+  out += std::string(MachineVerdictName(comparison.verdict)) + " (" + PolicyName(policy.kind) +
+         " policy): " + comparison.reason + "\n";
+  out += "false-accept probability: " + ProbabilityText(comparison.false_accept_probability) + " (" +
+         ImpostorClassName(comparison.likeliest) + ")\n";
+  if (!comparison.explanation.empty()) out += "explanations: " + comparison.explanation + "\n";
+  return code;
 }
 
 }  // namespace
 
 int CompareCommand(const CommandLine& line, std::string& out, std::string& err) {
-  if (line.positional.size() != 3) {
-    err += "compare needs exactly two identifiers\n";
-    return kExitUsage;
-  }
   ComparePolicy policy;
   std::string error;
+  const bool bundles = line.values.count("--bundle") > 0;
+  if (!bundles && line.positional.size() != 3) {
+    err += "compare needs exactly two identifiers, or two --bundle and no identifier\n";
+    return kExitUsage;
+  }
   if (!ParsePolicy(line, policy, error)) {
     err += error + "\n";
     return kExitUsage;
   }
+  if (bundles) return CompareBundlesCommand(line, policy, out, err);
   JsonWriter json;
   json.BeginObject();
   ParsedIdentifier parsed[2];

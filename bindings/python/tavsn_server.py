@@ -336,6 +336,28 @@ def _installed_library() -> Optional[str]:
     return None
 
 
+def _checked_policy(policy: Optional["ComparePolicy"]):
+    """The policy (the default for None), its must_keep names and its C
+    structure; a value out of range raises."""
+    policy = ComparePolicy() if policy is None else policy
+    if not isinstance(policy, ComparePolicy):
+        raise TypeError(f"policy must be a ComparePolicy, not {type(policy).__name__}")
+    if policy.name not in POLICIES:
+        raise ValueError(f"policy name is {' or '.join(POLICIES)}; not {policy.name!r}")
+    _whole_number(policy.max_changed, "max_changed", 0, len(COMPONENTS))
+    if isinstance(policy.threshold, bool) or not isinstance(policy.threshold, (int, float)):
+        raise TypeError(f"threshold must be a float, not {type(policy.threshold).__name__}")
+    if not 0.0 < policy.threshold <= 1.0:
+        raise ValueError(f"threshold is above 0 and at most 1, not {policy.threshold}")
+    # One name alone is a set of one, not of its letters.
+    keep = (policy.must_keep,) if isinstance(policy.must_keep, str) else tuple(policy.must_keep)
+    unknown = [name for name in keep if name not in COMPONENTS]
+    if unknown:
+        raise ValueError(f"must_keep takes {', '.join(COMPONENTS)}; not {', '.join(map(repr, unknown))}")
+    bits = sum(1 << COMPONENTS.index(name) for name in set(keep))
+    return policy, keep, PolicyStruct(POLICIES.index(policy.name), policy.max_changed, bits)
+
+
 class Library:
     """libtavsn_server.so, loaded once; its functions are thread-safe."""
 
@@ -368,6 +390,7 @@ class Library:
             function.argtypes = arguments
             function.restype = ctypes.c_char_p if name == "tavsn_server_error_text" else ctypes.c_int
         _bind_fingerprint(lib)
+        _bind_bundles(lib)
         self._lib = lib
 
     def _check(self, code: int, detail: Optional[int] = None) -> None:
@@ -459,25 +482,9 @@ class Library:
         kind, the evidence of each component, and the verdict; policy None:
         ComparePolicy()."""
         a, b = _bytes(before, "before"), _bytes(after, "after")
-        policy = ComparePolicy() if policy is None else policy
-        if not isinstance(policy, ComparePolicy):
-            raise TypeError(f"policy must be a ComparePolicy, not {type(policy).__name__}")
-        if policy.name not in POLICIES:
-            raise ValueError(f"policy name is {' or '.join(POLICIES)}; not {policy.name!r}")
-        _whole_number(policy.max_changed, "max_changed", 0, len(COMPONENTS))
-        if isinstance(policy.threshold, bool) or not isinstance(policy.threshold, (int, float)):
-            raise TypeError(f"threshold must be a float, not {type(policy.threshold).__name__}")
-        if not 0.0 < policy.threshold <= 1.0:
-            raise ValueError(f"threshold is above 0 and at most 1, not {policy.threshold}")
-        # One name alone is a set of one, not of its letters.
-        keep = (policy.must_keep,) if isinstance(policy.must_keep, str) else tuple(policy.must_keep)
-        unknown = [name for name in keep if name not in COMPONENTS]
-        if unknown:
-            raise ValueError(f"must_keep takes {', '.join(COMPONENTS)}; not {', '.join(map(repr, unknown))}")
+        policy, keep, c_policy = _checked_policy(policy)
         kind = self.decode(a).kind  # a malformed text raises with its detail
         self.decode(b)
-        bits = sum(1 << COMPONENTS.index(name) for name in set(keep))
-        c_policy = PolicyStruct(POLICIES.index(policy.name), policy.max_changed, bits)
         out = JudgmentStruct()
         risk = RiskStruct()
         code = self._lib.tavsn_judge_risk(a, len(a), b, len(b), ctypes.byref(c_policy), float(policy.threshold),
@@ -692,3 +699,108 @@ def match_fingerprint(text: Text, **facts) -> FingerprintMatch:
     causes reproduce it? A fact left out is its probe failing, except
     highest_leaf, which is then searched."""
     return _library().match_fingerprint(text, **facts)
+
+
+# ---- A machine's identifiers judged together ---------------------------------
+# Members of a bundle, in the order of TAVSN_MEMBER_*.
+BUNDLE_MEMBERS = ("GetMacSN", "GetPCSN", "GetPCSNEx", "tav_get_pc_id")
+BUNDLE_MAX_MEMBERS = 4
+ERROR_INCONSISTENT_BUNDLE = -12
+
+
+class BundleStruct(ctypes.Structure):
+    _fields_ = [("count", ctypes.c_size_t), ("texts", ctypes.c_char_p * 4), ("lengths", ctypes.c_size_t * 4)]
+
+
+class BundleJudgmentStruct(ctypes.Structure):
+    _fields_ = [("risk", RiskStruct), ("reason", ctypes.c_char_p), ("changed_components", ctypes.c_uint),
+                ("member_changed", ctypes.c_int * 4), ("member_verdict", ctypes.c_int * 4),
+                ("error_side", ctypes.c_int), ("error_member", ctypes.c_size_t), ("error_detail", ctypes.c_size_t),
+                ("inconsistency", ctypes.c_char_p)]
+
+
+C_STRUCTS.update({"tavsn_bundle": BundleStruct, "tavsn_bundle_judgment": BundleJudgmentStruct})
+
+
+class BundleError(TavsnServerError):
+    """A bundle refused: side (1 or 2) and member (0-based position) name
+    the member; inconsistency says why members cannot come from one machine."""
+
+    def __init__(self, code: int, text: str, detail: Optional[int], side: int, member: int, inconsistency: str):
+        super().__init__(code, text, detail)
+        self.side = side
+        self.member = member
+        self.inconsistency = inconsistency
+
+
+@dataclass(frozen=True)
+class BundleComparison:
+    members: dict  # per member on both sides: {"changed": bool, "verdict": str (not for fingerprints)}
+    changed_components: Tuple[str, ...]
+    verdict: str
+    reason: str
+    same_machine: bool
+    false_accept_probability: float
+    likeliest_impostor: str
+    impostor_odds: dict
+    events: int
+    explanation: str
+
+
+def _bundle_struct(texts: Sequence[Text], name: str):
+    if isinstance(texts, (str, bytes)):
+        raise TypeError(f"{name} must be a sequence of texts, not one text")
+    raw = [_bytes(text, name) for text in texts]
+    if not 1 <= len(raw) <= BUNDLE_MAX_MEMBERS:
+        raise ValueError(f"{name} holds 1 to {BUNDLE_MAX_MEMBERS} texts, not {len(raw)}")
+    bundle = BundleStruct()
+    bundle.count = len(raw)
+    for i, text in enumerate(raw):
+        bundle.texts[i] = text
+        bundle.lengths[i] = len(text)
+    return bundle, raw
+
+
+def compare_bundles_with(library: "Library", before: Sequence[Text], after: Sequence[Text],
+                         policy: Optional[ComparePolicy] = None) -> BundleComparison:
+    """Judges two bundles (each what one call site wrote: at most one each of
+    GetMacSN, GetPCSN, GetPCSNEx and tav_get_pc_id) as one machine. A bundle
+    refused raises BundleError."""
+    a, kept_a = _bundle_struct(before, "before")
+    b, kept_b = _bundle_struct(after, "after")
+    policy, _, c_policy = _checked_policy(policy)
+    out = BundleJudgmentStruct()
+    code = library._lib.tavsn_judge_bundles(ctypes.byref(a), ctypes.byref(b), ctypes.byref(c_policy),
+                                            float(policy.threshold), ctypes.byref(out))
+    del kept_a, kept_b  # the texts lived until here
+    if code != OK:
+        raise BundleError(code, library._lib.tavsn_server_error_text(code).decode(), out.error_detail or None,
+                          out.error_side, out.error_member, (out.inconsistency or b"").decode())
+    members = {}
+    for i, name in enumerate(BUNDLE_MEMBERS):
+        if out.member_changed[i] < 0:
+            continue
+        members[name] = {"changed": bool(out.member_changed[i])}
+        if out.member_verdict[i]:  # fingerprints have none
+            members[name]["verdict"] = _MACHINE_VERDICTS[out.member_verdict[i]]
+    risk = out.risk
+    changed = tuple(name for bit, name in enumerate(COMPONENTS) if out.changed_components >> bit & 1)
+    return BundleComparison(members, changed, _MACHINE_VERDICTS[risk.verdict], out.reason.decode(),
+                            risk.verdict == 1, risk.false_accept_probability, IMPOSTOR_CLASSES[risk.likeliest],
+                            dict(zip(IMPOSTOR_CLASSES, risk.by_class)), risk.events, risk.explanation.decode())
+
+
+def _bind_bundles(lib) -> None:
+    lib.tavsn_judge_bundles.argtypes = [ctypes.POINTER(BundleStruct), ctypes.POINTER(BundleStruct),
+                                        ctypes.POINTER(PolicyStruct), ctypes.c_double,
+                                        ctypes.POINTER(BundleJudgmentStruct)]
+    lib.tavsn_judge_bundles.restype = ctypes.c_int
+
+
+Library.compare_bundles = compare_bundles_with
+
+
+def compare_bundles(before: Sequence[Text], after: Sequence[Text],
+                    policy: Optional[ComparePolicy] = None) -> BundleComparison:
+    """Two bundles of one machine's identifiers judged together. See compare_bundles_with."""
+    return _library().compare_bundles(before, after, policy)

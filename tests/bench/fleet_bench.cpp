@@ -28,7 +28,8 @@
 //   replaced, dock attached and detached, an STA caller beside a card
 //   replaced, two events at once.
 // - The identifiers are built with the DLL's own encoder in the order its
-//   exports fill the records.
+//   exports fill the records; each is judged alone, and the three of one
+//   call site together as a bundle.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -45,6 +46,7 @@
 #include <vector>
 
 #include "api/identifier_records.h"
+#include "server/bundle.h"
 #include "server/compare.h"
 #include "server/evidence.h"
 #include "server/identifier.h"
@@ -128,8 +130,9 @@ struct Machine {
   std::string serial, uuid;
 };
 
-enum Kind { kTq11, kGetPcsn, kGetPcsnEx, kKindCount };
-constexpr const char* kKindNames[] = {"TQ11 (GetMacSN)", "TQ12 GetPCSN", "TQ12 GetPCSNEx"};
+// kBundle: the three identifiers of one call site judged together.
+enum Kind { kTq11, kGetPcsn, kGetPcsnEx, kBundle, kKindCount };
+constexpr const char* kKindNames[] = {"TQ11 (GetMacSN)", "TQ12 GetPCSN", "TQ12 GetPCSNEx", "bundle (all three)"};
 
 // ---- OUIs ----------------------------------------------------------------
 
@@ -351,7 +354,32 @@ std::string Tq12Text(const Machine& machine, std::uint64_t first_mac, bool self_
 std::string IdentifierText(const Machine& machine, int kind, bool firmware_read = true) {
   const std::vector<std::uint64_t> list = DllList(machine);
   if (kind == kTq11) return Tq11Text(list);
+  if (kind == kBundle) {
+    return Tq11Text(list) + "," + Tq12Text(machine, list[0], false, firmware_read) + "," +
+           Tq12Text(machine, list[0], true, firmware_read);
+  }
   return Tq12Text(machine, list[0], kind == kGetPcsnEx, firmware_read);
+}
+
+std::vector<std::string> BundleMembers(const std::string& texts) {
+  std::vector<std::string> members;
+  for (std::size_t start = 0; start < texts.size(); start += kIdentifierLength + 1) {
+    members.push_back(texts.substr(start, kIdentifierLength));
+  }
+  return members;
+}
+
+// The verdict on two texts of a kind; false when the library refuses them.
+bool Verdict(const std::string& before, const std::string& after, int kind, const ComparePolicy& policy,
+             MachineVerdict& verdict) {
+  if (kind == kBundle) {
+    const BundleComparison c = CompareBundles(BundleMembers(before), BundleMembers(after), policy);
+    verdict = c.verdict;
+    return c.status == BundleStatus::kOk;
+  }
+  const Comparison c = Compare(ParseIdentifier(before), ParseIdentifier(after), policy);
+  verdict = c.verdict;
+  return c.status == CompareStatus::kOk;
 }
 
 // ---- Verdicts ------------------------------------------------------------
@@ -371,25 +399,25 @@ struct Row {
   Tally tally[kKindCount];
 };
 
-void Judge(const std::string& before, const std::string& after, MachineVerdict error, Tally& tally) {
-  const ParsedIdentifier a = ParseIdentifier(before), b = ParseIdentifier(after);
+void Judge(const std::string& before, const std::string& after, int kind, MachineVerdict error, Tally& tally) {
   const ComparePolicy policies[kPolicyCount] = {CountPolicy(), ComparePolicy{}};
   ++tally.pairs;
   for (int p = 0; p < kPolicyCount; ++p) {
-    const Comparison c = Compare(a, b, policies[p]);
-    if (c.status != CompareStatus::kOk) {
+    MachineVerdict verdict;
+    if (!Verdict(before, after, kind, policies[p], verdict)) {
       std::fprintf(stderr, "the model built a pair the library refuses: %s %s\n", before.c_str(), after.c_str());
       std::exit(1);
     }
-    ++tally.verdicts[p][static_cast<int>(c.verdict)];
-    if (p == kEvidence && c.verdict == MachineVerdict::kSame && before != after) ++tally.same_after_change;
-    if (c.verdict == error && tally.example[p].empty()) tally.example[p] = before + " " + after;
+    ++tally.verdicts[p][static_cast<int>(verdict)];
+    if (p == kEvidence && verdict == MachineVerdict::kSame && before != after) ++tally.same_after_change;
+    if (verdict == error && tally.example[p].empty()) tally.example[p] = before + " " + after;
   }
 }
 
 void JudgeMachines(const Machine& before, const Machine& after, Row& row, bool firmware_read_after = true) {
   for (int kind = 0; kind < kKindCount; ++kind) {
-    Judge(IdentifierText(before, kind), IdentifierText(after, kind, firmware_read_after), row.error, row.tally[kind]);
+    Judge(IdentifierText(before, kind), IdentifierText(after, kind, firmware_read_after), kind, row.error,
+          row.tally[kind]);
   }
 }
 
@@ -471,7 +499,6 @@ void MeasureAdversary(Rng& rng, const Ouis& ouis, Row& row) {
     for (Machine& choice : choices) choice = ScatteredMachine(rng, model);
     for (int kind = 0; kind < kKindCount; ++kind) {
       const std::string bound = IdentifierText(target, kind);
-      const ParsedIdentifier a = ParseIdentifier(bound);
       Tally& tally = row.tally[kind];
       ++tally.pairs;
       for (int p = 0; p < kPolicyCount; ++p) {
@@ -479,7 +506,8 @@ void MeasureAdversary(Rng& rng, const Ouis& ouis, Row& row) {
         std::string best_text;
         for (const Machine& choice : choices) {
           const std::string text = IdentifierText(choice, kind);
-          const MachineVerdict v = Compare(a, ParseIdentifier(text), policies[p]).verdict;
+          MachineVerdict v = MachineVerdict::kDifferent;
+          Verdict(bound, text, kind, policies[p], v);
           if (v == MachineVerdict::kSame || (v == MachineVerdict::kUndecided && best == MachineVerdict::kDifferent)) {
             best = v;
             best_text = text;

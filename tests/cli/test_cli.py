@@ -81,6 +81,25 @@ class Decode(unittest.TestCase):
         self.assertEqual(code, 4)
         self.assertIn("DOES NOT VERIFY", out)
 
+    def test_bundles(self):
+        machine = "TQ110102001A2B3C4D5E1A003126577A,TQ122500001A874B0A00DDC826006C9C"
+        moved = "TQ110102001A2B3C4D5E1A8AEF1A1A1D,TQ122500001A874B0A00DDC726006C9C"  # its adapter, another board
+        cases = [
+            (["--bundle", machine, "--bundle", machine], 0),
+            (["--bundle", machine, "--bundle", moved], 1),
+            (["--bundle", machine, "--bundle", machine + ",TQ110102001A2B3C4D5E1A003126577A"], 4),
+            (["--bundle", machine], 2),
+            (["--bundle", machine, "--bundle", machine, EX], 2),
+        ]
+        for args, expected_code in cases:
+            self.assertEqual(run_json("compare", *args)[0], expected_code, args)
+        code, out, _ = run("compare", "--bundle", machine, "--bundle", moved)
+        self.assertIn("GetPCSN: changed (alone: different machine)", out)
+        self.assertIn("different machine (evidence policy): a real firmware text changed", out)
+        code, _, err = run("compare", "--bundle", machine, "--bundle", machine + ",TQ12")
+        self.assertEqual(code, 3)
+        self.assertIn("bundle 2, member 3: TQ12: malformed: bad length", err)
+
     def test_text_output(self):
         code, out, _ = run("decode", TWO_MACS)
         self.assertEqual(code, 0)

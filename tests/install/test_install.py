@@ -36,6 +36,26 @@ FORGED = EX[:4] + "A1FF" + EX[8:]  # source flags 0xFFA1
 REAL, MOVED, STA_CARD = ("TQ1225000A1B7B480A00DBDC26006C9C", "TQ1225000A1B7B480A00CCD226006C9C",
                          "TQ1221003C9C13620000000026006C9C")
 CAPS, CAPS_SIBLING = "TQ1225000A1B7B481600138726006C9C", "TQ1225000A1B7B471600138726006C9C"
+# One machine's bundle (GetMacSN; GetPCSN, serial SN4C0A8123; GetPCSNEx; tav_get_pc_id), and what later
+# sightings of it or of other machines send: the cases of server/bundle_test.cpp's table.
+B_MAC, B_PCSN, B_EX = ("TQ110102001A2B3C4D5E1A003126577A", "TQ122500001A874B0A00DDC826006C9C",
+                       "TQ122100001A874B0E00B6FD26006C9C")
+B_FP, B_FP_NO_DISK = "623FBDEBE453CAE4A61E315703441D1", "175D43E9AEC486C9209E5B71CA23CE4"
+B_MACHINE = [B_MAC, B_PCSN, B_EX, B_FP]
+BUNDLES = [  # before, after: the verdict, or the tool's exit code and the member refused (side, position)
+    (B_MACHINE, [B_FP_NO_DISK, B_EX, B_PCSN, B_MAC], "same machine"),
+    (B_MACHINE, [B_MAC, "TQ122100001A874B0000000026006C9C", B_EX], "undecided"),  # firmware not read
+    (B_MACHINE, [B_MAC, "TQ122500001A874B0A00DDC82600649B", "TQ122100001A874B0E00BEFE2600649B"],
+     "undecided"),  # a processor upgrade
+    (B_MACHINE, ["TQ110102001A2B3C4D5E1A8AEF1A1A1D", "TQ122500001A874B0A00DDC726006C9C"],
+     "different machine"),  # its adapter moved to another board
+    ([B_FP], [B_FP], "undecided"),
+    ([B_MAC], [B_FP], (5, 0, 0)),
+    (B_MACHINE, [B_MAC, B_MAC], (4, 2, 1)),
+    ([B_PCSN, "TQ122100001A874B0E00BEFE2600649B"], B_MACHINE, (4, 1, 1)),
+    (B_MACHINE, [B_MAC, "TQ120000000000000000000000000000"], (4, 2, 1)),
+    (B_MACHINE, [B_MAC, B_EX[:31]], (3, 2, 1)),
+]
 # The tool's JSON keys the C API has nothing for.
 TOOL_ONLY = {"text", "valid", "message", "exit_code", "expected_self_checksum", "facts", "expected_text", "note",
              "refused"}
@@ -213,6 +233,26 @@ class InstalledPackage(unittest.TestCase):
         self.assertEqual((moved.verdict, moved.likeliest_impostor), ("different machine", "moved_adapter"))
         caps = ts.compare(CAPS, CAPS_SIBLING)
         self.assertEqual((caps.verdict, caps.false_accept_probability), ("undecided", 1.0))
+
+    def test_python_bundles_answer_as_the_tool(self):
+        exit_codes = {ts.ERROR_INCONSISTENT_BUNDLE: 4, ts.ERROR_NOT_DLL_RECORD: 4, ts.ERROR_DIFFERENT_KINDS: 5,
+                      ts.ERROR_LENGTH: 3}
+        for before, after, expected in BUNDLES:
+            args = ["compare", "--bundle", ",".join(before), "--bundle", ",".join(after)]
+            out = subprocess.run([self.prefix / "bin/tavsn", "--json", *args], capture_output=True, text=True).stdout
+            doc = json.loads(out)
+            try:
+                mine = json.loads(json.dumps(dataclasses.asdict(ts.compare_bundles(before, after))))
+            except ts.BundleError as error:
+                self.assertEqual((exit_codes[error.code], error.side, error.member), expected, args)
+                self.assertEqual((doc["exit_code"], doc["side"], doc["member"]), expected, args)
+                continue
+            self.assertEqual(mine["verdict"], expected, args)
+            self.assertEqual(mine, {k: doc.get(k) for k in mine}, args)
+        with self.assertRaises(ValueError):
+            ts.compare_bundles([], B_MACHINE)
+        with self.assertRaises(TypeError):
+            ts.compare_bundles(B_MAC, B_MACHINE)
 
     def test_python_fingerprint_answers_as_the_tool(self):
         fingerprint, no_disk = "623FBDEBE453CAE4A61E315703441D1", "175D43E9AEC486C9209E5B71CA23CE4"
