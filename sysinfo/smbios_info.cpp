@@ -17,7 +17,15 @@ namespace tavsn {
 // with -fdata-sections MinGW's compiler stores a zero-initialised variable
 // as 134 KB of zeros in the DLL's file; a common one takes no file space.
 // Not static for the same reason: only a symbol the linker sees may be common.
-alignas(SmbiosInfo) __attribute__((common)) std::uint8_t g_smbios_info_storage[sizeof(SmbiosInfo)];
+// Clang, which builds the fuzz targets, has no common symbols in C++; its
+// builds make no DLL, so an ordinary zero-initialised array serves there.
+#if defined(__clang__)
+#define TAVSN_COMMON_SYMBOL
+#else
+#define TAVSN_COMMON_SYMBOL __attribute__((common))
+#endif
+alignas(SmbiosInfo) TAVSN_COMMON_SYMBOL std::uint8_t g_smbios_info_storage[sizeof(SmbiosInfo)];
+#undef TAVSN_COMMON_SYMBOL
 
 namespace {
 

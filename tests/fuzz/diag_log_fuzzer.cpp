@@ -7,7 +7,8 @@
 // - after every single insertion, what reached the fake file since the one
 //   before is nothing, a bare CR LF, or one whole line: the time stamp
 //   right-aligned in at least 8 characters and ": ", at most 2048 bytes of
-//   pieces (each newline in them written as CR LF), and CR LF;
+//   pieces (each CR or LF in them written as a blank; only the banner's own
+//   newline is written as CR LF), and CR LF;
 // - the file as a whole is exactly what the plain rules give: a line's
 //   pieces reach the file together when the line ends, cut at 2048 bytes,
 //   stamped when its first piece came; a line begun while the log was
@@ -90,7 +91,13 @@ struct Harness {
       if (!line.dropped) line.stamp = plain.Stamp();
     }
     if (line.dropped) return;
-    line.pieces += text.substr(0, kCapacity - line.pieces.size());
+    // A carriage return or line feed inside a piece is written as a blank,
+    // so that no text ends a line of its own.
+    std::string piece = text.substr(0, kCapacity - line.pieces.size());
+    for (char& c : piece) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    line.pieces += piece;
   }
   void End(PlainLine& line) {
     if (line.started && !line.dropped && plain.open) {

@@ -12,9 +12,10 @@
 // - decoding a parsed record never throws, and its made_by agrees with the
 //   record checksum for GetPCSNEx;
 // - only records the DLL writes are compared; such a record against itself
-//   has no change and is never another machine; a change set's fields
-//   belong to its components; each verdict agrees with the strong evidence
-//   counted, and the count policy with the number of changed components;
+//   has no change and is the same machine; a change set's fields belong to
+//   its components; two records that differ are never one machine at a risk
+//   above the policy's threshold, and the count policy agrees with the
+//   number of changed components;
 // - each text is parsed as a fingerprint too: one that parses is the 31
 //   digits given (from 31 bytes, or 32 ending in a zero byte), one that does
 //   not names a position inside the text, or the length; two fingerprints
@@ -78,13 +79,17 @@ void CheckDecode(const ParsedIdentifier& parsed) {
   }
 }
 
-void CheckVerdict(const Comparison& c) {
-  const unsigned changes = ComponentCount(c.changed & ~kComponentMacSource);
-  const bool consistent =
-      c.verdict == MachineVerdict::kSame        ? c.strong_matches > 0 && c.strong_changes <= 1 && changes <= 1
-      : c.verdict == MachineVerdict::kDifferent ? c.strong_changes > 1 || changes > 1
-                                                : c.strong_matches == 0 && c.strong_changes <= 1 && changes <= 1;
-  if (!consistent || c.same_machine != (c.verdict == MachineVerdict::kSame)) Fail("a verdict against its evidence");
+// The evidence policy's promises: equal records are one machine, two
+// records that differ are never called one machine at a risk above the
+// threshold, and a different machine always rests on a change.
+void CheckVerdict(const Comparison& c, bool equal_records) {
+  if (c.same_machine != (c.verdict == MachineVerdict::kSame)) Fail("same_machine against the verdict");
+  if (!(c.false_accept_probability >= 0.0 && c.false_accept_probability <= 1.0)) Fail("a risk outside 0 to 1");
+  if (equal_records && c.verdict != MachineVerdict::kSame) Fail("equal records not called one machine");
+  const bool above_threshold = c.false_accept_probability > ComparePolicy{}.threshold;
+  if (!equal_records && c.verdict == MachineVerdict::kSame && above_threshold) {
+    Fail("same machine after a change at a risk above the threshold");
+  }
 }
 
 void CheckCompare(const ParsedIdentifier& a, const ParsedIdentifier& b) {
@@ -94,14 +99,14 @@ void CheckCompare(const ParsedIdentifier& a, const ParsedIdentifier& b) {
   if (self.status != (dll_record ? CompareStatus::kOk : CompareStatus::kNotWrittenByDll))
     Fail("judged a forged record");
   if (!dll_record) return;
-  if (self.changed != 0 || self.verdict == MachineVerdict::kDifferent) Fail("a text differs from itself");
-  CheckVerdict(self);
+  if (self.changed != 0 || self.verdict != MachineVerdict::kSame) Fail("a text differs from itself");
+  CheckVerdict(self, true);
   const Comparison c = Compare(a, b);
   if (c.status != CompareStatus::kOk) return;
   unsigned seen = 0;
   for (const FieldChange& change : c.changes) seen |= change.component;
   if (seen != c.changed) Fail("changed components and changed fields disagree");
-  CheckVerdict(c);
+  CheckVerdict(c, std::memcmp(a.record, b.record, sizeof a.record) == 0);
   const bool count_same = Compare(a, b, CountPolicy()).same_machine;
   if (count_same != (ComponentCount(c.changed) <= 1)) Fail("the count policy decided otherwise");
 }
