@@ -61,22 +61,34 @@ constexpr ULONG kAdapterListBytes = kAdapterListEntries * sizeof(IP_ADAPTER_INFO
 constexpr ULONG kAdapterListBytes = kAdapterListBytes32;
 #endif
 
-Status FirstAdapterAddress(std::uint8_t (&address)[6]) noexcept {
+namespace {
+
+// The adapter list takes over 11 KB of stack. It lives only in this frame,
+// entered once IP Helper is loaded, so that the loader's own stack (the
+// first call loads the library) never comes on top of it.
+__attribute__((noinline)) Status ReadFirstAdapter(decltype(&::GetAdaptersInfo) get_adapters_info,
+                                                  std::uint8_t (&address)[6]) noexcept {
   static_assert(kAdapterListBytes >= sizeof(IP_ADAPTER_INFO));
   static_assert(sizeof(IP_ADAPTER_INFO::Address) >= 6);
   alignas(IP_ADAPTER_INFO) unsigned char list[kAdapterListBytes];
   ULONG size = kAdapterListBytes;
   auto* first = reinterpret_cast<IP_ADAPTER_INFO*>(list);
-  const auto get_adapters_info = TAVSN_SYSTEM_FUNCTION(kIpHelper, GetAdaptersInfo);
-  if (get_adapters_info == nullptr) {
-    const DWORD error = GetLastError();
-    return static_cast<Status>(error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND);
-  }
   const DWORD status = get_adapters_info(first, &size);
   if (status == ERROR_SUCCESS) {
     for (int i = 0; i < 6; ++i) address[i] = first->Address[i];
   }
   return static_cast<Status>(status);
+}
+
+}  // namespace
+
+Status FirstAdapterAddress(std::uint8_t (&address)[6]) noexcept {
+  const auto get_adapters_info = TAVSN_SYSTEM_FUNCTION(kIpHelper, GetAdaptersInfo);
+  if (get_adapters_info == nullptr) {
+    const DWORD error = GetLastError();
+    return static_cast<Status>(error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND);
+  }
+  return ReadFirstAdapter(get_adapters_info, address);
 }
 
 void WriteStandardOutput(const char* text) noexcept {
