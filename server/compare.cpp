@@ -143,16 +143,6 @@ const char* BenignExplanation(const Comparison& out) {
   return "two or more events at once";
 }
 
-const char* ImpostorExplanation(ImpostorClass impostor, bool firmware_matched) {
-  switch (impostor) {
-    case ImpostorClass::kSibling:
-      return firmware_matched ? "a sibling of its batch whose serial checksum agrees" : "a sibling of its batch";
-    case ImpostorClass::kModel: return "another machine of its model whose checksums agree";
-    case ImpostorClass::kMovedAdapter: return "another machine that received its adapter";
-  }
-  return "another machine";
-}
-
 std::string OneIn(double probability) {
   if (probability >= 0.5) return "the records cannot tell them apart";
   return "about 1 in " + std::to_string(static_cast<unsigned long long>(std::llround(1.0 / probability)));
@@ -217,6 +207,16 @@ void Decide(const DecodedIdentifier& a, const DecodedIdentifier& b, const Compar
 }
 
 }  // namespace
+
+const char* ImpostorExplanation(ImpostorClass impostor, bool firmware_matched) {
+  switch (impostor) {
+    case ImpostorClass::kSibling:
+      return firmware_matched ? "a sibling of its batch whose serial checksum agrees" : "a sibling of its batch";
+    case ImpostorClass::kModel: return "another machine of its model whose checksums agree";
+    case ImpostorClass::kMovedAdapter: return "another machine that received its adapter";
+  }
+  return "another machine";
+}
 
 const char* PolicyName(PolicyKind kind) { return kind == PolicyKind::kCount ? "count" : "evidence"; }
 

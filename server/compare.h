@@ -117,6 +117,10 @@ struct Comparison {
 
 Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after, const ComparePolicy& policy = {});
 
+// Who else could show the evidence that still matches, in words, e.g. "a
+// sibling of its batch whose serial checksum agrees".
+const char* ImpostorExplanation(ImpostorClass impostor, bool firmware_matched);
+
 // Which relation a relation is: "same", "changed".
 const char* RelationName(Relation relation);
 
