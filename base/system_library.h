@@ -7,6 +7,13 @@
 //
 // Each loaded library has one owner, this table; it is given back when
 // tavsn.dll is unloaded (ReleaseSystemLibraries). Windows-only.
+//
+// Each call site looks its function up once per load of tavsn.dll and keeps
+// the address (TAVSN_SYSTEM_FUNCTION); otherwise every call of such a
+// function would first take the table's lock and search the library's
+// exports by name, and an adapter search through SetupAPI makes dozens.
+
+#include <atomic>
 
 namespace tavsn {
 
@@ -19,9 +26,23 @@ constexpr int kSystemLibraryCount = 3;
 // failure would).
 void* SystemProcedure(SystemLibrary library, const char* name) noexcept;
 
+// SystemProcedure, kept in `found` by the first look-up that succeeds: later
+// calls read it without a lock. A failed look-up is not kept, so the next
+// call tries again and sets the last error as the first did. Threads that
+// look up at once all store the same address. The address stays valid as
+// long as `found` does: both belong to the loaded tavsn.dll, and the
+// libraries are freed only when it is unloaded.
+inline void* KeptSystemProcedure(SystemLibrary library, const char* name, std::atomic<void*>& found) noexcept {
+  void* known = found.load(std::memory_order_acquire);
+  if (known != nullptr) return known;
+  known = SystemProcedure(library, name);
+  if (known != nullptr) found.store(known, std::memory_order_release);
+  return known;
+}
+
 template <typename Function>
-Function SystemFunction(SystemLibrary library, const char* name) noexcept {
-  return reinterpret_cast<Function>(SystemProcedure(library, name));
+Function SystemFunction(SystemLibrary library, const char* name, std::atomic<void*>& found) noexcept {
+  return reinterpret_cast<Function>(KeptSystemProcedure(library, name, found));
 }
 
 // `function(arguments...)`, or `failure` when the function could not be had
@@ -43,9 +64,13 @@ void ReleaseSystemLibraries() noexcept;
 
 }  // namespace tavsn
 
-// The function `name` as declared by Windows' headers, from `library`.
-#define TAVSN_SYSTEM_FUNCTION(library, name) \
-  ::tavsn::SystemFunction<decltype(&::name)>(::tavsn::SystemLibrary::library, #name)
+// The function `name` as declared by Windows' headers, from `library`,
+// looked up once per call site (the lambda's static is the site's own).
+#define TAVSN_SYSTEM_FUNCTION(library, name)                                                          \
+  ([]() noexcept {                                                                                    \
+    static constinit std::atomic<void*> found{nullptr};                                               \
+    return ::tavsn::SystemFunction<decltype(&::name)>(::tavsn::SystemLibrary::library, #name, found); \
+  }())
 
 // Calls `name` of `library` with the arguments, or gives `failure`.
 #define TAVSN_CALL_SYSTEM(library, name, failure, ...) \
