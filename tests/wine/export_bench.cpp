@@ -245,6 +245,27 @@ void CpuidFloor() {
 constexpr CLSID kWbemLocatorClass = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 constexpr IID kWbemLocatorInterface = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 
+// The namespace and class as BSTRs, laid out as the library lays out its
+// own (a byte length before the text): a plain wide literal has no length,
+// and a marshalling WMI would read whatever lies before it. Constants, as
+// in the library, so that the floor allocates no string either.
+template <std::size_t N>
+struct BstrConstant {
+  std::uint32_t byte_length;
+  wchar_t text[N];
+};
+
+template <std::size_t N>
+constexpr BstrConstant<N> MakeBstrConstant(const wchar_t (&text)[N]) {
+  BstrConstant<N> constant{};
+  constant.byte_length = static_cast<std::uint32_t>((N - 1) * sizeof(wchar_t));
+  for (std::size_t i = 0; i < N; ++i) constant.text[i] = text[i];
+  return constant;
+}
+
+constexpr auto kWmiNamespace = MakeBstrConstant(L"ROOT\\WMI");
+constexpr auto kRawSmbiosClass = MakeBstrConstant(L"MSSMBios_RawSMBiosTables");
+
 void GetProperty(IWbemClassObject* object, const wchar_t* name) {
   VARIANT value;
   VariantInit(&value);
@@ -269,13 +290,12 @@ void FirmwareFloor() {
   if (SUCCEEDED(CoCreateInstance(kWbemLocatorClass, nullptr, CLSCTX_INPROC_SERVER, kWbemLocatorInterface,
                                  reinterpret_cast<void**>(&locator)))) {
     IWbemServices* services = nullptr;
-    if (SUCCEEDED(locator->ConnectServer(const_cast<BSTR>(L"ROOT\\WMI"), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                         &services))) {
+    if (SUCCEEDED(locator->ConnectServer(const_cast<BSTR>(kWmiNamespace.text), nullptr, nullptr, nullptr, 0, nullptr,
+                                         nullptr, &services))) {
       IEnumWbemClassObject* enumerator = nullptr;
       if (SUCCEEDED(CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
                                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)) &&
-          SUCCEEDED(
-              services->CreateInstanceEnum(const_cast<BSTR>(L"MSSMBios_RawSMBiosTables"), 0, nullptr, &enumerator))) {
+          SUCCEEDED(services->CreateInstanceEnum(const_cast<BSTR>(kRawSmbiosClass.text), 0, nullptr, &enumerator))) {
         IWbemClassObject* object = nullptr;
         ULONG returned = 0;
         if (SUCCEEDED(enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, &object, &returned)) && returned == 1 &&
