@@ -5,6 +5,7 @@
 // that model, a placeholder firmware text by every board of that vendor, and
 // a sequential UUID's node is random on a machine without adapters.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -43,7 +44,7 @@ struct ComponentEvidence {
 
 // One entry per component, in the order of kComponents. `decoded` must be a
 // record the DLL writes (no anomalies).
-std::vector<ComponentEvidence> Evidence(const DecodedIdentifier& decoded);
+std::array<ComponentEvidence, std::size(kComponents)> Evidence(const DecodedIdentifier& decoded);
 
 // Firmware texts that boards really ship unfilled. Serial numbers are kept as
 // the firmware writes them; UUIDs as their 16 table bytes, which the DLL's
@@ -139,5 +140,14 @@ MatchOdds AddressShapeMatchOdds(const MacIdentifierFields& fields);
 // different addresses share one only when they differ by one byte in all six
 // places. One entry for a single address, two otherwise.
 std::vector<std::string> AddressShapes(const MacIdentifierFields& fields);
+
+// The same shapes as bytes, for comparing without building texts.
+struct AddressShapeSet {
+  std::array<std::uint8_t, 6> shapes[2] = {};
+  std::size_t count = 0;
+};
+AddressShapeSet AddressShapeBytes(const MacIdentifierFields& fields);
+// How many of the shapes of `a` `b` holds too.
+unsigned SharedShapeCount(const AddressShapeSet& a, const AddressShapeSet& b);
 
 }  // namespace tavsn::server
