@@ -130,8 +130,9 @@ bool CarriesFirmware(const MachineIdentifierFields& f) {
 bool RealFirmware(const MachineIdentifierFields& f) { return CarriesFirmware(f) && !HoldsPlaceholder(f); }
 
 struct Facts {
-  std::optional<MatchOdds> address;   // an address both bundles show
-  std::optional<MatchOdds> firmware;  // GetPCSN's firmware text, both read and equal
+  std::optional<MatchOdds> address;           // an address both bundles show
+  std::optional<MatchOdds> firmware;          // GetPCSN's firmware text, both read and equal
+  std::optional<MatchOdds> processor_change;  // what a changed processor text rules out
   bool real_firmware_matched = false;
   bool real_firmware_changed = false;
   bool all_equal = true;  // every identifier both bundles hold is equal byte for byte
@@ -153,6 +154,9 @@ Facts MatchingFacts(const Side& a, const Side& b, const BundleComparison& out) {
       continue;
     }
     if ((c.changed & kComponentMac) == 0) Strongest(facts.address, ComponentMatchOdds(kComponentMac, da));
+    if (c.changed & kComponentProcessor) {
+      Strongest(facts.processor_change, ComponentChangeOdds(kComponentProcessor, da.machine, db.machine));
+    }
     const bool both_firmware = CarriesFirmware(da.machine) && CarriesFirmware(db.machine);
     // A firmware text missing on one side (the read failed) is no change
     // (Compare lists no field of it, so it is no event), but the bundles are
@@ -211,6 +215,7 @@ void Decide(const Side& a, const Side& b, const ComparePolicy& policy, BundleCom
   MatchOdds odds;
   if (facts.address) odds *= *facts.address;
   if (facts.firmware) odds *= *facts.firmware;
+  if (facts.processor_change) odds *= *facts.processor_change;
   const bool firmware_matched = facts.firmware && facts.firmware->of(ImpostorClass::kSibling) < 1.0;
   out.events = ComponentCount(out.changed & ~kComponentMacSource);
   // Every identifier equal, byte for byte: the collision risk of equal

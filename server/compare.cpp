@@ -107,7 +107,7 @@ void JudgeEvidence(const DecodedIdentifier& a, const DecodedIdentifier& b, const
 
 // The odds of the evidence both records hold alike. A TQ11 counts each
 // address shape both hold; a TQ12 each component that did not change and
-// that both records carry.
+// that both records carry, and what each change rules out.
 MatchOdds MatchingOdds(const DecodedIdentifier& a, const DecodedIdentifier& b, const AddressShapeSet* shapes,
                        const Comparison& out) {
   MatchOdds odds;
@@ -117,7 +117,10 @@ MatchOdds MatchingOdds(const DecodedIdentifier& a, const DecodedIdentifier& b, c
     return odds;
   }
   for (Component component : kComponents) {
-    if (out.changed & component) continue;
+    if (out.changed & component) {
+      odds *= ComponentChangeOdds(component, a.machine, b.machine);
+      continue;
+    }
     if (component == kComponentFirmware && (!CarriesFirmware(a.machine) || !CarriesFirmware(b.machine))) continue;
     odds *= ComponentMatchOdds(component, a);
   }

@@ -267,6 +267,14 @@ TEST(VerdictTest, ImpostorClassesAndBenignEvents) {
        .after = Office("3C9CB0000001", "PF2ABCDE1234", Firmware::kSerial, kUpgrade),
        .verdict = V::kUndecided,
        .count_policy_same = false},
+      // A sibling shows the model's processor text, never another: a changed
+      // one leaves the machines of other models, here with a real UUID.
+      {.name = "card and processor at once, real UUID matches: no sibling",
+       .before = uuid_a,
+       .after = Office("3C9CB0000001", "33221100-77665544-bbaa9988-ffeeddcc", Firmware::kUuid, kUpgrade),
+       .verdict = V::kUndecided,
+       .count_policy_same = false,
+       .risk = odds::kChecksum},
       {.name = "GetPCSNEx processor upgrade: or a moved adapter",
        .before = ex_a,
        .after = Office("0A1B2C3D4E5F", "", Firmware::kSelfChecksum, kUpgrade),

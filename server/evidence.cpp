@@ -357,6 +357,16 @@ MatchOdds ComponentMatchOdds(Component component, const DecodedIdentifier& d) {
   }
 }
 
+MatchOdds ComponentChangeOdds(Component component, const MachineIdentifierFields& before,
+                              const MachineIdentifierFields& after) {
+  constexpr std::uint16_t kProcessorFlags = PcSnRecord::kFlagProcessorSerial | PcSnRecord::kFlagProcessorDetails;
+  const auto details = [](const MachineIdentifierFields& f) {
+    return (f.source_flags & kProcessorFlags) == PcSnRecord::kFlagProcessorDetails;
+  };
+  if (component != kComponentProcessor || !details(before) || !details(after)) return kTellsNothing;
+  return {{0.0, 0.0, 1.0}};
+}
+
 std::array<ComponentEvidence, std::size(kComponents)> Evidence(const DecodedIdentifier& d) {
   if (d.kind == IdentifierKind::kMac) {
     return {{MacEvidence(d.mac.source == MacSnRecord::kSourceUuid, false),

@@ -133,6 +133,16 @@ constexpr double kRandomNode = 1.0 / 140737488355328.0;
 MatchOdds ComponentMatchOdds(Component component, const DecodedIdentifier& decoded);
 // A TQ11 address shape found in both records.
 MatchOdds AddressShapeMatchOdds(const MacIdentifierFields& fields);
+// What a component that changed between two TQ12 records tells: how likely
+// a different machine of each class shows a change of it. A processor
+// details text is the model's (ComponentMatchOdds gives it 1 for siblings and
+// the model), so a sibling or a machine of the model shows the bound
+// machine's text, never another: a changed details text rules both classes
+// out (0). A machine that received an adapter may be of any model (1). A
+// processor serial text is the chip's own, and every other change tells
+// nothing: 1.
+MatchOdds ComponentChangeOdds(Component component, const MachineIdentifierFields& before,
+                              const MachineIdentifierFields& after);
 
 // What a TQ11 record's masked fields reveal of each address it holds: the
 // address XOR its own byte 0 (byte 0 is then 0). The unknown first byte k
