@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "server/evidence.h"
 
@@ -106,7 +107,7 @@ bool ReadSide(const std::vector<std::string>& texts, unsigned index, Side& side,
       }
     }
     if (side[kind].present) return Inconsistent("two members of one kind", index, i, out);
-    side[kind] = member;
+    side[kind] = std::move(member);
   }
   return CheckConsistent(side, index, out);
 }
@@ -279,9 +280,10 @@ BundleComparison CompareBundles(const std::vector<std::string>& before, const st
   BundleComparison out;
   Side a, b;
   if (!ReadSide(before, 1, a, out) || !ReadSide(after, 2, b, out)) return out;
+  out.members.reserve(kBundleMemberCount);  // each judgment is large: built in place, never moved
   for (BundleMember member : kBundleMembers) {
     if (!a[member].present || !b[member].present) continue;
-    MemberJudgment judged;
+    MemberJudgment& judged = out.members.emplace_back();
     judged.member = member;
     if (member == BundleMember::kFingerprint) {
       // Equal fingerprints pin the first IP Helper adapter, but that may be
@@ -291,11 +293,10 @@ BundleComparison CompareBundles(const std::vector<std::string>& before, const st
       // as evidence nor counts as an event.
       judged.changed = !CompareFingerprints(a[member].fingerprint, b[member].fingerprint).equal();
     } else {
-      judged.comparison = Compare(a[member].parsed, b[member].parsed, policy);
+      judged.comparison = Compare(a[member].parsed, b[member].parsed, policy, ExplanationText::kLeftToCaller);
       judged.changed = !judged.comparison.changes.empty();
       out.changed |= judged.comparison.changed;
     }
-    out.members.push_back(std::move(judged));
   }
   const bool identifiers_in_common = std::any_of(out.members.begin(), out.members.end(), [](const MemberJudgment& m) {
     return m.member != BundleMember::kFingerprint;
