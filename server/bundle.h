@@ -37,7 +37,9 @@ enum class BundleStatus {
 struct MemberJudgment {
   BundleMember member = BundleMember::kGetMacSn;
   bool changed = false;  // any field (identifiers) or any digit (fingerprint)
-  // Identifiers: their own comparison, as if judged alone.
+  // Identifiers: their own comparison, as if judged alone. Its explanation
+  // is left unwritten (the bundle's is the one that counts); ExplanationOf
+  // writes it from its parts.
   Comparison comparison;
 };
 

@@ -23,6 +23,7 @@ constexpr char kFirst[] = "001A2B3C4D5E";
 constexpr char kSecond[] = "001A2B3C4D60";
 constexpr char kCpu[] = "Example CPU-00000000-00000006-00000094";
 constexpr char kOtherCpu[] = "Example CPU-00000000-00000006-000000A5";
+constexpr char kUuid[] = "33221100-77665544-bbaa9988-ffeeddcc";
 
 std::string MacId(const char* first = kFirst, const char* second = kSecond, int count = 2) {
   return MacIdText(MacSnRecord::kSourceAdapter, count, first, second);
@@ -42,7 +43,8 @@ struct BundleCase {
   BundleStatus status = BundleStatus::kOk;
   MachineVerdict verdict = MachineVerdict::kUndecided;
   int c_code = TAVSN_SERVER_OK;
-  unsigned side = 0;  // errors: the side refused
+  unsigned side = 0;   // errors: the side refused
+  double risk = -1.0;  // false_accept_probability, where the rules fix it
 };
 
 std::vector<BundleCase> Cases() {
@@ -63,6 +65,13 @@ std::vector<BundleCase> Cases() {
        .before = machine,
        .after = {MacId(), PcSn(kFirst, "SN4C0A8123", kOtherCpu), PcSnEx(kFirst, kOtherCpu)},
        .verdict = MachineVerdict::kUndecided},
+      // A sibling or a machine of the model shows the model's processor
+      // text: a changed one leaves machines of other models.
+      {.name = "card and processor at once, a real UUID matches: no sibling",
+       .before = {MacId(), PcSn(kFirst, kUuid, kCpu, Firmware::kUuid)},
+       .after = {MacId("001A2B990001", "001A2B990002"), PcSn("001A2B990001", kUuid, kOtherCpu, Firmware::kUuid)},
+       .verdict = MachineVerdict::kUndecided,
+       .risk = odds::kChecksum},
       {.name = "a dual-port card replaced",
        .before = machine,
        .after = {MacId("001A2B990001", "001A2B990002"), PcSn("001A2B990001"), PcSnEx("001A2B990001")},
@@ -160,6 +169,9 @@ TEST(BundleTest, JudgesOneMachinesIdentifiersTogetherInCppAndC) {
     EXPECT_EQ(cpp.verdict, c.verdict) << cpp.reason;
     EXPECT_EQ(judgment.risk.verdict, CVerdict(c.verdict));
     EXPECT_EQ(judgment.risk.false_accept_probability, cpp.false_accept_probability);
+    if (c.risk >= 0.0) {
+      EXPECT_DOUBLE_EQ(cpp.false_accept_probability, c.risk);
+    }
     // Never an accept above the threshold after a change, nor an undecided
     // verdict without its explanation.
     if (cpp.verdict == MachineVerdict::kSame && cpp.changed != 0) {

@@ -132,7 +132,7 @@ void FillDetails(const ParsedIdentifier& parsed, tavsn_details& out) {
     out.address_count = static_cast<unsigned>(AddressShapes(decoded.mac).size());
   }
   if (!decoded.written_by_dll()) return;
-  const std::vector<ComponentEvidence> evidence = Evidence(decoded);
+  const auto evidence = Evidence(decoded);
   for (std::size_t i = 0; i < evidence.size(); ++i) {
     out.evidence[i] = {evidence[i].component, StrengthCode(evidence[i].strength), evidence[i].reason};
   }
@@ -177,7 +177,7 @@ int CompareCode(const char* before, size_t before_length, const char* after, siz
     detail = parsed->detail;
     return ParseCode(*parsed);
   }
-  comparison = Compare(a, b, policy);
+  comparison = Compare(a, b, policy, ExplanationText::kLeftToCaller);
   switch (comparison.status) {
     case CompareStatus::kOk: return TAVSN_SERVER_OK;
     case CompareStatus::kDifferentKinds: return TAVSN_SERVER_ERROR_DIFFERENT_KINDS;
@@ -323,7 +323,9 @@ void FillRisk(const Comparison& comparison, tavsn_risk& out) {
   for (std::size_t i = 0; i < kImpostorClassCount; ++i) out.by_class[i] = comparison.odds.by_class[i];
   out.likeliest = static_cast<int>(comparison.likeliest);
   out.events = comparison.events;
-  CopyText(comparison.explanation, out.explanation);
+  if (comparison.benign_explanation == nullptr) return;
+  WriteExplanation(comparison.benign_explanation, comparison.impostor_explanation, comparison.false_accept_probability,
+                   out.explanation, sizeof out.explanation);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bitset>
 #include <cmath>
+#include <cstring>
 
 namespace tavsn::server {
 namespace {
@@ -10,31 +11,39 @@ namespace {
 constexpr std::uint16_t kProcessorFlags = PcSnRecord::kFlagProcessorSerial | PcSnRecord::kFlagProcessorDetails;
 constexpr std::uint16_t kFirmwareFlags = PcSnRecord::kFlagSystemSerial | PcSnRecord::kFlagSystemUuid;
 
+// Values are compared as numbers and bytes; only those that differ are
+// written out as text.
 class ChangeList {
  public:
   explicit ChangeList(Comparison& out) : out_(out) {}
 
-  void Add(const char* field, const std::string& before, const std::string& after, Component component) {
-    if (before == after) return;
-    out_.changes.push_back({field, before, after, component});
-    out_.changed |= component;
-  }
   void Add(const char* field, unsigned before, unsigned after, Component component) {
-    Add(field, std::to_string(before), std::to_string(after), component);
+    if (before != after) Record(field, std::to_string(before), std::to_string(after), component);
   }
   void AddHex(const char* field, std::uint16_t before, std::uint16_t after, Component component) {
-    Add(field, Hex16Text(before), Hex16Text(after), component);
+    if (before != after) Record(field, Hex16Text(before), Hex16Text(after), component);
+  }
+  void AddBytes(const char* field, const std::uint8_t* before, const std::uint8_t* after, std::size_t count,
+                Component component) {
+    if (std::memcmp(before, after, count) != 0) {
+      Record(field, MacBytesText(before, count), MacBytesText(after, count), component);
+    }
   }
 
  private:
+  void Record(const char* field, std::string before, std::string after, Component component) {
+    out_.changes.push_back({field, std::move(before), std::move(after), component});
+    out_.changed |= component;
+  }
+
   Comparison& out_;
 };
 
 void CompareMac(const MacIdentifierFields& a, const MacIdentifierFields& b, ChangeList& changes) {
   changes.Add("source", a.source, b.source, kComponentMacSource);
   changes.Add("mac_count", a.mac_count, b.mac_count, kComponentMac);
-  changes.Add("first_mac_masked", MacBytesText(a.first_masked, 6), MacBytesText(b.first_masked, 6), kComponentMac);
-  changes.Add("second_mac_masked", MacBytesText(a.second_masked, 6), MacBytesText(b.second_masked, 6), kComponentMac);
+  changes.AddBytes("first_mac_masked", a.first_masked, b.first_masked, 6, kComponentMac);
+  changes.AddBytes("second_mac_masked", a.second_masked, b.second_masked, 6, kComponentMac);
 }
 
 bool CarriesFirmware(const MachineIdentifierFields& f) {
@@ -51,7 +60,7 @@ void CompareMachine(const MachineIdentifierFields& a, const MachineIdentifierFie
   };
   changes.AddHex("mac_source_flags", flags(a, PcSnRecord::kFlagMacFromUuid), flags(b, PcSnRecord::kFlagMacFromUuid),
                  kComponentMacSource);
-  changes.Add("mac_prefix", MacBytesText(a.mac_prefix, 2), MacBytesText(b.mac_prefix, 2), kComponentMac);
+  changes.AddBytes("mac_prefix", a.mac_prefix, b.mac_prefix, 2, kComponentMac);
   changes.AddHex("mac_checksum", a.mac_checksum, b.mac_checksum, kComponentMac);
   changes.AddHex("processor_flags", flags(a, kProcessorFlags), flags(b, kProcessorFlags), kComponentProcessor);
   changes.Add("processor_length", a.processor_length, b.processor_length, kComponentProcessor);
@@ -70,48 +79,48 @@ void CompareMachine(const MachineIdentifierFields& a, const MachineIdentifierFie
 // so an address that moved from first to second place still matches; one
 // benign event (a card replaced or added) keeps at least one of the lowest
 // two addresses, so two records that share none differ by two changes.
-void CountStrongEvidence(const DecodedIdentifier& a, const DecodedIdentifier& b, const ComponentJudgment& judgment,
-                         Comparison& out) {
+void CountStrongEvidence(const AddressShapeSet* shapes, const ComponentJudgment& judgment, Comparison& out) {
   if (judgment.weaker() != Strength::kStrong) return;
-  if (judgment.component == kComponentMac && a.kind == IdentifierKind::kMac) {
-    const std::vector<std::string> before = AddressShapes(a.mac), after = AddressShapes(b.mac);
-    unsigned common = 0;
-    for (const std::string& shape : before) common += std::count(after.begin(), after.end(), shape) > 0;
+  if (judgment.component == kComponentMac && shapes != nullptr) {
+    const unsigned common = SharedShapeCount(shapes[0], shapes[1]);
     out.strong_matches += common;
-    out.strong_changes += static_cast<unsigned>(std::max(before.size(), after.size())) - common;
+    out.strong_changes += static_cast<unsigned>(std::max(shapes[0].count, shapes[1].count)) - common;
     return;
   }
   (judgment.relation == Relation::kSame ? out.strong_matches : out.strong_changes) += 1;
 }
 
-void JudgeEvidence(const DecodedIdentifier& a, const DecodedIdentifier& b, Comparison& out) {
-  const std::vector<ComponentEvidence> before = Evidence(a), after = Evidence(b);
+// `shapes`: both TQ11 records' address shapes, null for TQ12 records.
+void JudgeEvidence(const DecodedIdentifier& a, const DecodedIdentifier& b, const AddressShapeSet* shapes,
+                   Comparison& out) {
+  const auto before = Evidence(a), after = Evidence(b);
   for (std::size_t i = 0; i < before.size(); ++i) {
-    ComponentJudgment judgment;
+    ComponentJudgment& judgment = out.evidence[i];
     judgment.component = before[i].component;
     judgment.before = before[i].strength;
     judgment.after = after[i].strength;
     judgment.relation = (out.changed & judgment.component) ? Relation::kChanged : Relation::kSame;
     judgment.reason = after[i].strength < before[i].strength ? after[i].reason : before[i].reason;
-    CountStrongEvidence(a, b, judgment, out);
-    out.evidence.push_back(judgment);
+    CountStrongEvidence(shapes, judgment, out);
   }
 }
 
 // The odds of the evidence both records hold alike. A TQ11 counts each
 // address shape both hold; a TQ12 each component that did not change and
-// that both records carry.
-MatchOdds MatchingOdds(const DecodedIdentifier& a, const DecodedIdentifier& b, const Comparison& out) {
+// that both records carry, and what each change rules out.
+MatchOdds MatchingOdds(const DecodedIdentifier& a, const DecodedIdentifier& b, const AddressShapeSet* shapes,
+                       const Comparison& out) {
   MatchOdds odds;
-  if (a.kind == IdentifierKind::kMac) {
-    const std::vector<std::string> before = AddressShapes(a.mac), after = AddressShapes(b.mac);
-    for (const std::string& shape : before) {
-      if (std::count(after.begin(), after.end(), shape) > 0) odds *= AddressShapeMatchOdds(a.mac);
-    }
+  if (shapes != nullptr) {
+    const unsigned shared = SharedShapeCount(shapes[0], shapes[1]);
+    for (unsigned i = 0; i < shared; ++i) odds *= AddressShapeMatchOdds(a.mac);
     return odds;
   }
   for (Component component : kComponents) {
-    if (out.changed & component) continue;
+    if (out.changed & component) {
+      odds *= ComponentChangeOdds(component, a.machine, b.machine);
+      continue;
+    }
     if (component == kComponentFirmware && (!CarriesFirmware(a.machine) || !CarriesFirmware(b.machine))) continue;
     odds *= ComponentMatchOdds(component, a);
   }
@@ -143,15 +152,10 @@ const char* BenignExplanation(const Comparison& out) {
   return "two or more events at once";
 }
 
-std::string OneIn(double probability) {
-  if (probability >= 0.5) return "the records cannot tell them apart";
-  return "about 1 in " + std::to_string(static_cast<unsigned long long>(std::llround(1.0 / probability)));
-}
-
 void Explain(Comparison& out) {
   const bool firmware_matched = out.kind == IdentifierKind::kMachine && out.odds.of(ImpostorClass::kSibling) < 1.0;
-  out.explanation = std::string(BenignExplanation(out)) + ", or " +
-                    ImpostorExplanation(out.likeliest, firmware_matched) + ": " + OneIn(out.false_accept_probability);
+  out.benign_explanation = BenignExplanation(out);
+  out.impostor_explanation = ImpostorExplanation(out.likeliest, firmware_matched);
 }
 
 void Conclude(MachineVerdict verdict, const char* reason, Comparison& out) {
@@ -161,13 +165,19 @@ void Conclude(MachineVerdict verdict, const char* reason, Comparison& out) {
   if (verdict == MachineVerdict::kUndecided) Explain(out);
 }
 
-void Decide(const DecodedIdentifier& a, const DecodedIdentifier& b, const ComparePolicy& policy, Comparison& out) {
+// Appends `text` to the buffer as far as it fits, keeping room for the end.
+void Append(const char* text, char* buffer, std::size_t capacity, std::size_t& length) {
+  while (*text != '\0' && length + 1 < capacity) buffer[length++] = *text++;
+}
+
+void Decide(const DecodedIdentifier& a, const DecodedIdentifier& b, const AddressShapeSet* shapes,
+            const ComparePolicy& policy, Comparison& out) {
   out.events = ComponentCount(out.changed & ~kComponentMacSource);
   // A firmware text missing on one side is no change, but the records are
   // not equal: what still matches is weighed like any change.
   const bool unchanged =
       out.changed == 0 && (a.kind == IdentifierKind::kMac || CarriesFirmware(a.machine) == CarriesFirmware(b.machine));
-  SetRisk(MatchingOdds(a, b, out), !unchanged, out);
+  SetRisk(MatchingOdds(a, b, shapes, out), !unchanged, out);
   const bool tq12 = a.kind == IdentifierKind::kMachine;
   const bool firmware_changed = out.changed & kComponentFirmware;
   const bool real_firmware_both = tq12 && RealFirmware(a.machine) && RealFirmware(b.machine);
@@ -218,6 +228,34 @@ const char* ImpostorExplanation(ImpostorClass impostor, bool firmware_matched) {
   return "another machine";
 }
 
+std::size_t WriteExplanation(const char* benign, const char* impostor, double false_accept_probability, char* buffer,
+                             std::size_t capacity) {
+  if (capacity == 0) return 0;
+  std::size_t length = 0;
+  Append(benign, buffer, capacity, length);
+  Append(", or ", buffer, capacity, length);
+  Append(impostor, buffer, capacity, length);
+  if (false_accept_probability >= 0.5) {
+    Append(": the records cannot tell them apart", buffer, capacity, length);
+  } else {
+    Append(": about 1 in ", buffer, capacity, length);
+    char digits[24];
+    std::size_t count = 0;
+    for (auto n = static_cast<unsigned long long>(std::llround(1.0 / false_accept_probability)); count == 0 || n > 0;
+         n /= 10) {
+      digits[count++] = static_cast<char>('0' + n % 10);
+    }
+    while (count > 0 && length + 1 < capacity) buffer[length++] = digits[--count];
+  }
+  buffer[length] = '\0';
+  return length;
+}
+
+std::string ExplanationOf(const char* benign, const char* impostor, double false_accept_probability) {
+  char text[256];
+  return std::string(text, WriteExplanation(benign, impostor, false_accept_probability, text, sizeof text));
+}
+
 const char* PolicyName(PolicyKind kind) { return kind == PolicyKind::kCount ? "count" : "evidence"; }
 
 bool PolicyByName(const std::string& name, PolicyKind& kind) {
@@ -239,7 +277,8 @@ const char* RelationName(Relation relation) { return relation == Relation::kSame
 
 unsigned ComponentCount(unsigned components) { return static_cast<unsigned>(std::bitset<32>(components).count()); }
 
-Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after, const ComparePolicy& policy) {
+Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after, const ComparePolicy& policy,
+                   ExplanationText text) {
   Comparison out;
   out.refused = (before.ok() ? 0u : 1u) | (after.ok() ? 0u : 2u);
   if (out.refused != 0) return out;
@@ -267,8 +306,18 @@ Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after
     CompareMachine(a.machine, b.machine, !a_ex, changes);
   }
   out.status = CompareStatus::kOk;
-  JudgeEvidence(a, b, out);
-  Decide(a, b, policy, out);
+  AddressShapeSet shape_sets[2];
+  const AddressShapeSet* shapes = nullptr;
+  if (out.kind == IdentifierKind::kMac) {
+    shape_sets[0] = AddressShapeBytes(a.mac);
+    shape_sets[1] = AddressShapeBytes(b.mac);
+    shapes = shape_sets;
+  }
+  JudgeEvidence(a, b, shapes, out);
+  Decide(a, b, shapes, policy, out);
+  if (text == ExplanationText::kWritten && out.benign_explanation != nullptr) {
+    out.explanation = ExplanationOf(out.benign_explanation, out.impostor_explanation, out.false_accept_probability);
+  }
   return out;
 }
 

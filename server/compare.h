@@ -3,8 +3,10 @@
 // different times: which fields and which components of the machine changed,
 // and whether, under a policy, it is still the same machine.
 
+#include <array>
+#include <cstddef>
+#include <iterator>
 #include <string>
-#include <vector>
 
 #include "server/evidence.h"
 #include "server/identifier.h"
@@ -62,10 +64,28 @@ enum class CompareStatus {
 };
 
 struct FieldChange {
-  const char* field;  // static, as the tool's JSON names it
+  const char* field = "";  // static, as the tool's JSON names it
   std::string before;
   std::string after;
-  Component component;
+  Component component = kComponentMac;
+};
+
+// The fields that differ, at most one entry per field a record has: no heap
+// block on the judging path.
+class FieldChanges {
+ public:
+  static constexpr std::size_t kCapacity = 9;  // a GetPCSN record's fields
+
+  void push_back(FieldChange change) { entries_[size_++] = std::move(change); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const FieldChange& operator[](std::size_t i) const { return entries_[i]; }
+  const FieldChange* begin() const { return entries_.data(); }
+  const FieldChange* end() const { return entries_.data() + size_; }
+
+ private:
+  std::array<FieldChange, kCapacity> entries_{};
+  std::size_t size_ = 0;
 };
 
 enum class Relation { kSame, kChanged };
@@ -88,9 +108,9 @@ struct Comparison {
   // 3 for both.
   unsigned refused = 0;
   IdentifierKind kind = IdentifierKind::kMac;
-  std::vector<FieldChange> changes;         // only the fields that differ
-  unsigned changed = 0;                     // component set
-  std::vector<ComponentJudgment> evidence;  // one per component, in the order of kComponents
+  FieldChanges changes;                                            // only the fields that differ
+  unsigned changed = 0;                                            // component set
+  std::array<ComponentJudgment, std::size(kComponents)> evidence;  // in the order of kComponents
   // Strong evidence found in both records: a TQ11 counts each address that
   // both hold (by its shape), a TQ12 its first MAC and its firmware text.
   unsigned strong_matches = 0;
@@ -109,13 +129,30 @@ struct Comparison {
   // false accept.
   double false_accept_probability = 1.0;
   ImpostorClass likeliest = ImpostorClass::kSibling;
+  // Undecided: the static parts of the explanation below; null otherwise.
+  const char* benign_explanation = nullptr;
+  const char* impostor_explanation = nullptr;
   // Undecided: the competing explanations, e.g. "a replaced or added network
   // card, or a sibling of its batch whose serial checksum agrees: about 1 in
   // 200". Empty otherwise.
   std::string explanation;
 };
 
-Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after, const ComparePolicy& policy = {});
+// Whether Compare writes Comparison::explanation, a heap block: the C API
+// writes the explanation into its caller's buffer instead (WriteExplanation),
+// or not at all.
+enum class ExplanationText { kWritten, kLeftToCaller };
+
+Comparison Compare(const ParsedIdentifier& before, const ParsedIdentifier& after, const ComparePolicy& policy = {},
+                   ExplanationText text = ExplanationText::kWritten);
+
+// "BENIGN, or IMPOSTOR: about 1 in N" (or "... : the records cannot tell them
+// apart" from one half up), cut to `capacity` - 1 characters and
+// terminated, without a heap block; gives the length written.
+std::size_t WriteExplanation(const char* benign, const char* impostor, double false_accept_probability, char* buffer,
+                             std::size_t capacity);
+// The same as a text.
+std::string ExplanationOf(const char* benign, const char* impostor, double false_accept_probability);
 
 // Who else could show the evidence that still matches, in words, e.g. "a
 // sibling of its batch whose serial checksum agrees".

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "server/match.h"
 #include "server/test_records.h"
 
@@ -265,6 +267,14 @@ TEST(VerdictTest, ImpostorClassesAndBenignEvents) {
        .after = Office("3C9CB0000001", "PF2ABCDE1234", Firmware::kSerial, kUpgrade),
        .verdict = V::kUndecided,
        .count_policy_same = false},
+      // A sibling shows the model's processor text, never another: a changed
+      // one leaves the machines of other models, here with a real UUID.
+      {.name = "card and processor at once, real UUID matches: no sibling",
+       .before = uuid_a,
+       .after = Office("3C9CB0000001", "33221100-77665544-bbaa9988-ffeeddcc", Firmware::kUuid, kUpgrade),
+       .verdict = V::kUndecided,
+       .count_policy_same = false,
+       .risk = odds::kChecksum},
       {.name = "GetPCSNEx processor upgrade: or a moved adapter",
        .before = ex_a,
        .after = Office("0A1B2C3D4E5F", "", Firmware::kSelfChecksum, kUpgrade),
@@ -391,6 +401,28 @@ TEST(VerdictTest, ExplanationNamesTheEventAndTheImpostor) {
             "a network card replaced, a moved adapter or a dock, or a sibling of its batch whose serial checksum "
             "agrees: about 1 in 200");
   EXPECT_EQ(r.likeliest, ImpostorClass::kSibling);
+}
+
+// The explanation written into a caller's buffer, as the C API does: cut
+// to the buffer, always terminated.
+TEST(VerdictTest, ExplanationFitsItsBuffer) {
+  const struct {
+    double probability;
+    std::size_t capacity;
+    const char* text;
+  } cases[] = {
+      {1.0 / 200.0, 64, "a processor upgrade, or a sibling of its batch: about 1 in 200"},
+      {0.5, 64, "a processor upgrade, or a sibling of its batch: the records can"},
+      {1.0 / 65536.0, 16, "a processor upg"},
+      {1.0 / 65536.0, 1, ""},
+  };
+  for (const auto& c : cases) {
+    char buffer[64];
+    const std::size_t length =
+        WriteExplanation("a processor upgrade", "a sibling of its batch", c.probability, buffer, c.capacity);
+    EXPECT_STREQ(buffer, c.text);
+    EXPECT_EQ(length, std::strlen(c.text));
+  }
 }
 
 TEST(VerdictTest, OnlyRecordsTheDllWritesAreJudged) {

@@ -271,15 +271,31 @@ std::string RecognisedPlaceholder(const MachineIdentifierFields& f) {
   return placeholder == nullptr ? std::string() : *placeholder;
 }
 
-std::vector<std::string> AddressShapes(const MacIdentifierFields& f) {
+AddressShapeSet AddressShapeBytes(const MacIdentifierFields& f) {
   // first = first_masked ^ k, so first ^ first[0] is first_masked itself;
   // second = second_masked ^ first[1], so its shape is second_masked ^ second_masked[0].
-  std::uint8_t second[6];
-  for (int i = 0; i < 6; ++i) second[i] = f.second_masked[i] ^ f.second_masked[0];
-  std::vector<std::string> shapes{MacBytesText(f.first_masked, 6)};
+  AddressShapeSet set;
+  std::copy(std::begin(f.first_masked), std::end(f.first_masked), set.shapes[0].begin());
+  for (int i = 0; i < 6; ++i) set.shapes[1][i] = f.second_masked[i] ^ f.second_masked[0];
   const bool one_address =
       std::all_of(std::begin(f.address_xor), std::end(f.address_xor), [](std::uint8_t b) { return b == 0; });
-  if (!one_address) shapes.push_back(MacBytesText(second, 6));
+  set.count = one_address ? 1 : 2;
+  return set;
+}
+
+unsigned SharedShapeCount(const AddressShapeSet& a, const AddressShapeSet& b) {
+  unsigned shared = 0;
+  for (std::size_t i = 0; i < a.count; ++i) {
+    const bool held = std::find(b.shapes, b.shapes + b.count, a.shapes[i]) != b.shapes + b.count;
+    shared += held ? 1 : 0;
+  }
+  return shared;
+}
+
+std::vector<std::string> AddressShapes(const MacIdentifierFields& f) {
+  const AddressShapeSet set = AddressShapeBytes(f);
+  std::vector<std::string> shapes;
+  for (std::size_t i = 0; i < set.count; ++i) shapes.push_back(MacBytesText(set.shapes[i].data(), 6));
   return shapes;
 }
 
@@ -341,18 +357,28 @@ MatchOdds ComponentMatchOdds(Component component, const DecodedIdentifier& d) {
   }
 }
 
-std::vector<ComponentEvidence> Evidence(const DecodedIdentifier& d) {
+MatchOdds ComponentChangeOdds(Component component, const MachineIdentifierFields& before,
+                              const MachineIdentifierFields& after) {
+  constexpr std::uint16_t kProcessorFlags = PcSnRecord::kFlagProcessorSerial | PcSnRecord::kFlagProcessorDetails;
+  const auto details = [](const MachineIdentifierFields& f) {
+    return (f.source_flags & kProcessorFlags) == PcSnRecord::kFlagProcessorDetails;
+  };
+  if (component != kComponentProcessor || !details(before) || !details(after)) return kTellsNothing;
+  return {{0.0, 0.0, 1.0}};
+}
+
+std::array<ComponentEvidence, std::size(kComponents)> Evidence(const DecodedIdentifier& d) {
   if (d.kind == IdentifierKind::kMac) {
-    return {MacEvidence(d.mac.source == MacSnRecord::kSourceUuid, false),
-            {kComponentProcessor, Strength::kAbsent, "MAC identifiers carry no processor text"},
-            {kComponentFirmware, Strength::kAbsent, "MAC identifiers carry no firmware text"},
-            kMacSourceEvidence};
+    return {{MacEvidence(d.mac.source == MacSnRecord::kSourceUuid, false),
+             {kComponentProcessor, Strength::kAbsent, "MAC identifiers carry no processor text"},
+             {kComponentFirmware, Strength::kAbsent, "MAC identifiers carry no firmware text"},
+             kMacSourceEvidence}};
   }
   const MachineIdentifierFields& f = d.machine;
-  return {MacEvidence(f.source_flags & PcSnRecord::kFlagMacFromUuid, true),
-          {kComponentProcessor, Strength::kWeak, "every machine of this processor model has the same processor text"},
-          FirmwareEvidence(f),
-          kMacSourceEvidence};
+  return {{MacEvidence(f.source_flags & PcSnRecord::kFlagMacFromUuid, true),
+           {kComponentProcessor, Strength::kWeak, "every machine of this processor model has the same processor text"},
+           FirmwareEvidence(f),
+           kMacSourceEvidence}};
 }
 
 }  // namespace tavsn::server

@@ -5,6 +5,7 @@
 // that model, a placeholder firmware text by every board of that vendor, and
 // a sequential UUID's node is random on a machine without adapters.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -43,7 +44,7 @@ struct ComponentEvidence {
 
 // One entry per component, in the order of kComponents. `decoded` must be a
 // record the DLL writes (no anomalies).
-std::vector<ComponentEvidence> Evidence(const DecodedIdentifier& decoded);
+std::array<ComponentEvidence, std::size(kComponents)> Evidence(const DecodedIdentifier& decoded);
 
 // Firmware texts that boards really ship unfilled. Serial numbers are kept as
 // the firmware writes them; UUIDs as their 16 table bytes, which the DLL's
@@ -132,6 +133,16 @@ constexpr double kRandomNode = 1.0 / 140737488355328.0;
 MatchOdds ComponentMatchOdds(Component component, const DecodedIdentifier& decoded);
 // A TQ11 address shape found in both records.
 MatchOdds AddressShapeMatchOdds(const MacIdentifierFields& fields);
+// What a component that changed between two TQ12 records tells: how likely
+// a different machine of each class shows a change of it. A processor
+// details text is the model's (ComponentMatchOdds gives it 1 for siblings and
+// the model), so a sibling or a machine of the model shows the bound
+// machine's text, never another: a changed details text rules both classes
+// out (0). A machine that received an adapter may be of any model (1). A
+// processor serial text is the chip's own, and every other change tells
+// nothing: 1.
+MatchOdds ComponentChangeOdds(Component component, const MachineIdentifierFields& before,
+                              const MachineIdentifierFields& after);
 
 // What a TQ11 record's masked fields reveal of each address it holds: the
 // address XOR its own byte 0 (byte 0 is then 0). The unknown first byte k
@@ -139,5 +150,14 @@ MatchOdds AddressShapeMatchOdds(const MacIdentifierFields& fields);
 // different addresses share one only when they differ by one byte in all six
 // places. One entry for a single address, two otherwise.
 std::vector<std::string> AddressShapes(const MacIdentifierFields& fields);
+
+// The same shapes as bytes, for comparing without building texts.
+struct AddressShapeSet {
+  std::array<std::uint8_t, 6> shapes[2] = {};
+  std::size_t count = 0;
+};
+AddressShapeSet AddressShapeBytes(const MacIdentifierFields& fields);
+// How many of the shapes of `a` `b` holds too.
+unsigned SharedShapeCount(const AddressShapeSet& a, const AddressShapeSet& b);
 
 }  // namespace tavsn::server

@@ -1,7 +1,7 @@
 // tavsn_judge_bench: how many identifier pairs tavsn_judge and
-// tavsn_judge_risk judge per second on one core. A figure, not a test: the
-// pairs are a fixed mix of both kinds, changed and unchanged, built with the
-// DLL's own encoder.
+// tavsn_judge_risk, and how many bundle pairs tavsn_judge_bundles, judge per
+// second on one core. A figure, not a test: the pairs are a fixed mix of both
+// kinds, changed and unchanged, built with the DLL's own encoder.
 #include <time.h>
 
 #include <cstdint>
@@ -92,7 +92,38 @@ int main() {
     tavsn_judge_risk(a.data(), a.size(), b.data(), b.size(), nullptr, 0.0, &judgment, &risk);
     return static_cast<unsigned>(risk.verdict);
   });
-  std::printf("tavsn_judge:      %.2f M pairs/s per CPU second (one core)\n", judged / 1e6);
-  std::printf("tavsn_judge_risk: %.2f M pairs/s per CPU second (one core)\n", risked / 1e6);
+  // Bundles of one call site: GetMacSN, GetPCSN and GetPCSNEx, the pairs
+  // of a machine before and after a card replaced, a processor upgrade and
+  // a moved adapter.
+  const auto bundle = [&](std::uint64_t first, std::uint64_t second, const char* processor, const char* serial) {
+    return MacText(first, second, 2) + MachineText(first, processor, serial) + MachineText(first, processor, nullptr);
+  };
+  const std::vector<std::pair<std::string, std::string>> bundles = {
+      {bundle(0x0A1B2C3D4E5F, 0x0A1B2C3D4E60, cpu, "PF2ABC12"),
+       bundle(0x0A1B2C3D4E5F, 0x0A1B2C3D4E60, cpu, "PF2ABC12")},
+      {bundle(0x0A1B2C3D4E5F, 0x0A1B2C3D4E60, cpu, "PF2ABC12"),
+       bundle(0x0A1B2C3D4E5F, 0x3C9CB0000001, cpu, "PF2ABC12")},
+      {bundle(0x0A1B2C3D4E5F, 0x0A1B2C3D4E60, cpu, "PF2ABC12"),
+       bundle(0x0A1B2C3D4E5F, 0x0A1B2C3D4E60, cpu2, "PF2ABC12")},
+      {bundle(0x0A1B2C3D4E5F, 0x0A1B2C3D4E60, cpu, "PF2ABC12"),
+       bundle(0x0A1B2C3D4E5F, 0x102030405060, cpu, "PF2XYZ99")},
+  };
+  tavsn_bundle_judgment bundle_judgment;
+  const double bundled = PairsPerSecond(bundles, [&](const std::string& a, const std::string& b) {
+    tavsn_bundle sides[2] = {};
+    for (int side = 0; side < 2; ++side) {
+      const std::string& texts = side == 0 ? a : b;
+      sides[side].count = 3;
+      for (std::size_t i = 0; i < 3; ++i) {
+        sides[side].texts[i] = texts.data() + i * kIdentifierLength;
+        sides[side].lengths[i] = kIdentifierLength;
+      }
+    }
+    tavsn_judge_bundles(&sides[0], &sides[1], nullptr, 0.0, &bundle_judgment);
+    return static_cast<unsigned>(bundle_judgment.risk.verdict);
+  });
+  std::printf("tavsn_judge:         %.2f M pairs/s per CPU second (one core)\n", judged / 1e6);
+  std::printf("tavsn_judge_risk:    %.2f M pairs/s per CPU second (one core)\n", risked / 1e6);
+  std::printf("tavsn_judge_bundles: %.2f M pairs of 3-member bundles/s per CPU second (one core)\n", bundled / 1e6);
   return 0;
 }
