@@ -36,16 +36,16 @@ void Load(LoadedLibpq& loaded) {
   // to a host's.
   loaded.handle.reset(dlopen(kLibpqName, RTLD_NOW | RTLD_LOCAL));
   if (!loaded.handle) {
-    loaded.error = std::string("PostgreSQL's client library could not be loaded (install libpq5): ") +
-                   LastLoaderError();
+    loaded.error =
+        std::string("PostgreSQL's client library could not be loaded (install libpq5): ") + LastLoaderError();
     return;
   }
-#define TAVSN_LIBPQ_FIND(name)                                                                              \
-  loaded.calls.name = reinterpret_cast<decltype(&::name)>(dlsym(loaded.handle.get(), #name));               \
-  if (!loaded.calls.name) {                                                                                 \
-    loaded.error = std::string(kLibpqName) + " has no " #name ": a libpq older than PostgreSQL 10";         \
-    loaded.handle.reset();                                                                                  \
-    return;                                                                                                 \
+#define TAVSN_LIBPQ_FIND(name)                                                                      \
+  loaded.calls.name = reinterpret_cast<decltype(&::name)>(dlsym(loaded.handle.get(), #name));       \
+  if (!loaded.calls.name) {                                                                         \
+    loaded.error = std::string(kLibpqName) + " has no " #name ": a libpq older than PostgreSQL 10"; \
+    loaded.handle.reset();                                                                          \
+    return;                                                                                         \
   }
   TAVSN_LIBPQ_FUNCTIONS(TAVSN_LIBPQ_FIND)
 #undef TAVSN_LIBPQ_FIND

@@ -91,16 +91,17 @@ const std::array<StatementText, kStatementCount>& Statements() {
       {"SELECT DISTINCT machine FROM lookup_keys WHERE lookup_key = ANY ($1) ORDER BY machine", {kInt8Array}},
       // A machine whole, in one round trip: part 0 its row, 1 its current
       // identifiers, 2 its sightings, 3 its changes, each in its order.
+      // Sightings oldest first, then by member and identifier, as on SQLite.
       {"SELECT 0 AS part, m.activated AS a, m.last_check_in AS b, 0::bigint AS c, s.name AS x,"
-       "   NULL::bytea AS y, NULL::bytea AS z, 0::bigint AS o1, NULL::bytea AS o2"
+       "   NULL::bytea AS y, NULL::bytea AS z, 0::bigint AS o1, 0::bigint AS o2, NULL::bytea AS o3"
        " FROM machines m JOIN scopes s ON s.id = m.scope WHERE m.id = $1"
-       " UNION ALL SELECT 1, member, 0, 0, identifier, NULL, NULL, member, NULL"
+       " UNION ALL SELECT 1, member, 0, 0, identifier, NULL, NULL, member, 0, NULL"
        " FROM current_identifiers WHERE machine = $1"
-       " UNION ALL SELECT 2, member, first_seen, last_seen, identifier, NULL, NULL, first_seen, identifier"
+       " UNION ALL SELECT 2, member, first_seen, last_seen, identifier, NULL, NULL, first_seen, member, identifier"
        " FROM sightings WHERE machine = $1"
-       " UNION ALL SELECT 3, at, 0, 0, old_identifiers, new_identifiers, evidence, id, NULL"
+       " UNION ALL SELECT 3, at, 0, 0, old_identifiers, new_identifiers, evidence, id, 0, NULL"
        " FROM changes WHERE machine = $1"
-       " ORDER BY part, o1, o2",
+       " ORDER BY part, o1, o2, o3",
        {kInt8}},
       {"WITH m AS (INSERT INTO machines (scope, activated, last_check_in)"
        "   SELECT id, $2, $2 FROM scopes WHERE name = $1 RETURNING id),"
@@ -298,10 +299,11 @@ StoreError PostgresqlStore::Connect() {
   // CREATE ... IF NOT EXISTS and the like talk to stderr through notices;
   // the registry answers through its return values only.
   pq.PQsetNoticeProcessor(connection_.get(), IgnoreNotice, nullptr);
-  const std::string session = "SET client_min_messages = warning; SET application_name = 'tavsn registry';"
-                              " SET lock_timeout = " +
-                              std::to_string(std::max(options_.busy_timeout_ms, 1)) +
-                              (options_.read_only ? "; SET default_transaction_read_only = on" : "");
+  const std::string session =
+      "SET client_min_messages = warning; SET application_name = 'tavsn registry';"
+      " SET lock_timeout = " +
+      std::to_string(std::max(options_.busy_timeout_ms, 1)) +
+      (options_.read_only ? "; SET default_transaction_read_only = on" : "");
   return RunPlain(session.c_str());
 }
 
@@ -330,8 +332,8 @@ StoreError PostgresqlStore::Failure(const PGresult* result, std::string_view doi
     // The server rolls back whatever the session had open.
     connection_lost_ = true;
     in_transaction_ = false;
-    return {kind, std::string(doing) + ": the connection to PostgreSQL was lost and the transaction rolled back: " +
-                      message};
+    return {kind,
+            std::string(doing) + ": the connection to PostgreSQL was lost and the transaction rolled back: " + message};
   }
   return {kind, std::string(doing) + ": " + message};
 }
@@ -527,9 +529,7 @@ StoreError PostgresqlStore::LoadMachine(MachineId id, MachineRecord& machine, bo
         machine.last_check_in = b;
         machine.scope = ReadBytes(rows, row, 4);
         break;
-      case 1:
-        machine.current.push_back({static_cast<int>(a), ReadBytes(rows, row, 4)});
-        break;
+      case 1: machine.current.push_back({static_cast<int>(a), ReadBytes(rows, row, 4)}); break;
       case 2:
         machine.history.push_back({static_cast<int>(a), ReadBytes(rows, row, 4), b, ReadInteger(rows, row, 3)});
         break;
@@ -546,8 +546,8 @@ StoreError PostgresqlStore::AddMachine(const std::string& scope, const std::vect
                                        const std::vector<LookupKey>& keys, Time at, MachineId& id) {
   if (StoreError error = InTransaction(true)) return error;
   Result result;
-  if (StoreError error = Run(kAddMachine, {Bytes(scope), Int8(at), MemberArray(current), TextArray(current), KeyArray(keys)},
-                             result)) {
+  if (StoreError error = Run(
+          kAddMachine, {Bytes(scope), Int8(at), MemberArray(current), TextArray(current), KeyArray(keys)}, result)) {
     return error;
   }
   if (Pq().PQntuples(result.get()) != 1) return {StoreErrorKind::kOther, "no such scope: lock it first"};

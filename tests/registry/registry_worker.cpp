@@ -91,8 +91,7 @@ bool IsWhole(Store& store, const MachineRecord& machine, std::string& fault) {
     return false;
   }
   if (machine.history.size() != expected.size()) {
-    fault = "machine " + std::to_string(machine.id) + " has " + std::to_string(machine.history.size()) +
-            " sightings";
+    fault = "machine " + std::to_string(machine.id) + " has " + std::to_string(machine.history.size()) + " sightings";
     return false;
   }
   for (LookupKey key : KeysOf(n)) {

@@ -61,16 +61,9 @@ class StoreEngineTest : public ::testing::TestWithParam<const char*> {
 // tables as they were.
 TEST_P(StoreEngineTest, HostileTextsComeBackByteForByte) {
   const std::vector<std::string> texts = {
-      "'; DROP TABLE machines; --",
-      "\"scope\" OR 1=1",
-      "back\\slash\\x41",
-      "{\"array\",literal}",
-      std::string("nul\0inside", 10),
-      "\xff\xfe not UTF-8 \xc3",
-      "$1 $2 ? :name %s %n",
-      "line\nbreak\r\ttab",
-      std::string(5000, 'x'),
-      "\xe6\xa9\x9f\xe5\x99\xa8",
+      "'; DROP TABLE machines; --",   "\"scope\" OR 1=1",         "back\\slash\\x41",    "{\"array\",literal}",
+      std::string("nul\0inside", 10), "\xff\xfe not UTF-8 \xc3",  "$1 $2 ? :name %s %n", "line\nbreak\r\ttab",
+      std::string(5000, 'x'),         "\xe6\xa9\x9f\xe5\x99\xa8",
   };
   for (std::size_t i = 0; i < texts.size(); ++i) {
     SCOPED_TRACE(i);
@@ -92,10 +85,12 @@ TEST_P(StoreEngineTest, HostileTextsComeBackByteForByte) {
   }
   std::vector<std::string> scopes;
   ASSERT_TRUE(store_->Begin(TransactionKind::kRead).ok());
-  ASSERT_TRUE(store_->ForEachScope([&](const ScopeRecord& scope) {
-                      scopes.push_back(scope.name);
-                      return true;
-                    }).ok());
+  ASSERT_TRUE(store_
+                  ->ForEachScope([&](const ScopeRecord& scope) {
+                    scopes.push_back(scope.name);
+                    return true;
+                  })
+                  .ok());
   int machines = 0;
   ASSERT_TRUE(store_->ForEachMachine([&](const MachineRecord&) { return ++machines > 0; }).ok());
   ASSERT_TRUE(store_->Commit().ok());
@@ -206,7 +201,10 @@ TEST_P(PostgresqlStoreTest, EachOpeningFailureHasItsKind) {
       {"no such database", nullptr, missing, {}, StoreErrorKind::kNotFound},
       {"no server", nullptr, "postgresql:///tavsn?host=/nonexistent", {}, StoreErrorKind::kConnectionLost},
       {"a registry of a newer tavsn", "UPDATE schema_version SET version = 99", "", {}, StoreErrorKind::kNewerSchema},
-      {"a registry table dropped", "UPDATE schema_version SET version = 1; DROP TABLE changes", "", {},
+      {"a registry table dropped",
+       "UPDATE schema_version SET version = 1; DROP TABLE changes",
+       "",
+       {},
        StoreErrorKind::kDamaged},
   };
   for (const OpenFailure& failure : cases) {
