@@ -9,6 +9,8 @@
 # initdb refuses to run as root, and CI runs as root: the cluster then belongs
 # to the user `nobody`, who owns DIR. DIR's parent must be one that user can
 # enter (/tmp is); the socket's whole path must stay under about 100 bytes.
+# TAVSN_POSTGRESQL_DURABLE=1 keeps a server's defaults of durability (fsync,
+# synchronous commit), for benchmarks whose figures must be a real server's.
 set -euo pipefail
 
 usage() {
@@ -67,12 +69,12 @@ start_cluster() {
   cat >>"$dir/data/postgresql.conf" <<EOF
 listen_addresses = ''
 unix_socket_directories = '$dir'
-fsync = off
-synchronous_commit = off
-full_page_writes = off
 max_connections = 60
-shared_buffers = 64MB
+shared_buffers = 128MB
 EOF
+  if [ "${TAVSN_POSTGRESQL_DURABLE:-0}" != 1 ]; then
+    printf '%s\n' "fsync = off" "synchronous_commit = off" "full_page_writes = off" >>"$dir/data/postgresql.conf"
+  fi
   as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null || {
     cat "$dir/server.log" >&2
     exit 1
