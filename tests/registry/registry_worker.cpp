@@ -3,126 +3,127 @@
 // kills some):
 //
 //   registry_worker check-in LOCATION SCOPE SEATS FIRST COUNT
-//       checks in machines FIRST .. FIRST+COUNT-1 under SCOPE (SEATS < 0: no
-//       limit), one transaction each, and prints "activated N" or "refused N"
-//       once each has committed, flushed, so that whoever kills the process
-//       knows what was committed before it died
+//       checks machines FIRST .. FIRST+COUNT-1 in under SCOPE through the
+//       registry (SEATS < 0: the stored limit), one transaction each, and
+//       prints "activated N" or "refused N" once each has committed,
+//       flushed, so that whoever kills the process knows what was committed
+//       before it died
 //   registry_worker verify LOCATION
-//       checks that every machine is whole (its identifiers, their
-//       sightings, found through its keys) and prints "machines N", or the
-//       first fault and exits with 1
+//       checks that every machine is whole (its two identifiers, their
+//       sightings) and that identify finds it through its keys, and prints
+//       "machines N", or the first fault and exits with 1
 //
-// Machine N shows two identifiers, "machine N adapter" and "machine N
-// board", whose keys are 2N and 2N+1.
+// Machine N shows the two identifiers of a call site (GetMacSN and
+// GetPCSN) of an adapter address and a firmware serial of its own.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "registry/store.h"
+#include "registry/registry.h"
+#include "server/test_records.h"
 
 namespace tavsn::registry {
 namespace {
 
-std::vector<MemberText> IdentifiersOf(std::int64_t n) {
-  return {{0, "machine " + std::to_string(n) + " adapter"}, {1, "machine " + std::to_string(n) + " board"}};
+constexpr Time kStart = 1800000000;
+
+std::vector<std::string> BundleOf(std::int64_t n) {
+  // Addresses spread over the space, as unrelated machines' are: adjacent
+  // ones would look like the ports of one card (splitmix64's mixing).
+  std::uint64_t mixed = static_cast<std::uint64_t>(n) + 0x9E3779B97F4A7C15ull;
+  mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ull;
+  mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
+  mixed ^= mixed >> 31;
+  char mac[13];
+  std::snprintf(mac, sizeof mac, "00%010llX", static_cast<unsigned long long>(mixed >> 24));
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "SN%010lld", static_cast<long long>(n));
+  // A processor of its own too: two machines alike in it and unalike in
+  // the rest could be one after a change of board and card.
+  char processor[48];
+  std::snprintf(processor, sizeof processor, "Example CPU-00000000-%08lld-%08lld", static_cast<long long>(n / 1000),
+                static_cast<long long>(n % 1000));
+  server::testing::MachineInputs in;
+  in.mac = mac;
+  in.processor = processor;
+  in.firmware = server::testing::Firmware::kSerial;
+  in.system_text = serial;
+  return {server::testing::MacIdText(1, 1, mac, mac), server::testing::MachineIdText(in)};
 }
-std::vector<LookupKey> KeysOf(std::int64_t n) { return {2 * n, 2 * n + 1}; }
 
 int Fail(const char* doing, const StoreError& error) {
   std::fprintf(stderr, "registry_worker: %s: %s: %s\n", doing, StoreErrorKindName(error.kind), error.message.c_str());
   return 2;
 }
 
-// One check-in as the registry makes it: the scope's lock, its count of
-// machines, the new machine and its sightings, in one transaction.
-StoreError CheckIn(Store& store, const std::string& scope, std::int64_t seats, std::int64_t n, bool& activated) {
-  activated = false;
-  if (StoreError error = store.Begin(TransactionKind::kWrite)) return error;
-  ScopeRecord record;
-  StoreError error = store.LockScope(scope, record);
-  if (!error && record.seats != seats) error = store.SetSeats(scope, seats);
-  std::int64_t count = 0;
-  if (!error) error = store.CountMachines(scope, count);
-  if (!error && (seats < 0 || count < seats)) {
-    MachineId id = 0;
-    const std::vector<MemberText> identifiers = IdentifiersOf(n);
-    error = store.AddMachine(scope, identifiers, KeysOf(n), n, id);
-    for (const MemberText& identifier : identifiers) {
-      if (!error) error = store.RecordSighting(id, identifier, n);
-    }
-    activated = !error;
-  }
-  if (!error) error = store.Commit();
-  if (error) {
-    store.Rollback();
-    activated = false;
-  }
-  return error;
-}
-
 int RunCheckIns(const std::string& location, const std::string& scope, std::int64_t seats, std::int64_t first,
                 std::int64_t count) {
-  std::unique_ptr<Store> store;
-  if (StoreError error = OpenStore(location, {}, store)) return Fail("opening", error);
+  std::unique_ptr<Registry> registry;
+  if (StoreError error = Registry::Open(location, {}, registry)) return Fail("opening", error);
   for (std::int64_t n = first; n < first + count; ++n) {
-    bool activated = false;
-    StoreError error = CheckIn(*store, scope, seats, n, activated);
+    CheckInResult result;
+    // A second apart, as a busy licence server sees them: machines alike
+    // in a few facts that check in together are two machines, while one
+    // that fell silent long before could be the same after a change.
+    const Time at = kStart + (n - first);
+    StoreError error = registry->CheckIn(scope, BundleOf(n), at, seats, result);
     // Busy is the one failure another process causes; the check-in is
     // tried again rather than counted as refused.
     for (int attempt = 0; error.kind == StoreErrorKind::kBusy && attempt < 20; ++attempt) {
-      error = CheckIn(*store, scope, seats, n, activated);
+      error = registry->CheckIn(scope, BundleOf(n), at, seats, result);
     }
     if (error) return Fail("checking in", error);
-    std::printf("%s %lld\n", activated ? "activated" : "refused", static_cast<long long>(n));
+    if (result.outcome != CheckInOutcome::kActivated && result.outcome != CheckInOutcome::kRefusedNoSeat) {
+      std::fprintf(stderr, "registry_worker: machine %lld: %s: %s\n", static_cast<long long>(n),
+                   CheckInOutcomeName(result.outcome), result.detail.c_str());
+      return 3;
+    }
+    std::printf("%s %lld\n", result.outcome == CheckInOutcome::kActivated ? "activated" : "refused",
+                static_cast<long long>(n));
     std::fflush(stdout);
   }
   return 0;
 }
 
-bool IsWhole(Store& store, const MachineRecord& machine, std::string& fault) {
-  const std::string& first = machine.current.empty() ? std::string() : machine.current[0].text;
-  const std::int64_t n = std::atoll(first.c_str() + std::min<std::size_t>(first.size(), 8));
-  const std::vector<MemberText> expected = IdentifiersOf(n);
-  if (machine.current.size() != expected.size() || machine.current[0].text != expected[0].text ||
-      machine.current[1].text != expected[1].text) {
-    fault = "machine " + std::to_string(machine.id) + " has not its two identifiers";
-    return false;
+std::string FaultOf(Registry& registry, const MachineRecord& machine) {
+  const std::string name = "machine " + std::to_string(machine.id);
+  if (machine.current.size() != 2) return name + " has " + std::to_string(machine.current.size()) + " identifiers";
+  if (machine.history.size() != 2) return name + " has " + std::to_string(machine.history.size()) + " sightings";
+  std::vector<std::string> texts;
+  for (const MemberText& member : machine.current) texts.push_back(member.text);
+  IdentifyResult found;
+  ReadBundle read;
+  if (StoreError error = registry.Identify(texts, found, read)) return name + ": identify: " + error.message;
+  for (const Candidate& candidate : found.candidates) {
+    if (candidate.machine == machine.id) return "";
   }
-  if (machine.history.size() != expected.size()) {
-    fault = "machine " + std::to_string(machine.id) + " has " + std::to_string(machine.history.size()) + " sightings";
-    return false;
-  }
-  for (LookupKey key : KeysOf(n)) {
-    std::vector<MachineId> found;
-    if (store.FindCandidates({key}, found) || found != std::vector<MachineId>{machine.id}) {
-      fault = "machine " + std::to_string(machine.id) + " is not found through key " + std::to_string(key);
-      return false;
-    }
-  }
-  return true;
+  return name + " is not found through its keys";
 }
 
 int Verify(const std::string& location) {
-  std::unique_ptr<Store> store;
-  if (StoreError error = OpenStore(location, {.create = false, .read_only = true}, store)) {
+  std::unique_ptr<Registry> registry;
+  if (StoreError error = Registry::Open(location, {.create = false, .read_only = true}, registry)) {
     return Fail("opening", error);
   }
-  if (StoreError error = store->Begin(TransactionKind::kRead)) return Fail("reading", error);
-  std::int64_t machines = 0;
-  std::string fault;
-  StoreError error = store->ForEachMachine([&](const MachineRecord& machine) {
-    ++machines;
-    return IsWhole(*store, machine, fault);
+  std::vector<MachineRecord> machines;
+  Store& store = registry->store();
+  if (StoreError error = store.Begin(TransactionKind::kRead)) return Fail("reading", error);
+  StoreError error = store.ForEachMachine([&](const MachineRecord& machine) {
+    machines.push_back(machine);
+    return true;
   });
+  store.Rollback();
   if (error) return Fail("reading", error);
-  store->Rollback();
-  if (!fault.empty()) {
-    std::fprintf(stderr, "registry_worker: %s\n", fault.c_str());
-    return 1;
+  for (const MachineRecord& machine : machines) {
+    const std::string fault = FaultOf(*registry, machine);
+    if (!fault.empty()) {
+      std::fprintf(stderr, "registry_worker: %s\n", fault.c_str());
+      return 1;
+    }
   }
-  std::printf("machines %lld\n", static_cast<long long>(machines));
+  std::printf("machines %zu\n", machines.size());
   return 0;
 }
 
