@@ -148,6 +148,15 @@ std::vector<LookupKey> GlobalKeys(const std::vector<MemberText>& members) {
   return keys;
 }
 
+std::vector<LookupKey> ExactKeys(const std::vector<MemberText>& members) {
+  std::vector<LookupKey> keys;
+  for (const MemberText& m : members) {
+    keys.push_back(KeyHash(KeyFact::kExactRecord, static_cast<BundleMember>(m.member)).Text(m.text).Key());
+  }
+  SortUnique(keys);
+  return keys;
+}
+
 std::vector<LookupKey> ScopeKeys(const std::string& scope, const std::vector<MemberText>& members) {
   std::vector<LookupKey> keys;
   for (const MemberText& m : members) {

@@ -47,6 +47,9 @@ ReadBundle ReadBundleTexts(const std::vector<std::string>& texts);
 
 // The keys of a bundle that may cross scopes, each once, ascending.
 std::vector<LookupKey> GlobalKeys(const std::vector<MemberText>& members);
+// The exact-record keys alone (a subset of GlobalKeys): what finds a
+// machine whose identifiers are unchanged, the commonest check-in.
+std::vector<LookupKey> ExactKeys(const std::vector<MemberText>& members);
 // The keys that only find machines of the same scope.
 std::vector<LookupKey> ScopeKeys(const std::string& scope, const std::vector<MemberText>& members);
 // Both, merged: what a machine is stored under.

@@ -114,14 +114,19 @@ StoreError Registry::Open(const std::string& location, const StoreOptions& optio
 Registry::Registry(std::unique_ptr<Store> store, RegistryPolicy policy) : store_(std::move(store)), policy_(policy) {}
 
 StoreError Registry::JudgeCandidates(const std::vector<MemberText>& members, const std::vector<LookupKey>& keys,
-                                     std::vector<Candidate>& out, std::vector<MachineRecord>* loaded) {
+                                     std::vector<Candidate>& out, std::vector<MachineRecord>* loaded,
+                                     std::vector<MachineId>* seen) {
   std::vector<MachineId> ids;
   if (StoreError e = store_->FindCandidates(keys, ids)) return e;
   const std::vector<std::string> texts = MemberTexts(members);
   for (MachineId id : ids) {
+    if (seen) {
+      if (std::find(seen->begin(), seen->end(), id) != seen->end()) continue;
+      seen->push_back(id);
+    }
     MachineRecord machine;
     bool found = false;
-    if (StoreError e = store_->LoadMachine(id, machine, found)) return e;
+    if (StoreError e = store_->LoadCurrent(id, machine, found)) return e;
     if (!found) continue;
     const BundleComparison c = server::CompareBundles(MemberTexts(machine.current), texts, policy_.judgment);
     // No member kind in common, or a stored bundle the judgment no longer
@@ -172,13 +177,28 @@ StoreError Registry::CheckIn(const std::string& scope, const std::vector<std::st
 
 StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& read, Time at, CheckInResult& result) {
   const std::vector<MemberText>& members = read.members;
-  std::vector<Candidate> candidates;
   std::vector<MachineRecord> loaded;
-  if (StoreError e = JudgeCandidates(members, AllKeys(scope, members), candidates, &loaded)) return e;
+  std::vector<MachineId> seen;
   const auto record_of = [&](MachineId id) -> const MachineRecord& {
     return *std::find_if(loaded.begin(), loaded.end(), [&](const MachineRecord& m) { return m.id == id; });
   };
-  for (Candidate& c : candidates) (c.scope == scope ? result.candidates : result.other_scopes).push_back(c);
+  // The cheapest keys first, so that the commonest check-ins (unchanged,
+  // then changed on strong facts) never load the machines that only the
+  // scope's weak facts find.
+  const auto find = [&](const std::vector<LookupKey>& keys) -> StoreError {
+    std::vector<Candidate> found;
+    if (StoreError e = JudgeCandidates(members, keys, found, &loaded, &seen)) return e;
+    for (Candidate& c : found) (c.scope == scope ? result.candidates : result.other_scopes).push_back(std::move(c));
+    std::sort(result.candidates.begin(), result.candidates.end(), Likelier);
+    std::sort(result.other_scopes.begin(), result.other_scopes.end(), Likelier);
+    return {};
+  };
+  const auto equal_in_scope = [&]() -> const Candidate* {
+    for (const Candidate& c : result.candidates) {
+      if (SameTexts(record_of(c.machine).current, members)) return &c;
+    }
+    return nullptr;
+  };
 
   const auto accept_change = [&](const Candidate& c, Evidence evidence, const std::string& why) -> StoreError {
     const MachineRecord& machine = record_of(c.machine);
@@ -204,10 +224,13 @@ StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& r
 
   // 1. Equal to a machine's current identifiers; 2. the judgment's same
   // machine, the likeliest first (the candidates are sorted so).
-  for (const Candidate& c : result.candidates) {
-    if (SameTexts(record_of(c.machine).current, members)) {
-      return accept_change(c, Evidence::kEqualIdentifiers, "the identifiers equal the machine's current ones");
-    }
+  if (StoreError e = find(ExactKeys(members))) return e;
+  if (const Candidate* c = equal_in_scope()) {
+    return accept_change(*c, Evidence::kEqualIdentifiers, "the identifiers equal the machine's current ones");
+  }
+  if (StoreError e = find(GlobalKeys(members))) return e;
+  if (const Candidate* c = equal_in_scope()) {
+    return accept_change(*c, Evidence::kEqualIdentifiers, "the identifiers equal the machine's current ones");
   }
   if (!result.candidates.empty() && result.candidates.front().verdict == MachineVerdict::kSame) {
     const Candidate& c = result.candidates.front();
@@ -216,7 +239,15 @@ StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& r
         "the judgment: same machine (" + c.reason + "; risk " + OneIn(c.false_accept_probability) + ")");
   }
 
-  // 3. Undecided candidates: history.
+  // 3. Undecided candidates, with those only the scope's weak facts find:
+  // history.
+  if (StoreError e = find(ScopeKeys(scope, members))) return e;
+  if (!result.candidates.empty() && result.candidates.front().verdict == MachineVerdict::kSame) {
+    const Candidate& c = result.candidates.front();
+    return accept_change(
+        c, Evidence::kJudgment,
+        "the judgment: same machine (" + c.reason + "; risk " + OneIn(c.false_accept_probability) + ")");
+  }
   std::vector<const Candidate*> silent, alive, unsettled;
   for (const Candidate& c : result.candidates) {
     const Time quiet = at - c.last_check_in;

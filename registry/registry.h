@@ -125,8 +125,11 @@ class Registry {
 
  private:
   StoreError CheckInLocked(const std::string& scope, const ReadBundle& read, Time at, CheckInResult& result);
+  // Loads and judges the machines the keys find, except those in `seen`
+  // (which it extends), adding those judged same or undecided to `out`.
   StoreError JudgeCandidates(const std::vector<MemberText>& members, const std::vector<LookupKey>& keys,
-                             std::vector<Candidate>& out, std::vector<MachineRecord>* loaded);
+                             std::vector<Candidate>& out, std::vector<MachineRecord>* loaded,
+                             std::vector<MachineId>* seen = nullptr);
 
   std::unique_ptr<Store> store_;
   RegistryPolicy policy_;

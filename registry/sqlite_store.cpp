@@ -148,7 +148,7 @@ class SqliteStore final : public Store {
     return {};
   }
 
-  StoreError LoadMachine(MachineId id, MachineRecord& machine, bool& found) override {
+  StoreError LoadCurrent(MachineId id, MachineRecord& machine, bool& found) override {
     machine = MachineRecord{};
     machine.id = id;
     found = false;
@@ -174,11 +174,15 @@ class SqliteStore final : public Store {
       return e;
     }
     api().sqlite3_bind_int64(s, 1, id);
-    if (StoreError e = StepRows(s, [&] {
-          machine.current.push_back({static_cast<int>(api().sqlite3_column_int64(s, 0)), ColumnText(s, 1)});
-        })) {
-      return e;
-    }
+    return StepRows(s, [&] {
+      machine.current.push_back({static_cast<int>(api().sqlite3_column_int64(s, 0)), ColumnText(s, 1)});
+    });
+  }
+
+  StoreError LoadMachine(MachineId id, MachineRecord& machine, bool& found) override {
+    if (StoreError e = LoadCurrent(id, machine, found)) return e;
+    if (!found) return {};
+    sqlite3_stmt* s = nullptr;
     if (StoreError e = Prepare("SELECT member, identifier, first_seen, last_seen FROM sightings WHERE machine = ?1 "
                                "ORDER BY first_seen, member, identifier",
                                s)) {

@@ -285,7 +285,9 @@ int AuditCommand(const CommandLine& line, std::string& out, std::string& err) {
   out += "identifiers shown by several machines of one scope: " + std::to_string(audit.alternating.size()) + "\n";
   for (const auto& a : audit.alternating) {
     out += "  " + a.identifier + " in " + EscapedForDisplay(a.scope) + ": machines";
-    for (MachineId id : a.machines) out += " " + std::to_string(id);
+    // Appended piece by piece: GCC 12 misreads `" " + std::to_string(id)`
+    // in this loop as an overlapping copy (-Wrestrict) at -O2.
+    for (MachineId id : a.machines) out.append(" ").append(std::to_string(id));
     out += "\n";
   }
   return kExitOk;
