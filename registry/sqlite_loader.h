@@ -16,6 +16,7 @@ namespace tavsn::registry {
   X(sqlite3_close_v2)             \
   X(sqlite3_errmsg)               \
   X(sqlite3_extended_errcode)     \
+  X(sqlite3_system_errno)         \
   X(sqlite3_busy_timeout)         \
   X(sqlite3_exec)                 \
   X(sqlite3_free)                 \

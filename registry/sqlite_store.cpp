@@ -5,6 +5,7 @@
 // without waiting for the disk: a committed check-in survives a killed
 // process but the last ones may be lost in a power cut; FULL waits for the
 // disk on every commit and survives both.
+#include <cerrno>
 #include <algorithm>
 #include <map>
 #include <string>
@@ -284,14 +285,26 @@ class SqliteStore final : public Store {
   // other I/O errors.
   StoreError Error(int code) const {
     const int extended = api().sqlite3_extended_errcode(db_.get());
-    return {KindOf(extended != SQLITE_OK ? extended : code), api().sqlite3_errmsg(db_.get())};
+    return {FullOr(KindOf(extended != SQLITE_OK ? extended : code)), api().sqlite3_errmsg(db_.get())};
+  }
+
+  // SQLite says SQLITE_FULL only for ENOSPC met in the middle of a write. A
+  // file-size limit (EFBIG), a quota (EDQUOT) or a write refused at its
+  // first byte come as SQLITE_IOERR_WRITE, often with the system's error
+  // number already gone: all are a disk that takes no more, to whoever must
+  // make room, and the message still says what SQLite saw.
+  StoreErrorKind FullOr(StoreErrorKind kind) const {
+    if (kind != StoreErrorKind::kOther) return kind;
+    if (api().sqlite3_extended_errcode(db_.get()) != SQLITE_IOERR_WRITE) return kind;
+    const int error = api().sqlite3_system_errno(db_.get());
+    return error == 0 || error == ENOSPC || error == EFBIG || error == EDQUOT ? StoreErrorKind::kFull : kind;
   }
 
   StoreError Exec(const char* sql) {
     char* message = nullptr;
     const int code = api().sqlite3_exec(db_.get(), sql, nullptr, nullptr, &message);
     if (code == SQLITE_OK) return {};
-    StoreError e{KindOf(code), message ? message : api().sqlite3_errmsg(db_.get())};
+    StoreError e{FullOr(KindOf(code)), message ? message : api().sqlite3_errmsg(db_.get())};
     api().sqlite3_free(message);
     return e;
   }

@@ -8,6 +8,9 @@
 //       prints "activated N" or "refused N" once each has committed,
 //       flushed, so that whoever kills the process knows what was committed
 //       before it died
+//   registry_worker csv SCOPE FIRST COUNT
+//       prints machines FIRST .. FIRST+COUNT-1 as `tavsn registry import`
+//       reads them ("scope,identifier,time", one line per identifier)
 //   registry_worker verify LOCATION
 //       checks that every machine is whole (its two identifiers, their
 //       sightings) and that identify finds it through its keys, and prints
@@ -102,6 +105,16 @@ std::string FaultOf(Registry& registry, const MachineRecord& machine) {
   return name + " is not found through its keys";
 }
 
+int PrintCsv(const std::string& scope, std::int64_t first, std::int64_t count) {
+  std::printf("scope,identifier,time\n");
+  for (std::int64_t n = first; n < first + count; ++n) {
+    for (const std::string& text : BundleOf(n)) {
+      std::printf("%s,%s,%lld\n", scope.c_str(), text.c_str(), static_cast<long long>(kStart + (n - first)));
+    }
+  }
+  return 0;
+}
+
 int Verify(const std::string& location) {
   std::unique_ptr<Registry> registry;
   if (StoreError error = Registry::Open(location, {.create = false, .read_only = true}, registry)) {
@@ -136,9 +149,13 @@ int main(int argc, char** argv) {
     return tavsn::registry::RunCheckIns(args[1], args[2], std::atoll(args[3].c_str()), std::atoll(args[4].c_str()),
                                         std::atoll(args[5].c_str()));
   }
+  if (args.size() == 4 && args[0] == "csv") {
+    return tavsn::registry::PrintCsv(args[1], std::atoll(args[2].c_str()), std::atoll(args[3].c_str()));
+  }
   if (args.size() == 2 && args[0] == "verify") return tavsn::registry::Verify(args[1]);
   std::fprintf(stderr,
                "usage: registry_worker check-in LOCATION SCOPE SEATS FIRST COUNT\n"
+               "       registry_worker csv SCOPE FIRST COUNT\n"
                "       registry_worker verify LOCATION\n");
   return 2;
 }
