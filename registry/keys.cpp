@@ -88,16 +88,23 @@ void MachineKeys(BundleMember member, const server::DecodedIdentifier& decoded, 
 }
 
 // The weak facts of a machine identifier that survive a replaced card: its
-// processor fields. The firmware fields stay out: a placeholder is shared
-// by the whole model anyway, and a failed read (zero fields) is no change.
-LookupKey ScopeWeakKey(const std::string& scope, BundleMember member, const server::MachineIdentifierFields& f) {
+// processor fields; with a real firmware text, that text's fields too in
+// one variant.
+LookupKey ScopeKey(KeyFact fact, const std::string& scope, BundleMember member,
+                   const server::MachineIdentifierFields& f, const server::MachineIdentifierFields* firmware) {
   const std::uint16_t processor_kind =
       f.source_flags & (PcSnRecord::kFlagProcessorSerial | PcSnRecord::kFlagProcessorDetails);
-  KeyHash hash(KeyFact::kScopeWeakFacts, member);
+  KeyHash hash(fact, member);
   hash.Text(scope)
       .Bytes(&processor_kind, sizeof processor_kind)
       .Bytes(&f.processor_length, sizeof f.processor_length)
       .Bytes(&f.processor_checksum, sizeof f.processor_checksum);
+  if (firmware) {
+    const std::uint16_t kind = firmware->source_flags & (PcSnRecord::kFlagSystemSerial | PcSnRecord::kFlagSystemUuid);
+    hash.Bytes(&kind, sizeof kind)
+        .Bytes(&firmware->system_length, sizeof firmware->system_length)
+        .Bytes(&firmware->system_checksum, sizeof firmware->system_checksum);
+  }
   return hash.Key();
 }
 
@@ -157,14 +164,36 @@ std::vector<LookupKey> ExactKeys(const std::vector<MemberText>& members) {
   return keys;
 }
 
-std::vector<LookupKey> ScopeKeys(const std::string& scope, const std::vector<MemberText>& members) {
-  std::vector<LookupKey> keys;
+std::vector<LookupKey> ScopeKeys(const std::string& scope, const std::vector<MemberText>& members, ScopeKeyUse use) {
+  // The bundle's real firmware text, if its GetPCSN holds one: it speaks
+  // for the whole bundle, GetPCSNEx included.
+  std::vector<std::pair<BundleMember, server::MachineIdentifierFields>> machine_members;
+  const server::MachineIdentifierFields* firmware = nullptr;
   for (const MemberText& m : members) {
     const auto member = static_cast<BundleMember>(m.member);
     if (member != BundleMember::kGetPcSn && member != BundleMember::kGetPcSnEx) continue;
     const server::ParsedIdentifier parsed = server::ParseIdentifier(m.text);
     if (!parsed.ok()) continue;
-    keys.push_back(ScopeWeakKey(scope, member, server::Decode(parsed).machine));
+    machine_members.emplace_back(member, server::Decode(parsed).machine);
+  }
+  for (const auto& [member, fields] : machine_members) {
+    if (member == BundleMember::kGetPcSn && CarriesFirmware(fields) && !server::HoldsPlaceholder(fields)) {
+      firmware = &fields;
+    }
+  }
+  std::vector<LookupKey> keys;
+  for (const auto& [member, fields] : machine_members) {
+    if (firmware) {
+      keys.push_back(ScopeKey(KeyFact::kScopeRealFirmware, scope, member, fields, firmware));
+      if (use == ScopeKeyUse::kStore)
+        keys.push_back(ScopeKey(KeyFact::kScopeAnyRealFirmware, scope, member, fields, nullptr));
+      if (use == ScopeKeyUse::kLookup)
+        keys.push_back(ScopeKey(KeyFact::kScopeWeakFacts, scope, member, fields, nullptr));
+    } else {
+      keys.push_back(ScopeKey(KeyFact::kScopeWeakFacts, scope, member, fields, nullptr));
+      if (use == ScopeKeyUse::kLookup)
+        keys.push_back(ScopeKey(KeyFact::kScopeAnyRealFirmware, scope, member, fields, nullptr));
+    }
   }
   SortUnique(keys);
   return keys;
@@ -172,7 +201,7 @@ std::vector<LookupKey> ScopeKeys(const std::string& scope, const std::vector<Mem
 
 std::vector<LookupKey> AllKeys(const std::string& scope, const std::vector<MemberText>& members) {
   std::vector<LookupKey> keys = GlobalKeys(members);
-  const std::vector<LookupKey> scoped = ScopeKeys(scope, members);
+  const std::vector<LookupKey> scoped = ScopeKeys(scope, members, ScopeKeyUse::kStore);
   keys.insert(keys.end(), scoped.begin(), scoped.end());
   SortUnique(keys);
   return keys;

@@ -26,11 +26,22 @@ namespace tavsn::registry {
 
 // The facts keys are made of, each its own namespace.
 enum class KeyFact : std::uint8_t {
-  kExactRecord = 1,  // the whole identifier or fingerprint, byte for byte
-  kAddressShape,     // GetMacSN: one address's shape (AddressShapes)
-  kMachineMac,       // GetPCSN/GetPCSNEx: the first MAC's prefix and checksum
-  kRealFirmware,     // GetPCSN: a firmware text that is no placeholder
-  kScopeWeakFacts,   // GetPCSN/GetPCSNEx under one scope: the processor fields
+  kExactRecord = 1,       // the whole identifier or fingerprint, byte for byte
+  kAddressShape,          // GetMacSN: one address's shape (AddressShapes)
+  kMachineMac,            // GetPCSN/GetPCSNEx: the first MAC's prefix and checksum
+  kRealFirmware,          // GetPCSN: a firmware text that is no placeholder
+  kScopeWeakFacts,        // under one scope, a bundle without a real firmware text: the processor fields
+  kScopeRealFirmware,     // under one scope, with a real firmware text: processor and firmware fields
+  kScopeAnyRealFirmware,  // under one scope, with a real firmware text: the processor fields alone
+};
+
+// Scope keys are asymmetric: two bundles with different real firmware texts
+// are different machines by the judgment's first rule, so they must never
+// find each other, while a bundle without one (a placeholder, a failed
+// read, GetPCSNEx alone) must find every machine of its processor.
+enum class ScopeKeyUse {
+  kStore,   // what a machine is stored under
+  kLookup,  // what a check-in looks up
 };
 
 // A bundle's members as the registry reads them: each text with its kind.
@@ -51,7 +62,7 @@ std::vector<LookupKey> GlobalKeys(const std::vector<MemberText>& members);
 // machine whose identifiers are unchanged, the commonest check-in.
 std::vector<LookupKey> ExactKeys(const std::vector<MemberText>& members);
 // The keys that only find machines of the same scope.
-std::vector<LookupKey> ScopeKeys(const std::string& scope, const std::vector<MemberText>& members);
+std::vector<LookupKey> ScopeKeys(const std::string& scope, const std::vector<MemberText>& members, ScopeKeyUse use);
 // Both, merged: what a machine is stored under.
 std::vector<LookupKey> AllKeys(const std::string& scope, const std::vector<MemberText>& members);
 

@@ -45,7 +45,10 @@ void Check(const Machine& a, const Machine& b, bool one_machine, Tally& tally) {
   ASSERT_EQ(rb.status, server::BundleStatus::kOk);
   const server::BundleComparison c = server::CompareBundles(MemberTexts(ra.members), MemberTexts(rb.members));
   const bool global = Share(GlobalKeys(ra.members), GlobalKeys(rb.members));
-  const bool scoped = Share(ScopeKeys("L", ra.members), ScopeKeys("L", rb.members));
+  // b checks in while a is stored: a's stored keys against b's lookup.
+  const bool scoped =
+      Share(ScopeKeys("L", ra.members, ScopeKeyUse::kStore), ScopeKeys("L", rb.members, ScopeKeyUse::kLookup)) &&
+      Share(ScopeKeys("L", rb.members, ScopeKeyUse::kStore), ScopeKeys("L", ra.members, ScopeKeyUse::kLookup));
   if (!one_machine) {
     ++tally.unrelated;
     tally.unrelated_sharing += global;
@@ -114,8 +117,27 @@ TEST(KeysTest, WeakValuesMakeNoGlobalKey) {
   // One processor and one placeholder: nothing global in common, a scope key
   // only within one scope.
   EXPECT_FALSE(Share(GlobalKeys(ra.members), GlobalKeys(rb.members)));
-  EXPECT_TRUE(Share(ScopeKeys("L", ra.members), ScopeKeys("L", rb.members)));
-  EXPECT_FALSE(Share(ScopeKeys("L", ra.members), ScopeKeys("M", rb.members)));
+  EXPECT_TRUE(Share(ScopeKeys("L", ra.members, ScopeKeyUse::kStore), ScopeKeys("L", rb.members, ScopeKeyUse::kLookup)));
+  EXPECT_FALSE(
+      Share(ScopeKeys("L", ra.members, ScopeKeyUse::kStore), ScopeKeys("M", rb.members, ScopeKeyUse::kLookup)));
+}
+
+TEST(KeysTest, DifferentRealFirmwareNeverMeetsInAScope) {
+  Fleet fleet(11);
+  Model model = fleet.NewModel();
+  model.firmware = 0;  // real serials
+  const Machine a = fleet.Next(model);
+  Machine b = fleet.Next(model);
+  b.serial = "ZZ" + b.serial;  // another length: its checksum cannot agree
+  Machine unread = b;
+  unread.firmware = 3;
+  const ReadBundle ra = ReadBundleTexts(Bundle(a)), rb = ReadBundleTexts(Bundle(b));
+  const ReadBundle ru = ReadBundleTexts(Bundle(unread));
+  EXPECT_FALSE(
+      Share(ScopeKeys("L", ra.members, ScopeKeyUse::kStore), ScopeKeys("L", rb.members, ScopeKeyUse::kLookup)));
+  // A failed firmware read tells nothing: it finds machines with any text.
+  EXPECT_TRUE(Share(ScopeKeys("L", ra.members, ScopeKeyUse::kStore), ScopeKeys("L", ru.members, ScopeKeyUse::kLookup)));
+  EXPECT_TRUE(Share(ScopeKeys("L", ru.members, ScopeKeyUse::kStore), ScopeKeys("L", ra.members, ScopeKeyUse::kLookup)));
 }
 
 }  // namespace

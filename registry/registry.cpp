@@ -241,7 +241,7 @@ StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& r
 
   // 3. Undecided candidates, with those only the scope's weak facts find:
   // history.
-  if (StoreError e = find(ScopeKeys(scope, members))) return e;
+  if (StoreError e = find(ScopeKeys(scope, members, ScopeKeyUse::kLookup))) return e;
   if (!result.candidates.empty() && result.candidates.front().verdict == MachineVerdict::kSame) {
     const Candidate& c = result.candidates.front();
     return accept_change(

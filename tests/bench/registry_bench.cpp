@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     });
   }
   changed.Print("check-in, after benign events");
-  long found = 0;
+  long found = 0, answers = 0, largest = 0;
   for (long s = 0; s < samples; ++s) {
     const long i = static_cast<long>(fleet.Below(machines));
     IdentifyResult answer;
@@ -139,9 +139,12 @@ int main(int argc, char** argv) {
       if (StoreError e = registry->Identify(bundles[i], answer, read)) Fail(e);
     });
     found += !answer.candidates.empty();
+    answers += static_cast<long>(answer.candidates.size());
+    largest = std::max(largest, static_cast<long>(answer.candidates.size()));
   }
   identify.Print("identify");
-  std::printf("  found a machine for %ld of %ld\n", found, samples);
+  std::printf("  found a machine for %ld of %ld; machines per answer (same or undecided): mean %.1f, most %ld\n", found,
+              samples, static_cast<double>(answers) / samples, largest);
 
   // The scan a registry without keys would need: the judgment against every
   // stored bundle, in memory (no database time at all).
