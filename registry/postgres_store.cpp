@@ -605,7 +605,12 @@ StoreError PostgresqlStore::ForEachScope(const std::function<bool(const ScopeRec
 }
 
 StoreError PostgresqlStore::SizeInBytes(std::int64_t& bytes) {
-  if (StoreError error = InTransaction(false)) return error;
+  // Inside a transaction or outside one, as on SQLite: one statement.
+  if (in_transaction_ || connection_lost_) {
+    if (StoreError error = InTransaction(false)) return error;
+  } else if (!connection_) {
+    if (StoreError error = Reconnect()) return error;
+  }
   Result result;
   if (StoreError error = Run(kSize, {}, result)) return error;
   bytes = ReadInteger(result.get(), 0, 0);

@@ -85,6 +85,17 @@ TEST_P(StoreEngineTest, ScopeLockHoldsTheSecondWriterUntilTheFirstCommits) {
   EXPECT_EQ(second.get(), 2);
 }
 
+TEST_P(StoreEngineTest, SizeIsReadInsideOrOutsideATransaction) {
+  AddOne(*store_, "licence", {{0, "first"}}, {1}, 100);
+  std::int64_t outside = 0, inside = 0;
+  ASSERT_TRUE(store_->SizeInBytes(outside).ok());
+  ASSERT_TRUE(store_->Begin(TransactionKind::kRead).ok());
+  ASSERT_TRUE(store_->SizeInBytes(inside).ok());
+  store_->Rollback();
+  EXPECT_GT(outside, 0);
+  EXPECT_EQ(inside, outside);
+}
+
 TEST_P(StoreEngineTest, AnOpenTransactionIsRolledBackWhenTheStoreCloses) {
   ScopeRecord record;
   MachineId id = 0;
