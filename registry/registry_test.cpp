@@ -145,6 +145,9 @@ class EngineRegistry {
     return *registry_;
   }
   std::string Scope(const char* scope) const { return scope; }
+  // Each case has a registry of its own on every engine: no other run's
+  // machines are in it, so every answer can be checked exactly.
+  bool shared() const { return false; }
   const std::string& location() const { return scratch_.location(); }
 
  private:
@@ -179,7 +182,11 @@ TEST_P(CheckInTest, OutcomesFollowJudgmentSeatsAndHistory) {
     ASSERT_TRUE(e.ok()) << e.message;
     EXPECT_EQ(CheckInOutcomeName(result.outcome), std::string(CheckInOutcomeName(c.outcome))) << result.detail;
     EXPECT_EQ(EvidenceName(result.decided_by), std::string(EvidenceName(c.decided_by))) << result.detail;
-    EXPECT_EQ(result.other_scopes.size(), c.other_scopes);
+    if (engine.shared()) {
+      EXPECT_GE(result.other_scopes.size(), c.other_scopes);
+    } else {
+      EXPECT_EQ(result.other_scopes.size(), c.other_scopes);
+    }
     if (c.outcome == CheckInOutcome::kUndecided) {
       EXPECT_FALSE(result.settle.empty());
       EXPECT_FALSE(result.candidates.empty());
@@ -232,6 +239,7 @@ TEST_P(CheckInTest, HostileScopesAreStoredAsGiven) {
 
 TEST_P(CheckInTest, IdentifyFindsTheMachineUnderEveryScope) {
   EngineRegistry engine(GetParam());
+  if (engine.shared()) GTEST_SKIP() << "identify and audit see every scope: needs a database of its own";
   Registry& registry = engine.Get();
   CheckInResult result;
   ASSERT_TRUE(registry.CheckIn(engine.Scope("A"), Bundle(kOffice), kStart, -1, result).ok());
@@ -253,6 +261,7 @@ TEST_P(CheckInTest, IdentifyFindsTheMachineUnderEveryScope) {
 
 TEST_P(CheckInTest, ExportThenImportGivesTheSameMachines) {
   EngineRegistry engine(GetParam());
+  if (engine.shared()) GTEST_SKIP() << "export writes every scope: needs a database of its own";
   Registry& registry = engine.Get();
   CheckInResult result;
   ASSERT_TRUE(registry.CheckIn(engine.Scope("A,1"), Bundle(kOffice), kStart, -1, result).ok());
