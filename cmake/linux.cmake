@@ -35,7 +35,8 @@ configure_file(${CMAKE_BINARY_DIR}/python/tavsn_server.py.new ${CMAKE_BINARY_DIR
 
 install(TARGETS tavsn_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS tavsn_server_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn_server.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/tavsn_server.h ${PROJECT_SOURCE_DIR}/include/tavsn_registry.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${CMAKE_BINARY_DIR}/tavsn_server.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 install(FILES ${CMAKE_BINARY_DIR}/tavsn_serverConfig.cmake ${CMAKE_BINARY_DIR}/tavsn_serverConfigVersion.cmake
         DESTINATION ${TAVSN_CMAKE_CONFIG_DIR})

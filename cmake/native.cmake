@@ -17,7 +17,7 @@ if(NOT TEST_SOURCES)
   return()
 endif()
 add_executable(tavsn_native_tests ${TEST_SOURCES})
-target_link_libraries(tavsn_native_tests PRIVATE tavsn_cli_core tavsn_server tavsn_portable GTest::gtest GTest::gtest_main GTest::gmock)
+target_link_libraries(tavsn_native_tests PRIVATE tavsn_cli_core tavsn_registry tavsn_server tavsn_portable GTest::gtest GTest::gtest_main GTest::gmock)
 include(GoogleTest)
 gtest_discover_tests(tavsn_native_tests DISCOVERY_TIMEOUT 60)
 

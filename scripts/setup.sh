@@ -9,8 +9,11 @@ set -euo pipefail
 [ "${TAVSN_SETUP_DONE:-}" = 1 ] && exit 0
 
 common=(cmake make g++ python3 pkg-config)
-native=(libgtest-dev libgmock-dev mono-mcs clang-format)
-linux=(ieee-data)
+# The machine registry's engines: SQLite's and PostgreSQL's client libraries,
+# and Debian's PostgreSQL server, whose cluster the registry's tests start.
+registry=(libsqlite3-dev libpq-dev postgresql)
+native=(libgtest-dev libgmock-dev mono-mcs clang-format "${registry[@]}")
+linux=(ieee-data "${registry[@]}")
 windows=(iproute2 util-linux wine wine64 lld llvm)
 win32=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine32:i386)
 win64=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)

@@ -23,6 +23,12 @@ constexpr char kUsage[] =
     " [--must-keep COMPONENT,...] [--threshold P]\n"
     "  or:  tavsn [--json] compare --bundle ID,... --bundle ID,... [--policy evidence|count] [--max-changed N]"
     " [--must-keep COMPONENT,...] [--threshold P]\n"
+    "  or:  tavsn [--json] registry check-in --db DB --scope SCOPE [--seats N] [--time T] ID...\n"
+    "  or:  tavsn [--json] registry identify --db DB ID...\n"
+    "  or:  tavsn [--json] registry history --db DB MACHINE\n"
+    "  or:  tavsn [--json] registry audit --db DB\n"
+    "  or:  tavsn registry export --db DB\n"
+    "  or:  tavsn [--json] registry import --db DB FILE\n"
     "  or:  tavsn --help | --version\n";
 
 constexpr char kHelp[] =
@@ -62,6 +68,19 @@ constexpr char kHelp[] =
     "           the identifiers one call site wrote (GetMacSN, GetPCSN, GetPCSNEx,\n"
     "           tav_get_pc_id, at most one of each) as one machine, each fact\n"
     "           counted once, under the same rules.\n"
+    "  registry the machine registry of a licence server (Linux): which stored\n"
+    "           machine an identifier belongs to, found through index keys.\n"
+    "           check-in: the IDs of one call site under a scope (a licence or\n"
+    "           account); known machine unchanged or changed, a new machine\n"
+    "           activated while a seat is free, refused, or undecided with what\n"
+    "           would settle it (a candidate silent for 3 days is one machine\n"
+    "           after a change; one checking in within the hour, two machines).\n"
+    "           identify: every machine in every scope that may be this one.\n"
+    "           history: a machine's identifiers and changes. audit: machines\n"
+    "           under several scopes that are one, identifiers passed between\n"
+    "           machines. export: CSV (scope,machine,identifier,first_seen,\n"
+    "           last_seen). import: CSV lines scope,identifier,time (- reads\n"
+    "           standard input).\n"
     "\n"
     "Exit codes:\n"
     "  0  done: decoded, matched, same machine, identifiers printed\n"
@@ -76,6 +95,18 @@ constexpr char kHelp[] =
     "  7  standard output could not be written (a full disk, a closed pipe)\n"
     "  8  verify: matched only on facts many machines share (a processor text, a\n"
     "     placeholder firmware text): not a match of this machine\n"
+    "  9  registry check-in: a new machine, and every seat of the scope is taken\n"
+    "  10 registry identify: no machine may be this one; history: no such machine\n"
+    "  11 registry: the database stayed locked by another process (busy)\n"
+    "  12 registry: the database cannot be written (read-only)\n"
+    "  13 registry: the disk or the database is full\n"
+    "  14 registry: not a registry, or a damaged one\n"
+    "  15 registry: the connection to the database server was lost; nothing kept\n"
+    "  16 registry: made by a newer tavsn\n"
+    "  17 registry: no registry at that location\n"
+    "  18 registry: not available in this build (Windows), or no engine for the\n"
+    "     location\n"
+    "  19 registry: any other database error\n"
     "\n"
     "Options:\n"
     "  --json                  one JSON document on standard output\n"
@@ -116,6 +147,12 @@ constexpr char kHelp[] =
     "  --must-keep COMPONENT,...  compare: a change of one of these is another machine\n"
     "  --bundle ID,...         compare: one machine's identifiers and fingerprint,\n"
     "                          comma-separated; give two, one per side\n"
+    "  --db LOCATION           registry: sqlite:PATH or PATH (SQLite, made when\n"
+    "                          missing), or postgresql://... (libpq's URI)\n"
+    "  --scope SCOPE           registry check-in: the licence or account, any text\n"
+    "  --seats N               registry check-in: the scope's seat limit, kept\n"
+    "  --time T                registry check-in: seconds since 1970 or\n"
+    "                          YYYY-MM-DDTHH:MM:SSZ (default: now)\n"
     "  -h, --help              this text\n"
     "  --version               the tool's version\n"
     "\n"
@@ -126,7 +163,9 @@ constexpr char kHelp[] =
     "  $ tavsn verify TQ1101020011263744550B3B2B5B4B7B --mac 10-20-30-40-50-60 --mac 0a1b2c3d4e5f\n"
     "  $ tavsn verify TQ1221000A1B7B480E00B8FF26006C9C --mac 0A1B2C3D4E5F"
     " --cpu-text 'Example CPU-00000000-00000006-00000094'\n"
-    "  $ tavsn --json compare TQ1221000A1B7B480E00B8FF26006C9C TQ1221000A1B7B480E0068882400BF13\n";
+    "  $ tavsn --json compare TQ1221000A1B7B480E00B8FF26006C9C TQ1221000A1B7B480E0068882400BF13\n"
+    "  $ tavsn registry check-in --db licences.db --scope L-1001 --seats 3"
+    " TQ1221000A1B7B480E00B8FF26006C9C\n";
 
 const char* ExitCodeName(int code) {
   switch (code) {
@@ -139,6 +178,17 @@ const char* ExitCodeName(int code) {
     case kExitNoLibrary: return "library not loaded";
     case kExitOutput: return "output not written";
     case kExitWeakMatch: return "weak match";
+    case kExitNoSeat: return "no seat";
+    case kExitNotRegistered: return "not registered";
+    case kExitRegistryBusy: return "registry busy";
+    case kExitRegistryReadOnly: return "registry read-only";
+    case kExitRegistryFull: return "registry full";
+    case kExitRegistryDamaged: return "registry damaged";
+    case kExitRegistryConnectionLost: return "registry connection lost";
+    case kExitRegistryNewer: return "registry newer";
+    case kExitNoRegistry: return "no registry";
+    case kExitRegistryUnavailable: return "registry not available";
+    case kExitRegistryError: return "registry error";
   }
   return "unknown";
 }
@@ -148,12 +198,21 @@ int RunCommand(const CommandLine& line, const MachineReader& reader, std::string
     err += line.error + "\n";
     return kExitUsage;
   }
-  const std::string command = line.positional.empty() ? "" : line.positional[0];
-  const bool known = command == "decode" || command == "verify" || command == "compare";
+  std::string command = line.positional.empty() ? "" : line.positional[0];
+  if (command == "registry" && line.positional.size() > 1) {
+    const std::string& sub = line.positional[1];
+    if (sub == "check-in" || sub == "identify" || sub == "history" || sub == "audit" || sub == "export" ||
+        sub == "import") {
+      command += " " + sub;
+    }
+  }
+  const bool known =
+      command == "decode" || command == "verify" || command == "compare" || command.rfind("registry", 0) == 0;
   if (const std::optional<std::string> foreign = ForeignOption(line, known ? command : "")) {
     err += *foreign + (known ? " does not apply to " + command : std::string(" needs its command")) + "\n";
     return kExitUsage;
   }
+  if (command.rfind("registry", 0) == 0) return RegistryCommand(line, out, err);
   if (command == "decode") return DecodeCommand(line, out, err);
   if (command == "verify") return VerifyCommand(line, out, err);
   if (command == "compare") return CompareCommand(line, out, err);

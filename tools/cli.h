@@ -23,6 +23,18 @@ enum ExitCode {
   kExitNoLibrary = 6,  // the DLL (or its private traced copy) could not be loaded
   kExitOutput = 7,     // standard output could not be written (a full disk, a closed pipe)
   kExitWeakMatch = 8,  // verify: matched only on facts many machines share (a processor text, a placeholder)
+  // The machine registry (tavsn registry).
+  kExitNoSeat = 9,                   // check-in: a new machine, and every seat of the scope is taken
+  kExitNotRegistered = 10,           // identify: no machine may be this one; history: no such machine
+  kExitRegistryBusy = 11,            // the database stayed locked by another process past the busy timeout
+  kExitRegistryReadOnly = 12,        // the database or its folder cannot be written
+  kExitRegistryFull = 13,            // the disk or the database is full
+  kExitRegistryDamaged = 14,         // not a registry, or a damaged one
+  kExitRegistryConnectionLost = 15,  // the database server went away: nothing of this call was kept
+  kExitRegistryNewer = 16,           // made by a newer tavsn
+  kExitNoRegistry = 17,              // no registry at that location
+  kExitRegistryUnavailable = 18,     // this build has no registry, or no engine for the location
+  kExitRegistryError = 19,           // any other database error
 };
 
 // One export called on this machine.

@@ -37,6 +37,20 @@ TEST(CliTest, UsageErrors) {
       {"--mac", "0A1B2C3D4E5F"},
       {"a.dll", "b.dll"},
       {},  // no machine reader here
+      {"registry"},
+      {"registry", "check-out", "--db", "x.db"},
+      {"registry", "check-in", "--scope", "L", "TQ1221000A1B7B480E00B8FF26006C9C"},
+      {"registry", "check-in", "--db", "x.db", "TQ1221000A1B7B480E00B8FF26006C9C"},
+      {"registry", "check-in", "--db", "x.db", "--scope", "L"},
+      {"registry", "check-in", "--db", "x.db", "--scope", "L", "--seats", "many", "TQ1221000A1B7B480E00B8FF26006C9C"},
+      {"registry", "check-in", "--db", "x.db", "--scope", "L", "--time", "1 pm", "TQ1221000A1B7B480E00B8FF26006C9C"},
+      {"registry", "check-in", "--db", "x.db", "--db", "y.db", "--scope", "L", "TQ1221000A1B7B480E00B8FF26006C9C"},
+      {"registry", "identify", "--db", "x.db"},
+      {"registry", "identify", "--db", "x.db", "--seats", "3", "TQ1221000A1B7B480E00B8FF26006C9C"},
+      {"registry", "history", "--db", "x.db", "first"},
+      {"registry", "import", "--db", "x.db"},
+      {"registry", "audit", "--db", "no-engine://x"},
+      {"decode", "--db", "x.db", "TQ1221000A1B7B480E00B8FF26006C9C"},
   };
   for (const auto& args : cases) {
     const CliRun run = RunWith(args);
@@ -50,7 +64,8 @@ TEST(CliTest, UsageErrors) {
 TEST(CliTest, HelpHasAnExampleOfEachCommand) {
   const CliRun run = RunWith({"--help"});
   EXPECT_EQ(run.code, kExitOk);
-  for (const char* piece : {"tavsn decode TQ", "tavsn verify TQ", "compare TQ", "tavsn.exe --trace", "Exit codes"}) {
+  for (const char* piece : {"tavsn decode TQ", "tavsn verify TQ", "compare TQ", "tavsn.exe --trace", "Exit codes",
+                            "tavsn registry check-in", "19 registry"}) {
     EXPECT_NE(run.out.find(piece), std::string::npos) << piece;
   }
 }

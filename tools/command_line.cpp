@@ -14,7 +14,9 @@ const char* const kValueOptions[] = {"--mac", "--list-order", "--mac-source", "-
                                      "--policy", "--max-changed", "--must-keep", "--threshold", "--bundle",
                                      // a fingerprint's facts
                                      "--cpu-vendor", "--cpuid-leaf0", "--highest-leaf", "--brand", "--mhz",
-                                     "--memory-bytes", "--disk-bytes"};
+                                     "--memory-bytes", "--disk-bytes",
+                                     // the registry
+                                     "--db", "--scope", "--seats", "--time"};
 const char* const kFlagOptions[] = {"--json", "--help", "--version", "--trace"};
 
 template <std::size_t N>
@@ -34,7 +36,14 @@ const CommandOptions kCommandOptions[] = {
       // a fingerprint's facts
       "--cpu-vendor", "--cpuid-leaf0", "--highest-leaf", "--brand", "--mhz", "--memory-bytes", "--disk-bytes"}},
     {"compare", {"--policy", "--max-changed", "--must-keep", "--threshold", "--bundle"}},
-    {"", {"--trace"}},  // this machine's report
+    {"registry check-in", {"--db", "--scope", "--seats", "--time"}},
+    {"registry identify", {"--db"}},
+    {"registry history", {"--db"}},
+    {"registry audit", {"--db"}},
+    {"registry export", {"--db"}},
+    {"registry import", {"--db"}},
+    {"registry", {"--db", "--scope", "--seats", "--time"}},  // an unknown subcommand: reported as such
+    {"", {"--trace"}},                                       // this machine's report
 };
 
 }  // namespace

@@ -13,6 +13,8 @@ namespace tavsn::cli {
 int DecodeCommand(const CommandLine& line, std::string& out, std::string& err);
 int VerifyCommand(const CommandLine& line, std::string& out, std::string& err);
 int CompareCommand(const CommandLine& line, std::string& out, std::string& err);
+// tavsn registry SUBCOMMAND (Linux; elsewhere it says it is not available).
+int RegistryCommand(const CommandLine& line, std::string& out, std::string& err);
 // The report of this machine's identifiers (Windows: through `reader`).
 int MachineCommand(const CommandLine& line, const MachineReader& reader, std::string& out, std::string& err);
 

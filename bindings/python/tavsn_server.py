@@ -391,6 +391,7 @@ class Library:
             function.restype = ctypes.c_char_p if name == "tavsn_server_error_text" else ctypes.c_int
         _bind_fingerprint(lib)
         _bind_bundles(lib)
+        _bind_registry(lib)
         self._lib = lib
 
     def _check(self, code: int, detail: Optional[int] = None) -> None:
@@ -804,3 +805,190 @@ def compare_bundles(before: Sequence[Text], after: Sequence[Text],
                     policy: Optional[ComparePolicy] = None) -> BundleComparison:
     """Two bundles of one machine's identifiers judged together. See compare_bundles_with."""
     return _library().compare_bundles(before, after, policy)
+
+
+# ---- The machine registry (tavsn_registry.h) ---------------------------------
+# Which stored machine an identifier belongs to, on SQLite ("sqlite:PATH" or a
+# path) or PostgreSQL ("postgresql://..."). One Registry is one connection:
+# use it from one thread at a time.
+REGISTRY_MAX_CANDIDATES = 16
+_REGISTRY_TEXT = 256
+_REGISTRY_READ_ONLY, _REGISTRY_NO_CREATE, _REGISTRY_POWER_CUT_SAFE = 1, 2, 4
+# Indexed by TAVSN_CHECK_IN_* and TAVSN_DECIDED_BY_*, named as tavsn --json names them.
+CHECK_IN_OUTCOMES = (None, "known unchanged", "known changed", "activated", "refused: no seat",
+                     "refused: not written by the DLL", "refused: inconsistent bundle", "undecided")
+_DECIDED_BY = (None, "equal identifiers", "judgment", "history: silence", "history: overlap", "none")
+
+
+class RegistryCandidateStruct(ctypes.Structure):
+    _fields_ = [("machine", ctypes.c_longlong), ("verdict", ctypes.c_int),
+                ("false_accept_probability", ctypes.c_double), ("last_check_in", ctypes.c_longlong),
+                ("scope_length", ctypes.c_size_t), ("scope", ctypes.c_char * _REGISTRY_TEXT)]
+
+
+class CheckInStruct(ctypes.Structure):
+    _fields_ = [("outcome", ctypes.c_int), ("decided_by", ctypes.c_int), ("machine", ctypes.c_longlong),
+                ("seats", ctypes.c_longlong), ("used", ctypes.c_longlong), ("candidate_count", ctypes.c_size_t),
+                ("other_scope_count", ctypes.c_size_t),
+                ("candidates", RegistryCandidateStruct * REGISTRY_MAX_CANDIDATES),
+                ("other_scopes", RegistryCandidateStruct * REGISTRY_MAX_CANDIDATES),
+                ("detail", ctypes.c_char * _REGISTRY_TEXT), ("settle", ctypes.c_char * _REGISTRY_TEXT)]
+
+
+class IdentificationStruct(ctypes.Structure):
+    _fields_ = [("machine_count", ctypes.c_size_t),
+                ("machines", RegistryCandidateStruct * REGISTRY_MAX_CANDIDATES)]
+
+
+C_STRUCTS.update({"tavsn_registry_candidate": RegistryCandidateStruct, "tavsn_check_in": CheckInStruct,
+                  "tavsn_identification": IdentificationStruct})
+
+
+class RegistryError(TavsnServerError):
+    """The database refused: code is one of TAVSN_REGISTRY_ERROR_* (busy -20,
+    read-only -21, full -22, damaged -23, connection lost -24, newer -25, not
+    found -26, engine not built -27, bad location -28, other -29); message
+    is the engine's own."""
+
+    def __init__(self, code: int, text: str, message: str = ""):
+        super().__init__(code, text + (": " + message if message else ""))
+        self.message = message
+
+
+@dataclass(frozen=True)
+class RegistryMachine:
+    machine: int
+    scope: str  # the scope's first 255 bytes, as UTF-8 (undecodable bytes escaped)
+    verdict: str  # "same machine" or "undecided"
+    false_accept_probability: float
+    last_check_in: int  # seconds since 1970 UTC
+
+
+@dataclass(frozen=True)
+class CheckIn:
+    outcome: str  # one of CHECK_IN_OUTCOMES
+    decided_by: str
+    machine: Optional[int]
+    seats: Optional[int]
+    used: int
+    detail: str
+    settle: str
+    candidates: Tuple[RegistryMachine, ...]
+    other_scopes: Tuple[RegistryMachine, ...]
+
+
+def _bind_registry(lib) -> None:
+    texts = [ctypes.POINTER(ctypes.c_char_p), ctypes.POINTER(ctypes.c_size_t), ctypes.c_size_t]
+    for name, arguments, result in (
+        ("tavsn_registry_open", [ctypes.c_char_p, ctypes.c_uint, ctypes.POINTER(ctypes.c_void_p)], ctypes.c_int),
+        ("tavsn_registry_close", [ctypes.c_void_p], None),
+        ("tavsn_registry_last_error", [ctypes.c_void_p], ctypes.c_char_p),
+        ("tavsn_registry_error_text", [ctypes.c_int], ctypes.c_char_p),
+        ("tavsn_registry_set_windows", [ctypes.c_void_p, ctypes.c_longlong, ctypes.c_longlong], ctypes.c_int),
+        ("tavsn_registry_check_in", [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t, *texts, ctypes.c_longlong,
+                                     ctypes.c_longlong, ctypes.POINTER(CheckInStruct)], ctypes.c_int),
+        ("tavsn_registry_identify", [ctypes.c_void_p, *texts, ctypes.POINTER(IdentificationStruct)], ctypes.c_int),
+    ):
+        function = getattr(lib, name)
+        function.argtypes = arguments
+        function.restype = result
+
+
+def _machines(entries, count: int) -> Tuple[RegistryMachine, ...]:
+    return tuple(RegistryMachine(e.machine, e.scope.decode("utf-8", "surrogateescape"),
+                                 _MACHINE_VERDICTS[e.verdict], e.false_accept_probability, e.last_check_in)
+                 for e in entries[:count])
+
+
+class Registry:
+    """A machine registry, opened (and made, unless read_only or create is
+    False) at `location`. power_cut_safe: every committed check-in also
+    survives a power cut (SQLite's synchronous=FULL), at some speed.
+
+        with tavsn_server.Registry("sqlite:/var/lib/app/licences.db") as registry:
+            answer = registry.check_in("L-1001", [getmacsn, getpcsn, getpcsnex], seats=3)
+            if answer.outcome in ("known unchanged", "known changed", "activated"): ...
+    """
+
+    def __init__(self, location: Text, *, read_only: bool = False, create: bool = True,
+                 power_cut_safe: bool = False, library: Optional[Library] = None):
+        self._library = library or _library()
+        self._handle = None
+        lib = self._library._lib
+        flags = ((_REGISTRY_READ_ONLY if read_only else 0) | (0 if create else _REGISTRY_NO_CREATE) |
+                 (_REGISTRY_POWER_CUT_SAFE if power_cut_safe else 0))
+        raw = _bytes(location, "location")
+        if b"\0" in raw:
+            raise ValueError("location holds a NUL character")
+        handle = ctypes.c_void_p()
+        code = lib.tavsn_registry_open(raw, flags, ctypes.byref(handle))
+        if code != OK:
+            raise RegistryError(code, lib.tavsn_registry_error_text(code).decode())
+        self._handle = handle
+
+    def close(self) -> None:
+        if self._handle is not None:
+            self._library._lib.tavsn_registry_close(self._handle)
+            self._handle = None
+
+    def __enter__(self) -> "Registry":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    def __del__(self):
+        self.close()
+
+    def _open_handle(self):
+        if self._handle is None:
+            raise ValueError("the registry is closed")
+        return self._handle
+
+    def _check(self, code: int) -> None:
+        if code == OK:
+            return
+        lib = self._library._lib
+        text = lib.tavsn_registry_error_text(code).decode()
+        if code <= -20:
+            raise RegistryError(code, text, lib.tavsn_registry_last_error(self._handle).decode("utf-8", "replace"))
+        raise TavsnServerError(code, text)
+
+    @staticmethod
+    def _texts(identifiers: Sequence[Text]):
+        if isinstance(identifiers, (str, bytes)):
+            raise TypeError("identifiers must be a sequence of texts, not one text")
+        raw = [_bytes(text, "identifiers") for text in identifiers]
+        return (ctypes.c_char_p * len(raw))(*raw), (ctypes.c_size_t * len(raw))(*map(len, raw)), len(raw)
+
+    def set_windows(self, silence: int, overlap: int) -> None:
+        """History's windows in seconds (defaults 3 days and 1 hour)."""
+        self._check(self._library._lib.tavsn_registry_set_windows(
+            self._open_handle(), _whole_number(silence, "silence", 0, 2**62),
+            _whole_number(overlap, "overlap", 0, 2**62)))
+
+    def check_in(self, scope: Text, identifiers: Sequence[Text], time: Optional[int] = None,
+                 seats: Optional[int] = None) -> CheckIn:
+        """One check-in of one call site's identifiers under `scope` at
+        `time` (seconds since 1970 UTC; default now). seats sets the scope's
+        limit; None keeps it."""
+        import time as _time
+        raw_scope = _bytes(scope, "scope")
+        texts, lengths, count = self._texts(identifiers)
+        at = int(_time.time()) if time is None else _whole_number(time, "time", -2**62, 2**62)
+        limit = -1 if seats is None else _whole_number(seats, "seats", 0, 2**62)
+        out = CheckInStruct()
+        self._check(self._library._lib.tavsn_registry_check_in(self._open_handle(), raw_scope, len(raw_scope), texts,
+                                                               lengths, count, at, limit, ctypes.byref(out)))
+        return CheckIn(CHECK_IN_OUTCOMES[out.outcome], _DECIDED_BY[out.decided_by], out.machine or None,
+                       None if out.seats < 0 else out.seats, out.used, out.detail.decode("utf-8", "replace"),
+                       out.settle.decode("utf-8", "replace"), _machines(out.candidates, out.candidate_count),
+                       _machines(out.other_scopes, out.other_scope_count))
+
+    def identify(self, identifiers: Sequence[Text]) -> Tuple[RegistryMachine, ...]:
+        """Every machine in every scope that may be this one, likeliest first."""
+        texts, lengths, count = self._texts(identifiers)
+        out = IdentificationStruct()
+        self._check(self._library._lib.tavsn_registry_identify(self._open_handle(), texts, lengths, count,
+                                                               ctypes.byref(out)))
+        return _machines(out.machines, out.machine_count)

@@ -9,6 +9,7 @@ import json
 import os
 import subprocess
 import sys
+import tempfile
 import unittest
 
 TOOL = None
@@ -303,6 +304,76 @@ class Contracts(unittest.TestCase):
                 done = subprocess.run([TOOL, "--json", "decode", EX], stderr=subprocess.PIPE, **options)
                 self.assertEqual(done.returncode, 7, options)
                 self.assertIn(b"standard output could not be written", done.stderr)
+
+
+class Registry(unittest.TestCase):
+    """tavsn registry: each outcome's exit code and JSON, one row each, on a
+    scratch SQLite registry."""
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.db = os.path.join(self.folder.name, "licences.db")
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def test_outcomes_and_exit_codes(self):
+        db = ["--db", self.db]
+        at = ["--time", "2027-01-15T08:00:00Z"]
+        rows = [
+            (["check-in", *db, "--scope", "L-1", "--seats", "1", *at, EX], 0, "outcome", "activated"),
+            (["check-in", *db, "--scope", "L-1", *at, EX], 0, "outcome", "known unchanged"),
+            # Another processor and the first machine seen just now: two machines, and no seat left.
+            (["check-in", *db, "--scope", "L-1", *at, EX_OTHER_CPU], 9, "outcome", "refused: no seat"),
+            (["check-in", *db, "--scope", "L-1", *at, EX[:-1] + "D"], 4, "outcome",
+             "refused: not written by the DLL"),
+            (["check-in", *db, "--scope", "L-1", *at, "TQ12"], 3, "error", "malformed"),
+            (["check-in", *db, *at, EX], 2, "error", "usage"),
+            (["check-in", *db, "--scope", "L-1", "--time", "yesterday", EX], 2, "error", "usage"),
+            (["check-in", *db, "--scope", "L-1", "--seats", "-1", EX], 2, "error", "usage"),
+            (["identify", *db, EX], 0, "exit_code", 0),
+            (["identify", *db, TWO_MACS], 10, "machines", []),
+            (["history", *db, "1"], 0, "scope", "L-1"),
+            (["history", *db, "99"], 10, "error", "not registered"),
+            (["history", *db, "one"], 2, "error", "usage"),
+            (["audit", *db], 0, "machines", 1),
+            (["identify", "--db", os.path.join(self.folder.name, "none.db"), EX], 17, "error", "no registry"),
+            (["identify", "--db", "mysql://host/db", EX], 2, "error", "usage"),
+            (["frobnicate", *db], 2, "error", "usage"),
+            (["identify", *db, "--scope", "L-1", EX], 2, "error", "usage"),
+        ]
+        for args, expected_code, key, value in rows:
+            code, doc, err = run_json("registry", *args)
+            self.assertEqual(code, expected_code, (args, doc, err))
+            self.assertEqual(doc[key], value, (args, doc))
+
+    def test_damaged_and_newer_registries(self):
+        with open(self.db, "w") as garbage:
+            garbage.write("not a database\n" * 100)
+        self.assertEqual(run("registry", "audit", "--db", self.db)[0], 14)
+        os.remove(self.db)
+        self.assertEqual(run("registry", "audit", "--db", "sqlite:" + self.db)[0], 17)  # never made by a reader
+        self.assertEqual(run("registry", "check-in", "--db", self.db, "--scope", "S", EX)[0], 0)
+        import sqlite3
+        with sqlite3.connect(self.db) as connection:
+            connection.execute("UPDATE schema_version SET version = 99")
+        code, _, err = run("registry", "audit", "--db", self.db)
+        self.assertEqual(code, 16, err)
+
+    def test_export_and_import_round_trip(self):
+        scope = 'L,"1"\nsecond line'
+        self.assertEqual(run("registry", "check-in", "--db", self.db, "--scope", scope, "--time", "1800000000",
+                             TWO_MACS, EX)[0], 0)
+        code, out, _ = run("registry", "export", "--db", self.db)
+        self.assertEqual(code, 0)
+        self.assertTrue(out.startswith("scope,machine,identifier,first_seen,last_seen\n"), out)
+        self.assertIn('"L,""1""\nsecond line",1,' + TWO_MACS, out)
+        csv_path = os.path.join(self.folder.name, "old.csv")
+        with open(csv_path, "w") as csv:
+            csv.write("scope,identifier,time\nS1,%s,1800000000\nS1,%s,1800000000\nS2,nonsense,1800000000\n"
+                      % (TWO_MACS, EX))
+        code, doc, _ = run_json("registry", "import", "--db", os.path.join(self.folder.name, "new.db"), csv_path)
+        self.assertEqual((code, doc["imported"], doc["refused"]), (4, 2, 1), doc)
 
 
 class CommandLine(unittest.TestCase):

@@ -112,7 +112,9 @@ class InstalledPackage(unittest.TestCase):
         self.assertEqual(run(project / "build/consumer", env=self.env), "0 2 4 487B\n")
 
     def test_only_the_c_api_is_exported(self):
-        declared = set(re.findall(r"\b(tavsn_\w+)\(", (self.prefix / "include/tavsn_server.h").read_text()))
+        declared = set()
+        for header in ("tavsn_server.h", "tavsn_registry.h"):
+            declared |= set(re.findall(r"\b(tavsn_\w+)\(", (self.prefix / "include" / header).read_text()))
         exported = run("nm", "-D", "--defined-only", "--format=just-symbols", self.lib / "libtavsn_server.so")
         self.assertEqual(set(exported.split()), declared)
 
@@ -126,7 +128,8 @@ class InstalledPackage(unittest.TestCase):
                 checks[f"offsetof({c_name}, {name})"] = getattr(struct, name).offset
                 checks[f"sizeof((({c_name}*)0)->{name})"] = getattr(struct, name).size
         body = "".join(f'printf("{expression} %zu\\n", {expression});' for expression in checks)
-        source = "#include <stddef.h>\n#include <stdio.h>\n#include <tavsn_server.h>\nint main(void) {%s}\n"
+        source = ("#include <stddef.h>\n#include <stdio.h>\n#include <tavsn_server.h>\n#include <tavsn_registry.h>\n"
+                  "int main(void) {%s}\n")
         self.assertEqual(self.build_and_run(source % body).splitlines(), [f"{e} {v}" for e, v in checks.items()])
 
     def assert_module_answers_as_the_tool(self, call, *tool_args):

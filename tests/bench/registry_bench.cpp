@@ -1,0 +1,192 @@
+// tavsn_registry_bench: the registry's speed and size on a generated fleet,
+// with a linear scan by the library's judgment beside it in the same run.
+// Figures, not a pass/fail test.
+//
+//   tavsn_registry_bench [MACHINES] [LOCATION]
+//
+// MACHINES (default 100000) are checked in one transaction each under
+// scopes of 100; then known machines check in again (unchanged, and after
+// one or two benign events), and identify looks up machines of the fleet.
+// LOCATION is a registry location (default a scratch SQLite file); a
+// PostgreSQL one must be an empty database of its own.
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "registry/registry.h"
+#include "tests/bench/registry_fleet.h"
+
+namespace {
+
+using namespace tavsn::registry;
+using namespace tavsn::registry_fleet;
+
+double CpuSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+double WallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+struct Latencies {
+  std::vector<double> micros;
+  double cpu = 0, wall = 0;
+  void Print(const char* name) {
+    std::sort(micros.begin(), micros.end());
+    const auto at = [&](double q) { return micros[static_cast<std::size_t>(q * (micros.size() - 1))]; };
+    std::printf("%-34s %9zu calls  median %8.1f us  p99 %8.1f us  %9.0f per CPU-second  %9.0f per second\n", name,
+                micros.size(), at(0.5), at(0.99), micros.size() / cpu, micros.size() / wall);
+  }
+};
+
+template <typename Call>
+void Measure(Latencies& l, Call call) {
+  const double cpu = CpuSeconds(), wall = WallSeconds();
+  call();
+  const double took = WallSeconds() - wall;
+  l.cpu += CpuSeconds() - cpu;
+  l.wall += took;
+  l.micros.push_back(took * 1e6);
+}
+
+void Fail(const StoreError& e) {
+  std::fprintf(stderr, "registry %s: %s\n", StoreErrorKindName(e.kind), e.message.c_str());
+  std::exit(1);
+}
+
+std::unique_ptr<Registry> Open(const std::string& location, Durability durability) {
+  StoreOptions options;
+  options.durability = durability;
+  std::unique_ptr<Registry> registry;
+  if (StoreError e = Registry::Open(location, options, registry)) Fail(e);
+  return registry;
+}
+
+constexpr Time kStart = 1800000000;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const long machines = argc > 1 ? std::atol(argv[1]) : 100000;
+  std::string location = argc > 2 ? argv[2] : "";
+  std::filesystem::path scratch;
+  if (location.empty()) {
+    scratch = std::filesystem::temp_directory_path() / ("tavsn_registry_bench_" + std::to_string(getpid()));
+    std::filesystem::create_directories(scratch);
+    location = "sqlite:" + (scratch / "registry.db").string();
+  }
+  std::printf("registry bench: %ld machines, %s, scopes of 100, default durability (survives a killed process)\n",
+              machines, location.rfind("postgres", 0) == 0 ? "PostgreSQL" : "SQLite");
+  std::unique_ptr<Registry> registry = Open(location, Durability::kProcessCrash);
+  Fleet fleet(0x7A5F1EE7B0A7D5ULL);
+  std::vector<Machine> fleet_machines;
+  std::vector<std::vector<std::string>> bundles;
+  fleet_machines.reserve(machines);
+  Model model = fleet.NewModel();
+  for (long i = 0; i < machines; ++i) {
+    if (fleet.Below(500) == 0) model = fleet.NewModel();  // batches of about 500
+    fleet_machines.push_back(fleet.Next(model));
+    bundles.push_back(Bundle(fleet_machines.back()));
+  }
+  const auto scope = [](long i) { return "licence-" + std::to_string(i / 100); };
+
+  Latencies activate;
+  CheckInResult result;
+  long activated = 0;
+  for (long i = 0; i < machines; ++i) {
+    Measure(activate, [&] {
+      if (StoreError e = registry->CheckIn(scope(i), bundles[i], kStart + i, -1, result)) Fail(e);
+    });
+    activated += result.outcome == CheckInOutcome::kActivated;
+  }
+  activate.Print("check-in, new machine");
+  std::printf("  activated %ld of %ld (the rest judged the same as a machine of their scope)\n", activated, machines);
+
+  const long samples = std::min(machines, 10000L);
+  Latencies known, changed, identify;
+  for (long s = 0; s < samples; ++s) {
+    const long i = static_cast<long>(fleet.Below(machines));
+    Measure(known, [&] {
+      if (StoreError e = registry->CheckIn(scope(i), bundles[i], kStart + machines + s, -1, result)) Fail(e);
+    });
+  }
+  known.Print("check-in, known unchanged");
+  for (long s = 0; s < samples; ++s) {
+    const long i = static_cast<long>(fleet.Below(machines));
+    const std::vector<std::string> after = Bundle(fleet.AfterEvents(fleet_machines[i]));
+    // Silent for ten days: history may settle what the judgment leaves open.
+    Measure(changed, [&] {
+      if (StoreError e = registry->CheckIn(scope(i), after, kStart + machines + 864000 + s, -1, result)) Fail(e);
+    });
+  }
+  changed.Print("check-in, after benign events");
+  long found = 0, answers = 0, largest = 0;
+  for (long s = 0; s < samples; ++s) {
+    const long i = static_cast<long>(fleet.Below(machines));
+    IdentifyResult answer;
+    ReadBundle read;
+    Measure(identify, [&] {
+      if (StoreError e = registry->Identify(bundles[i], answer, read)) Fail(e);
+    });
+    found += !answer.candidates.empty();
+    answers += static_cast<long>(answer.candidates.size());
+    largest = std::max(largest, static_cast<long>(answer.candidates.size()));
+  }
+  identify.Print("identify");
+  std::printf("  found a machine for %ld of %ld; machines per answer (same or undecided): mean %.1f, most %ld\n", found,
+              samples, static_cast<double>(answers) / samples, largest);
+
+  // The scan a registry without keys would need: the judgment against every
+  // stored bundle, in memory (no database time at all).
+  Latencies scan;
+  const long scans = std::max(1L, std::min(50L, 20000000L / std::max(machines, 1L)));
+  for (long s = 0; s < scans; ++s) {
+    const long i = static_cast<long>(fleet.Below(machines));
+    long same = 0;
+    Measure(scan, [&] {
+      for (const std::vector<std::string>& stored : bundles) {
+        same += tavsn::server::CompareBundles(stored, bundles[i]).verdict == tavsn::server::MachineVerdict::kSame;
+      }
+    });
+    if (same == 0) std::printf("  (scan found nothing)\n");
+  }
+  scan.Print("linear scan with the judgment");
+  std::sort(identify.micros.begin(), identify.micros.end());
+  std::sort(scan.micros.begin(), scan.micros.end());
+  std::printf("  identify is %.0f times faster than the scan (medians)\n",
+              scan.micros[scan.micros.size() / 2] / identify.micros[identify.micros.size() / 2]);
+
+  std::int64_t bytes = 0;
+  if (StoreError e = registry->store().SizeInBytes(bytes)) Fail(e);
+  std::printf("database: %lld bytes, %.0f bytes per machine\n", static_cast<long long>(bytes),
+              static_cast<double>(bytes) / machines);
+  registry.reset();
+
+  if (!scratch.empty()) {
+    // The durability that also survives a power cut: every commit waits for
+    // the disk.
+    const std::string full = "sqlite:" + (scratch / "full.db").string();
+    std::unique_ptr<Registry> synced = Open(full, Durability::kPowerCut);
+    Latencies power_cut;
+    const long count = std::min(machines, 5000L);
+    for (long i = 0; i < count; ++i) {
+      Measure(power_cut, [&] {
+        if (StoreError e = synced->CheckIn(scope(i), bundles[i], kStart + i, -1, result)) Fail(e);
+      });
+    }
+    power_cut.Print("check-in, new, synchronous=FULL");
+    synced.reset();
+    std::filesystem::remove_all(scratch);
+  }
+  return 0;
+}

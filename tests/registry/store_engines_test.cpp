@@ -1,0 +1,206 @@
+// What every engine of registry/store.h must do alike, run on each real
+// engine, and what only PostgreSQL's connection can do wrong.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "registry/store.h"
+#include "tests/registry/scratch_registry.h"
+
+namespace tavsn::registry {
+namespace {
+
+using testing::RunAdminStatement;
+using testing::ScratchRegistry;
+
+std::unique_ptr<Store> Open(const std::string& location, StoreOptions options = {}) {
+  std::unique_ptr<Store> store;
+  const StoreError error = OpenStore(location, options, store);
+  EXPECT_TRUE(error.ok()) << StoreErrorKindName(error.kind) << ": " << error.message;
+  return store;
+}
+
+// One machine checked in by hand, in its own transaction.
+MachineId AddOne(Store& store, const std::string& scope, const std::vector<MemberText>& current,
+                 const std::vector<LookupKey>& keys, Time at) {
+  MachineId id = 0;
+  ScopeRecord record;
+  EXPECT_TRUE(store.Begin(TransactionKind::kWrite).ok());
+  EXPECT_TRUE(store.LockScope(scope, record).ok());
+  EXPECT_TRUE(store.AddMachine(scope, current, keys, at, id).ok());
+  for (const MemberText& member : current) EXPECT_TRUE(store.RecordSighting(id, member, at).ok());
+  EXPECT_TRUE(store.Commit().ok());
+  return id;
+}
+
+std::int64_t Count(Store& store, const std::string& scope) {
+  std::int64_t count = -1;
+  EXPECT_TRUE(store.Begin(TransactionKind::kRead).ok());
+  EXPECT_TRUE(store.CountMachines(scope, count).ok());
+  EXPECT_TRUE(store.Commit().ok());
+  return count;
+}
+
+class StoreEngineTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (registry_.location().empty()) GTEST_SKIP() << registry_.skip_reason();
+    store_ = Open(registry_.location());
+    ASSERT_TRUE(store_);
+  }
+
+  ScratchRegistry registry_{GetParam()};
+  std::unique_ptr<Store> store_;
+};
+
+// Two writers under one scope: the second counts the scope's machines only
+// after the first has committed, so both never see the last free seat.
+TEST_P(StoreEngineTest, ScopeLockHoldsTheSecondWriterUntilTheFirstCommits) {
+  AddOne(*store_, "licence", {{0, "first"}}, {1}, 100);
+  std::unique_ptr<Store> other = Open(registry_.location());
+  ASSERT_TRUE(other);
+
+  ScopeRecord record;
+  ASSERT_TRUE(store_->Begin(TransactionKind::kWrite).ok());
+  ASSERT_TRUE(store_->LockScope("licence", record).ok());
+  MachineId id = 0;
+  ASSERT_TRUE(store_->AddMachine("licence", {{0, "second"}}, {2}, 200, id).ok());
+
+  auto second = std::async(std::launch::async, [&] {
+    ScopeRecord seen;
+    std::int64_t count = -1;
+    if (other->Begin(TransactionKind::kWrite) || other->LockScope("licence", seen) ||
+        other->CountMachines("licence", count)) {
+      return std::int64_t{-1};
+    }
+    other->Rollback();
+    return count;
+  });
+  EXPECT_EQ(second.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+      << "the second writer went past the scope's lock while the first held it";
+  ASSERT_TRUE(store_->Commit().ok());
+  EXPECT_EQ(second.get(), 2);
+}
+
+TEST_P(StoreEngineTest, SizeIsReadInsideOrOutsideATransaction) {
+  AddOne(*store_, "licence", {{0, "first"}}, {1}, 100);
+  std::int64_t outside = 0, inside = 0;
+  ASSERT_TRUE(store_->SizeInBytes(outside).ok());
+  ASSERT_TRUE(store_->Begin(TransactionKind::kRead).ok());
+  ASSERT_TRUE(store_->SizeInBytes(inside).ok());
+  store_->Rollback();
+  EXPECT_GT(outside, 0);
+  EXPECT_EQ(inside, outside);
+}
+
+TEST_P(StoreEngineTest, AnOpenTransactionIsRolledBackWhenTheStoreCloses) {
+  ScopeRecord record;
+  MachineId id = 0;
+  ASSERT_TRUE(store_->Begin(TransactionKind::kWrite).ok());
+  ASSERT_TRUE(store_->LockScope("licence", record).ok());
+  ASSERT_TRUE(store_->AddMachine("licence", {{0, "never committed"}}, {5}, 100, id).ok());
+  store_.reset();
+  store_ = Open(registry_.location());
+  EXPECT_EQ(Count(*store_, "licence"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, StoreEngineTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return std::string(info.param); });
+
+class PostgresqlStoreTest : public StoreEngineTest {
+ protected:
+  // Ends the registry's sessions on this test's database, as an
+  // administrator or a server restart would.
+  void EndSessions() {
+    ASSERT_EQ(RunAdminStatement("", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                                        registry_.name() + "' AND pid <> pg_backend_pid()"),
+              "");
+  }
+};
+
+TEST_P(PostgresqlStoreTest, AConnectionEndedMidTransactionRollsBackAndIsReportedAsLost) {
+  ScopeRecord record;
+  MachineId id = 0;
+  ASSERT_TRUE(store_->Begin(TransactionKind::kWrite).ok());
+  ASSERT_TRUE(store_->LockScope("licence", record).ok());
+  ASSERT_TRUE(store_->AddMachine("licence", {{0, "half written"}}, {5}, 100, id).ok());
+  EndSessions();
+  const StoreError lost = store_->RecordSighting(id, {0, "half written"}, 100);
+  EXPECT_EQ(lost.kind, StoreErrorKind::kConnectionLost) << lost.message;
+  EXPECT_EQ(store_->Commit().kind, StoreErrorKind::kConnectionLost);
+  store_->Rollback();
+  // The next transaction connects again, and nothing of the lost one is there.
+  EXPECT_EQ(Count(*store_, "licence"), 0);
+  AddOne(*store_, "licence", {{0, "after"}}, {6}, 200);
+  EXPECT_EQ(Count(*store_, "licence"), 1);
+}
+
+TEST_P(PostgresqlStoreTest, AConnectionEndedBetweenTransactionsIsMadeAgainOnce) {
+  AddOne(*store_, "licence", {{0, "before"}}, {5}, 100);
+  EndSessions();
+  EXPECT_EQ(Count(*store_, "licence"), 1);
+}
+
+TEST_P(PostgresqlStoreTest, AFailedStatementNeverCommits) {
+  ScopeRecord record;
+  MachineId id = 0;
+  ASSERT_TRUE(store_->Begin(TransactionKind::kWrite).ok());
+  ASSERT_TRUE(store_->LockScope("licence", record).ok());
+  // Two identifiers for one member kind: the table's key refuses it.
+  EXPECT_FALSE(store_->AddMachine("licence", {{0, "a"}, {0, "b"}}, {5}, 100, id).ok());
+  EXPECT_FALSE(store_->Commit().ok());
+  EXPECT_EQ(Count(*store_, "licence"), 0);
+}
+
+struct OpenFailure {
+  const char* name;
+  const char* statement;  // run on the test's registry first; null: none
+  std::string location;   // "" the test's registry
+  StoreOptions options;
+  StoreErrorKind kind;
+};
+
+TEST_P(PostgresqlStoreTest, EachOpeningFailureHasItsKind) {
+  const std::string cluster = testing::TestPostgresqlLocation();
+  const std::string missing = cluster.substr(0, cluster.find('?')) + "_missing" + cluster.substr(cluster.find('?'));
+  const std::vector<OpenFailure> cases = {
+      {"no such database", nullptr, missing, {}, StoreErrorKind::kNotFound},
+      {"no server", nullptr, "postgresql:///tavsn?host=/nonexistent", {}, StoreErrorKind::kConnectionLost},
+      {"a registry of a newer tavsn", "UPDATE schema_version SET version = 99", "", {}, StoreErrorKind::kNewerSchema},
+      {"a registry table dropped",
+       "UPDATE schema_version SET version = 1; DROP TABLE changes",
+       "",
+       {},
+       StoreErrorKind::kDamaged},
+  };
+  for (const OpenFailure& failure : cases) {
+    SCOPED_TRACE(failure.name);
+    const std::string location = failure.location.empty() ? registry_.location() : failure.location;
+    if (failure.statement) {
+      ASSERT_EQ(RunAdminStatement(registry_.location(), failure.statement), "");
+    }
+    std::unique_ptr<Store> store;
+    const StoreError error = OpenStore(location, failure.options, store);
+    EXPECT_EQ(error.kind, failure.kind) << error.message;
+    EXPECT_FALSE(store);
+  }
+}
+
+TEST_P(PostgresqlStoreTest, AReadOnlyOpeningNeitherMakesNorWrites) {
+  ScratchRegistry empty("postgresql");
+  std::unique_ptr<Store> store;
+  EXPECT_EQ(OpenStore(empty.location(), {.read_only = true}, store).kind, StoreErrorKind::kNotFound);
+  store = Open(registry_.location(), {.read_only = true});
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->Begin(TransactionKind::kWrite).kind, StoreErrorKind::kReadOnly);
+  EXPECT_EQ(Count(*store, "licence"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, PostgresqlStoreTest, ::testing::Values("postgresql"),
+                         [](const auto& info) { return std::string(info.param); });
+
+}  // namespace
+}  // namespace tavsn::registry
