@@ -3,7 +3,7 @@ that a shared library meets: the libraries it needs are among those every
 such system has, and no symbol it takes from them is of a newer version than
 the policy's. Exits 1, naming the symbol, when none is met.
 
-    python3 scripts/manylinux.py libtavsn_server.so.1.2.0   # manylinux_2_34_x86_64"""
+    python3 scripts/manylinux.py libtavsn_server.so.1.3.0   # manylinux_2_34_x86_64"""
 import re
 import subprocess
 import sys

@@ -5,7 +5,7 @@ an overlay of this system (a scratch root in a private mount namespace, so
 the system itself is untouched), the install test's checks from there (the
 tool, C programs built with pkg-config and with find_package, the Python
 module against the tool's JSON); at the end purged, leaving nothing.
-    python3 tests/package/test_deb.py dist/tavsn_1.2.0-1.dsc"""
+    python3 tests/package/test_deb.py dist/tavsn_1.3.0-1.dsc"""
 import glob, os, pathlib, re, shutil, subprocess, sys, tempfile, types, unittest  # noqa: E401
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 VERSION = re.search(r"project\(tavsn VERSION (\S+)", (ROOT / "CMakeLists.txt").read_text()).group(1)

@@ -4,7 +4,7 @@ what each kind of project gets from it, the targets that copy both DLLs to
 x86\\ and x64\\, the DLLs byte for byte the release zip's; then two libraries
 and an application that uses both, built with mcs against the package's
 compiled assembly, run under Mono against a Linux stand-in of the DLL.
-    python3 tests/package/test_nupkg.py dist/Tavsn.1.2.0.nupkg dist/tavsn-1.2.0.zip"""
+    python3 tests/package/test_nupkg.py dist/Tavsn.1.3.0.nupkg dist/tavsn-1.3.0.zip"""
 import os, pathlib, re, subprocess, sys, tempfile, unittest, zipfile  # noqa: E401
 import xml.etree.ElementTree as ET
 ROOT = pathlib.Path(__file__).resolve().parents[2]

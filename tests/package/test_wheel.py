@@ -5,8 +5,8 @@ versions its library takes (the oldest policy they meet), its metadata as
 into a fresh venv of Debian's Python and imported there with no environment
 variable, it loads the library inside it and answers field by field as the
 tool's JSON, as the install test checks. The sdist builds a wheel of its own.
-    python3 tests/package/test_wheel.py dist/tavsn_server-1.2.0-py3-none-manylinux_2_34_x86_64.whl \\
-            dist/tavsn_server-1.2.0.tar.gz build/deb/tavsn-1.2.0/debian/tavsn-server/usr/bin/tavsn"""
+    python3 tests/package/test_wheel.py dist/tavsn_server-1.3.0-py3-none-manylinux_2_34_x86_64.whl \\
+            dist/tavsn_server-1.3.0.tar.gz build/deb/tavsn-1.3.0/debian/tavsn-server/usr/bin/tavsn"""
 import email, importlib.metadata, os, pathlib, re, subprocess, sys, tarfile, tempfile, types, unittest, zipfile  # noqa: E401
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests/install"))
