@@ -42,6 +42,10 @@ extern "C" {
 #define TAVSN_REGISTRY_ERROR_NOT_BUILT (-27)       /* no engine for the location here (or its library missing) */
 #define TAVSN_REGISTRY_ERROR_BAD_LOCATION (-28)    /* the location names no engine */
 #define TAVSN_REGISTRY_ERROR_DATABASE (-29)        /* any other database error */
+/* Since 1.3.0's history, audit and import: */
+#define TAVSN_REGISTRY_ERROR_NO_MACHINE (-30) /* history: no machine of that number */
+#define TAVSN_REGISTRY_ERROR_TOO_SMALL (-31)  /* the answer is longer than the buffer: see *length */
+#define TAVSN_REGISTRY_ERROR_FILE (-32)       /* import: the file cannot be read */
 
 /* tavsn_registry_open flags. */
 #define TAVSN_REGISTRY_READ_ONLY 1u /* identify and read only; never makes a registry */
@@ -122,6 +126,37 @@ int tavsn_registry_check_in(tavsn_registry* registry, const char* scope, size_t 
 /* Every machine in every scope that may be this one, through the keys. */
 int tavsn_registry_identify(tavsn_registry* registry, const char* const* texts, const size_t* lengths, size_t count,
                             tavsn_identification* out);
+
+/* A machine's history and the registry's audit, as the JSON object that
+ * `tavsn registry history --json` and `tavsn registry audit --json` print,
+ * without the tool's "exit_code". The text goes into `json` (`size` bytes,
+ * zero-terminated); *length is its length without the zero, also when it
+ * does not fit: then TAVSN_REGISTRY_ERROR_TOO_SMALL, and a call with
+ * *length + 1 bytes gets it (unless the registry changed in between). */
+int tavsn_registry_history(tavsn_registry* registry, long long machine, char* json, size_t size, size_t* length);
+int tavsn_registry_audit(tavsn_registry* registry, char* json, size_t size, size_t* length);
+
+/* The CSV of `tavsn registry export`: a header line, then one line per
+ * machine and identifier (scope, machine, identifier, first seen, last
+ * seen), each given to `write` without its line end. `write` returns 0 to go
+ * on; any other value stops the export, which then returns that value. */
+typedef int (*tavsn_registry_line_writer)(void* context, const char* line, size_t length);
+int tavsn_registry_export(tavsn_registry* registry, tavsn_registry_line_writer write, void* context);
+
+/* What an import read, as `tavsn registry import --json` counts it. */
+typedef struct tavsn_import_totals {
+  long long lines;    /* read, the header line included */
+  long long imported; /* identifiers stored (activated, known or changed) */
+  long long refused;  /* lines that are no CSV line of three fields, and identifiers refused */
+} tavsn_import_totals;
+
+/* Checks in the stored identifiers of a CSV file (scope, identifier, time;
+ * a header line is skipped), lines of one scope and time in a row as one
+ * bundle, each bundle one transaction. `progress` (may be null) is called
+ * now and then and at the end with the totals so far. */
+typedef void (*tavsn_registry_progress)(void* context, const tavsn_import_totals* totals);
+int tavsn_registry_import(tavsn_registry* registry, const char* path, tavsn_registry_progress progress, void* context,
+                          tavsn_import_totals* out);
 
 #ifdef __cplusplus
 }

@@ -1,12 +1,14 @@
 // The registry's C API (include/tavsn_registry.h) over registry/registry.h.
 // Nothing thrown crosses it: every entry point is guarded.
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "registry/registry.h"
+#include "registry/registry_json.h"
 #include "tavsn_registry.h"
 
 struct tavsn_registry {
@@ -103,6 +105,31 @@ bool Texts(const char* const* texts, const size_t* lengths, size_t count, std::v
   return true;
 }
 
+// A JSON answer into the caller's buffer, whole or not at all: a reader
+// of a buffer too small sees "" rather than half an object.
+int WriteAnswer(const tavsn::server::JsonWriter& json, char* out, size_t size, size_t* length) {
+  const std::string& text = json.text();
+  *length = text.size();
+  if (text.size() >= size) return TAVSN_REGISTRY_ERROR_TOO_SMALL;
+  std::memcpy(out, text.c_str(), text.size() + 1);
+  return TAVSN_SERVER_OK;
+}
+
+// Sets the outputs of a JSON answer before anything else can fail.
+int StartAnswer(tavsn_registry* registry, char* json, size_t size, size_t* length) {
+  if (length == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  *length = 0;
+  if (json == nullptr && size > 0) return TAVSN_SERVER_ERROR_NULL;
+  if (size > 0) json[0] = '\0';
+  return registry == nullptr ? TAVSN_SERVER_ERROR_NULL : TAVSN_SERVER_OK;
+}
+
+void CopyTotals(const ImportProgress& from, tavsn_import_totals& to) {
+  to.lines = from.lines;
+  to.imported = from.imported;
+  to.refused = from.refused;
+}
+
 }  // namespace
 
 extern "C" {
@@ -143,6 +170,9 @@ const char* tavsn_registry_error_text(int code) {
     case TAVSN_REGISTRY_ERROR_NOT_BUILT: return "no engine for that location in this library";
     case TAVSN_REGISTRY_ERROR_BAD_LOCATION: return "the location names no engine";
     case TAVSN_REGISTRY_ERROR_DATABASE: return "a database error";
+    case TAVSN_REGISTRY_ERROR_NO_MACHINE: return "no machine of that number in the registry";
+    case TAVSN_REGISTRY_ERROR_TOO_SMALL: return "the answer does not fit the buffer";
+    case TAVSN_REGISTRY_ERROR_FILE: return "the file cannot be read";
     default: return tavsn_server_error_text(code);
   }
 }
@@ -202,6 +232,78 @@ int tavsn_registry_identify(tavsn_registry* registry, const char* const* texts, 
     if (read.status == tavsn::server::BundleStatus::kInconsistent) return TAVSN_SERVER_ERROR_INCONSISTENT_BUNDLE;
     if (read.status != tavsn::server::BundleStatus::kOk) return TAVSN_SERVER_ERROR_NOT_DLL_RECORD;
     FillCandidates(result.candidates, out->machines, out->machine_count);
+    return TAVSN_SERVER_OK;
+  });
+}
+
+int tavsn_registry_history(tavsn_registry* registry, long long machine, char* json, size_t size, size_t* length) {
+  if (int code = StartAnswer(registry, json, size, length)) return code;
+  return Guarded([&] {
+    MachineRecord record;
+    bool found = false;
+    if (StoreError e = registry->registry->History(machine, record, found)) return Report(registry, e);
+    registry->last_error.clear();
+    if (!found) return TAVSN_REGISTRY_ERROR_NO_MACHINE;
+    tavsn::server::JsonWriter writer;
+    writer.BeginObject();
+    WriteHistoryJson(record, writer);
+    writer.EndObject();
+    return WriteAnswer(writer, json, size, length);
+  });
+}
+
+int tavsn_registry_audit(tavsn_registry* registry, char* json, size_t size, size_t* length) {
+  if (int code = StartAnswer(registry, json, size, length)) return code;
+  return Guarded([&] {
+    AuditResult audit;
+    if (StoreError e = registry->registry->Audit(audit)) return Report(registry, e);
+    registry->last_error.clear();
+    tavsn::server::JsonWriter writer;
+    writer.BeginObject();
+    WriteAuditJson(audit, writer);
+    writer.EndObject();
+    return WriteAnswer(writer, json, size, length);
+  });
+}
+
+int tavsn_registry_export(tavsn_registry* registry, tavsn_registry_line_writer write, void* context) {
+  if (registry == nullptr || write == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  return Guarded([&] {
+    int stopped = TAVSN_SERVER_OK;
+    const StoreError e = registry->registry->Export([&](const std::string& line) {
+      stopped = write(context, line.c_str(), line.size());
+      return stopped == TAVSN_SERVER_OK;
+    });
+    if (e) return Report(registry, e);
+    registry->last_error.clear();
+    return stopped;
+  });
+}
+
+int tavsn_registry_import(tavsn_registry* registry, const char* path, tavsn_registry_progress progress, void* context,
+                          tavsn_import_totals* out) {
+  if (out == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  std::memset(out, 0, sizeof *out);
+  if (registry == nullptr || path == nullptr) return TAVSN_SERVER_ERROR_NULL;
+  return Guarded([&] {
+    std::ifstream file(path);
+    if (!file) {
+      registry->last_error = std::string("cannot read ") + path;
+      return TAVSN_REGISTRY_ERROR_FILE;
+    }
+    ImportProgress totals;
+    const StoreError e =
+        registry->registry->Import([&](std::string& line) { return static_cast<bool>(std::getline(file, line)); },
+                                   [&](const ImportProgress& p) {
+                                     if (progress == nullptr) return;
+                                     tavsn_import_totals now;
+                                     CopyTotals(p, now);
+                                     progress(context, &now);
+                                   },
+                                   totals);
+    CopyTotals(totals, *out);
+    if (e) return Report(registry, e);
+    registry->last_error.clear();
     return TAVSN_SERVER_OK;
   });
 }

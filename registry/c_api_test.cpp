@@ -2,8 +2,11 @@
 // exception across it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "tavsn_registry.h"
@@ -52,6 +55,62 @@ TEST_F(RegistryCApiTest, ChecksInAndIdentifies) {
   const size_t broken_length[] = {4};
   EXPECT_EQ(tavsn_registry_identify(r, broken, broken_length, 1, &found), TAVSN_SERVER_ERROR_NOT_DLL_RECORD);
   EXPECT_EQ(found.machine_count, 0u);
+  tavsn_registry_close(r);
+}
+
+int CollectLine(void* context, const char* line, size_t length) {
+  auto* lines = static_cast<std::vector<std::string>*>(context);
+  lines->emplace_back(line, length);
+  return lines->size() == 2 ? 77 : TAVSN_SERVER_OK;  // the caller's own reason to stop
+}
+
+void CountProgress(void* context, const tavsn_import_totals* totals) {
+  *static_cast<long long*>(context) = totals->lines;
+}
+
+TEST_F(RegistryCApiTest, HistoryAuditExportAndImport) {
+  tavsn_registry* r = nullptr;
+  ASSERT_EQ(tavsn_registry_open(location_.c_str(), 0, &r), TAVSN_SERVER_OK);
+  const char* texts[] = {kEx};
+  const size_t lengths[] = {32};
+  tavsn_check_in result;
+  ASSERT_EQ(tavsn_registry_check_in(r, "L", 1, texts, lengths, 1, 1800000000, -1, &result), TAVSN_SERVER_OK);
+
+  char json[2048];
+  size_t length = 99;
+  ASSERT_EQ(tavsn_registry_history(r, 1, json, sizeof json, &length), TAVSN_SERVER_OK);
+  EXPECT_EQ(length, std::strlen(json));
+  EXPECT_EQ(std::string(json).rfind(R"({"machine":1,"scope":"L","activated":")", 0), 0u) << json;
+  char small[8] = "unset";
+  EXPECT_EQ(tavsn_registry_history(r, 1, small, sizeof small, &length), TAVSN_REGISTRY_ERROR_TOO_SMALL);
+  EXPECT_EQ(length, std::strlen(json));
+  EXPECT_STREQ(small, "");
+  EXPECT_EQ(tavsn_registry_history(r, 2, json, sizeof json, &length), TAVSN_REGISTRY_ERROR_NO_MACHINE);
+  EXPECT_EQ(tavsn_registry_history(r, 1, nullptr, 0, nullptr), TAVSN_SERVER_ERROR_NULL);
+  ASSERT_EQ(tavsn_registry_audit(r, json, sizeof json, &length), TAVSN_SERVER_OK);
+  EXPECT_STREQ(json, R"({"machines":1,"scopes":1,"one_machine_under_several_scopes":[],"alternating":[]})");
+
+  std::vector<std::string> lines;
+  EXPECT_EQ(tavsn_registry_export(r, CollectLine, &lines), 77);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "scope,machine,identifier,first_seen,last_seen");
+  EXPECT_EQ(lines[1], std::string("L,1,") + kEx + ",2027-01-15T08:00:00Z,2027-01-15T08:00:00Z");
+
+  const std::string csv = (folder_ / "old.csv").string();
+  FILE* file = std::fopen(csv.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fprintf(file, "scope,identifier,time\nM,%s,1800000000\nM,nonsense\n", kExOtherCpu);
+  std::fclose(file);
+  tavsn_import_totals totals;
+  long long seen = 0;
+  ASSERT_EQ(tavsn_registry_import(r, csv.c_str(), CountProgress, &seen, &totals), TAVSN_SERVER_OK);
+  EXPECT_EQ(totals.lines, 3);
+  EXPECT_EQ(totals.imported, 1);
+  EXPECT_EQ(totals.refused, 1);
+  EXPECT_EQ(seen, 3);
+  EXPECT_EQ(tavsn_registry_import(r, (folder_ / "none.csv").c_str(), nullptr, nullptr, &totals),
+            TAVSN_REGISTRY_ERROR_FILE);
+  EXPECT_EQ(totals.lines, 0);
   tavsn_registry_close(r);
 }
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <utility>
 
+#include "registry/alternation.h"
 #include "registry/keys.h"
 
 namespace tavsn::registry {
@@ -325,11 +326,11 @@ StoreError Registry::Audit(AuditResult& result) {
     return true;
   });
   if (!e) e = store_->ForEachScope([&](const ScopeRecord&) { return ++result.scopes, true; });
-  std::map<std::pair<std::string, std::string>, std::set<MachineId>> shown_by;
+  std::map<std::pair<std::string, std::string>, std::vector<Shown>> shown_by;
   for (const MachineRecord& m : machines) {
     if (e) break;
     ++result.machines;
-    for (const Sighting& s : m.history) shown_by[{m.scope, s.text}].insert(m.id);
+    for (const Sighting& s : m.history) shown_by[{m.scope, s.text}].push_back({m.id, s.first_seen, s.last_seen});
     std::vector<Candidate> candidates;
     e = JudgeCandidates(m.current, GlobalKeys(m.current), candidates, nullptr);
     for (const Candidate& c : candidates) {
@@ -344,9 +345,14 @@ StoreError Registry::Audit(AuditResult& result) {
     }
   }
   store_->Rollback();
-  for (const auto& [where, ids] : shown_by) {
-    if (ids.size() < 2) continue;
-    result.alternating.push_back({where.first, where.second, std::vector<MachineId>(ids.begin(), ids.end())});
+  for (const auto& [where, shown] : shown_by) {
+    if (shown.size() < 2) continue;
+    const Passing passing = PassingOf(shown);
+    if (!Alternates(passing)) continue;
+    std::set<MachineId> ids;
+    for (const Shown& s : shown) ids.insert(s.machine);
+    result.alternating.push_back({where.first, where.second, std::vector<MachineId>(ids.begin(), ids.end()),
+                                  passing.handovers, passing.returns});
   }
   return e;
 }
@@ -358,16 +364,20 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
-StoreError Registry::Export(const std::function<void(const std::string& line)>& write) {
+StoreError Registry::Export(const std::function<bool(const std::string& line)>& write) {
   if (StoreError e = store_->Begin(TransactionKind::kRead)) return e;
-  write("scope,machine,identifier,first_seen,last_seen");
-  StoreError e = store_->ForEachMachine([&](const MachineRecord& m) {
-    for (const Sighting& s : m.history) {
-      write(CsvField(m.scope) + "," + std::to_string(m.id) + "," + CsvField(s.text) + "," + TimeText(s.first_seen) +
-            "," + TimeText(s.last_seen));
-    }
-    return true;
-  });
+  bool go_on = write("scope,machine,identifier,first_seen,last_seen");
+  StoreError e;
+  if (go_on) {
+    e = store_->ForEachMachine([&](const MachineRecord& m) {
+      for (const Sighting& s : m.history) {
+        go_on = write(CsvField(m.scope) + "," + std::to_string(m.id) + "," + CsvField(s.text) + "," +
+                      TimeText(s.first_seen) + "," + TimeText(s.last_seen));
+        if (!go_on) break;
+      }
+      return go_on;
+    });
+  }
   store_->Rollback();
   return e;
 }

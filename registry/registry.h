@@ -85,12 +85,15 @@ struct AuditResult {
     Candidate first, second;
   };
   std::vector<SharedMachine> across_scopes;
-  // Identifiers shown by more than one machine of a scope: an adapter
-  // passed between them.
+  // Identifiers that went from one machine of a scope to another and back
+  // (registry/alternation.h): an adapter passed between them. One that
+  // went across once (a card moved, a machine replaced) is no alternation.
   struct Alternation {
     std::string scope;
     std::string identifier;
-    std::vector<MachineId> machines;
+    std::vector<MachineId> machines;  // every machine of the scope that showed it
+    int handovers = 0;                // from one machine to another, at least
+    int returns = 0;                  // of those, back to a machine that held it before
   };
   std::vector<Alternation> alternating;
 };
@@ -116,7 +119,9 @@ class Registry {
   StoreError History(MachineId id, MachineRecord& machine, bool& found);
   StoreError Audit(AuditResult& result);
   // CSV with a header line: scope, machine, identifier, first seen, last seen.
-  StoreError Export(const std::function<void(const std::string& line)>& write);
+  // `write` returns false to stop the export (the answer is then still
+  // success: the caller knows why it stopped).
+  StoreError Export(const std::function<bool(const std::string& line)>& write);
   // CSV lines "scope,identifier,time" (a header line is skipped); lines of
   // one scope and time in a row are one bundle. `progress` is called now
   // and then and at the end.

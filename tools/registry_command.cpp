@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "registry/registry.h"
+#include "registry/registry_json.h"
 #include "server/display_text.h"
 #include "tools/commands.h"
 #include "tools/json_writer.h"
@@ -54,18 +55,9 @@ int OutcomeExitCode(CheckInOutcome outcome) {
   return kExitRegistryError;
 }
 
-void CandidateJson(const Candidate& c, JsonWriter& json) {
-  json.BeginObject().Key("machine").Number(c.machine).Key("scope").String(c.scope);
-  json.Key("last_check_in").String(TimeText(c.last_check_in));
-  json.Key("verdict").String(server::MachineVerdictName(c.verdict));
-  json.Key("false_accept_probability").Real(c.false_accept_probability).Key("reason").String(c.reason);
-  if (!c.explanation.empty()) json.Key("explanation").String(c.explanation);
-  json.EndObject();
-}
-
 void CandidatesJson(const char* key, const std::vector<Candidate>& candidates, JsonWriter& json) {
   json.Key(key).BeginArray();
-  for (const Candidate& c : candidates) CandidateJson(c, json);
+  for (const Candidate& c : candidates) WriteCandidateJson(c, json);
   json.EndArray();
 }
 
@@ -214,24 +206,9 @@ int HistoryCommand(const CommandLine& line, std::string& out, std::string& err) 
   }
   if (line.json) {
     JsonWriter json;
-    json.BeginObject().Key("machine").Number(machine.id).Key("scope").String(machine.scope);
-    json.Key("activated").String(TimeText(machine.activated));
-    json.Key("last_check_in").String(TimeText(machine.last_check_in));
-    json.Key("current").BeginArray();
-    for (const MemberText& m : machine.current) json.String(m.text);
-    json.EndArray().Key("identifiers").BeginArray();
-    for (const Sighting& s : machine.history) {
-      json.BeginObject().Key("identifier").String(s.text);
-      json.Key("member").String(server::BundleMemberName(static_cast<server::BundleMember>(s.member)));
-      json.Key("first_seen").String(TimeText(s.first_seen)).Key("last_seen").String(TimeText(s.last_seen));
-      json.EndObject();
-    }
-    json.EndArray().Key("changes").BeginArray();
-    for (const ChangeRecord& c : machine.changes) {
-      json.BeginObject().Key("at").String(TimeText(c.at)).Key("before").String(c.before);
-      json.Key("after").String(c.after).Key("evidence").String(c.evidence).EndObject();
-    }
-    json.EndArray().Key("exit_code").Number(kExitOk).EndObject();
+    json.BeginObject();
+    WriteHistoryJson(machine, json);
+    json.Key("exit_code").Number(kExitOk).EndObject();
     out += json.text() + "\n";
     return kExitOk;
   }
@@ -256,22 +233,9 @@ int AuditCommand(const CommandLine& line, std::string& out, std::string& err) {
   if (StoreError e = opened.registry->Audit(audit)) return Failed(e, err);
   if (line.json) {
     JsonWriter json;
-    json.BeginObject().Key("machines").Number(audit.machines).Key("scopes").Number(audit.scopes);
-    json.Key("one_machine_under_several_scopes").BeginArray();
-    for (const auto& shared : audit.across_scopes) {
-      json.BeginArray();
-      CandidateJson(shared.first, json);
-      CandidateJson(shared.second, json);
-      json.EndArray();
-    }
-    json.EndArray().Key("alternating").BeginArray();
-    for (const auto& a : audit.alternating) {
-      json.BeginObject().Key("scope").String(a.scope).Key("identifier").String(a.identifier);
-      json.Key("machines").BeginArray();
-      for (MachineId id : a.machines) json.Number(id);
-      json.EndArray().EndObject();
-    }
-    json.EndArray().Key("exit_code").Number(kExitOk).EndObject();
+    json.BeginObject();
+    WriteAuditJson(audit, json);
+    json.Key("exit_code").Number(kExitOk).EndObject();
     out += json.text() + "\n";
     return kExitOk;
   }
@@ -282,13 +246,16 @@ int AuditCommand(const CommandLine& line, std::string& out, std::string& err) {
            " and machine " + std::to_string(shared.second.machine) + " of " + EscapedForDisplay(shared.second.scope) +
            "\n";
   }
-  out += "identifiers shown by several machines of one scope: " + std::to_string(audit.alternating.size()) + "\n";
+  out +=
+      "identifiers passed back and forth between machines of one scope: " + std::to_string(audit.alternating.size()) +
+      "\n";
   for (const auto& a : audit.alternating) {
     out += "  " + a.identifier + " in " + EscapedForDisplay(a.scope) + ": machines";
     // Appended piece by piece: GCC 12 misreads `" " + std::to_string(id)`
     // in this loop as an overlapping copy (-Wrestrict) at -O2.
     for (MachineId id : a.machines) out.append(" ").append(std::to_string(id));
-    out += "\n";
+    out.append(", ").append(std::to_string(a.handovers)).append(" handovers, ");
+    out.append(std::to_string(a.returns)).append(" back\n");
   }
   return kExitOk;
 }
@@ -300,7 +267,7 @@ int ExportCommand(const CommandLine& line, std::string& out, std::string& err) {
   }
   Opened opened = OpenRegistry(line, true, err);
   if (!opened.registry) return opened.code;
-  if (StoreError e = opened.registry->Export([&](const std::string& csv) { out += csv + "\n"; })) {
+  if (StoreError e = opened.registry->Export([&](const std::string& csv) { return out += csv + "\n", true; })) {
     return Failed(e, err);
   }
   return kExitOk;
@@ -340,8 +307,9 @@ int ImportCommand(const CommandLine& line, std::string& out, std::string& err) {
   const int code = totals.refused == 0 ? kExitOk : kExitAnomaly;
   if (line.json) {
     JsonWriter json;
-    json.BeginObject().Key("lines").Number(totals.lines).Key("imported").Number(totals.imported);
-    json.Key("refused").Number(totals.refused).Key("exit_code").Number(code).EndObject();
+    json.BeginObject();
+    WriteImportJson(totals, json);
+    json.Key("exit_code").Number(code).EndObject();
     out += json.text() + "\n";
   } else {
     out += "lines: " + std::to_string(totals.lines) + "\nimported: " + std::to_string(totals.imported) +

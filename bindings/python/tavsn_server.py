@@ -23,6 +23,7 @@ argument. Texts are str (taken as UTF-8) or bytes.
 """
 import ctypes
 import ctypes.util
+import json
 import os
 import pathlib
 import sysconfig
@@ -840,8 +841,19 @@ class IdentificationStruct(ctypes.Structure):
                 ("machines", RegistryCandidateStruct * REGISTRY_MAX_CANDIDATES)]
 
 
+class ImportTotalsStruct(ctypes.Structure):
+    _fields_ = [("lines", ctypes.c_longlong), ("imported", ctypes.c_longlong), ("refused", ctypes.c_longlong)]
+
+
 C_STRUCTS.update({"tavsn_registry_candidate": RegistryCandidateStruct, "tavsn_check_in": CheckInStruct,
-                  "tavsn_identification": IdentificationStruct})
+                  "tavsn_identification": IdentificationStruct, "tavsn_import_totals": ImportTotalsStruct})
+
+# Answers that are no database's refusal (tavsn_registry.h).
+_REGISTRY_NO_MACHINE = -30
+_REGISTRY_TOO_SMALL = -31
+_REGISTRY_FILE = -32
+_LINE_WRITER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char), ctypes.c_size_t)
+_PROGRESS = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.POINTER(ImportTotalsStruct))
 
 
 class RegistryError(TavsnServerError):
@@ -888,6 +900,13 @@ def _bind_registry(lib) -> None:
         ("tavsn_registry_check_in", [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t, *texts, ctypes.c_longlong,
                                      ctypes.c_longlong, ctypes.POINTER(CheckInStruct)], ctypes.c_int),
         ("tavsn_registry_identify", [ctypes.c_void_p, *texts, ctypes.POINTER(IdentificationStruct)], ctypes.c_int),
+        ("tavsn_registry_history", [ctypes.c_void_p, ctypes.c_longlong, ctypes.c_char_p, ctypes.c_size_t,
+                                    ctypes.POINTER(ctypes.c_size_t)], ctypes.c_int),
+        ("tavsn_registry_audit", [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t,
+                                  ctypes.POINTER(ctypes.c_size_t)], ctypes.c_int),
+        ("tavsn_registry_export", [ctypes.c_void_p, _LINE_WRITER, ctypes.c_void_p], ctypes.c_int),
+        ("tavsn_registry_import", [ctypes.c_void_p, ctypes.c_char_p, _PROGRESS, ctypes.c_void_p,
+                                   ctypes.POINTER(ImportTotalsStruct)], ctypes.c_int),
     ):
         function = getattr(lib, name)
         function.argtypes = arguments
@@ -992,3 +1011,75 @@ class Registry:
         self._check(self._library._lib.tavsn_registry_identify(self._open_handle(), texts, lengths, count,
                                                                ctypes.byref(out)))
         return _machines(out.machines, out.machine_count)
+
+    def _json_answer(self, call) -> dict:
+        # The answer's length is known only once asked: ask again with room
+        # for it (again if the registry grew in between).
+        size = 4096
+        while True:
+            buffer = ctypes.create_string_buffer(size)
+            length = ctypes.c_size_t()
+            code = call(buffer, size, ctypes.byref(length))
+            if code != _REGISTRY_TOO_SMALL:
+                self._check(code)
+                return json.loads(buffer.raw[:length.value].decode("ascii"))
+            size = length.value + 1
+
+    def history(self, machine: int) -> Optional[dict]:
+        """The machine's identifiers, first and last seen, and changes with
+        their evidence, as `tavsn registry history --json` gives them
+        (without exit_code); None when no machine has that number."""
+        number = _whole_number(machine, "machine", 0, 2**62)
+        lib = self._library._lib
+        try:
+            return self._json_answer(lambda *out: lib.tavsn_registry_history(self._open_handle(), number, *out))
+        except TavsnServerError as error:
+            if error.code == _REGISTRY_NO_MACHINE:
+                return None
+            raise
+
+    def audit(self) -> dict:
+        """Machines that are one machine under several scopes, identifiers
+        passed back and forth between machines of one scope, and counts, as
+        `tavsn registry audit --json` gives them (without exit_code)."""
+        lib = self._library._lib
+        return self._json_answer(lambda *out: lib.tavsn_registry_audit(self._open_handle(), *out))
+
+    def export(self) -> str:
+        """The CSV of `tavsn registry export`: a header line, then one line
+        per machine and identifier (scope, machine, identifier, first seen,
+        last seen), each ended by a newline."""
+        lines = []
+
+        def write(_context, line, length):
+            lines.append(ctypes.string_at(line, length).decode("utf-8", "surrogateescape") + "\n")
+            return 0
+
+        self._check(self._library._lib.tavsn_registry_export(self._open_handle(), _LINE_WRITER(write), None))
+        return "".join(lines)
+
+    def import_(self, path: Union[str, os.PathLike], progress=None) -> dict:
+        """Checks in the stored identifiers of a CSV file (scope, identifier,
+        time), as `tavsn registry import` does; returns its counts (lines,
+        imported, refused). progress, if given, is called now and then with
+        the counts so far."""
+        raw = os.fsencode(path)
+        if b"\0" in raw:
+            raise ValueError("path holds a NUL character")
+        failure = []
+
+        def report(_context, totals):
+            try:
+                progress({"lines": totals[0].lines, "imported": totals[0].imported, "refused": totals[0].refused})
+            except BaseException as error:  # raised again below: ctypes would only print it
+                failure.append(error)
+
+        callback = _PROGRESS(report) if progress is not None else ctypes.cast(None, _PROGRESS)
+        out = ImportTotalsStruct()
+        code = self._library._lib.tavsn_registry_import(self._open_handle(), raw, callback, None, ctypes.byref(out))
+        if failure:
+            raise failure[0]
+        if code == _REGISTRY_FILE:
+            raise OSError("cannot read " + os.fsdecode(raw))
+        self._check(code)
+        return {"lines": out.lines, "imported": out.imported, "refused": out.refused}

@@ -294,6 +294,46 @@ class InstalledPackage(unittest.TestCase):
                 call()
             self.assertIn(words, str(raised.exception))
 
+    def test_python_registry_answers_as_the_tool(self):
+        """history, audit, export and import through the module (and so the C
+        API) answer as the tool does: its JSON without the exit code, its
+        CSV; one row each."""
+        folder = pathlib.Path(self.scratch.name) / "registry"
+        folder.mkdir(exist_ok=True)
+        tool, db = str(self.prefix / "bin/tavsn"), str(folder / "licences.db")
+        for scope, at, identifier in (("L-1", "1800000000", EX), ("L-2", "1800003600", EX),
+                                      ("L,\"1\"", "1800000060", TWO_MACS)):
+            run(tool, "registry", "check-in", "--db", db, "--scope", scope, "--time", at, identifier)
+        csv = folder / "old.csv"
+        csv.write_text("scope,identifier,time\nS,%s,1800000000\nS,nonsense\n" % EX_OTHER_CPU)
+        registry = ts.Registry(db)
+        self.addCleanup(registry.close)
+        fresh = ts.Registry(str(folder / "module.db"))
+        self.addCleanup(fresh.close)
+        rows = [  # the tool's arguments, the module's call, the tool's exit code
+            (["history", "--db", db, "1"], lambda: registry.history(1), 0),
+            (["history", "--db", db, "3"], lambda: registry.history(3), 0),
+            (["history", "--db", db, "99"], lambda: registry.history(99), 10),
+            (["audit", "--db", db], registry.audit, 0),
+            (["import", "--db", str(folder / "tool.db"), str(csv)], lambda: fresh.import_(csv), 4),
+            (["export", "--db", db], registry.export, 0),
+        ]
+        for args, call, code in rows:
+            json_out = args[0] != "export"
+            done = subprocess.run([tool, *(["--json"] if json_out else []), "registry", *args],
+                                  capture_output=True, text=True)
+            self.assertEqual(done.returncode, code, (args, done.stderr))
+            mine = call()
+            if not json_out:
+                self.assertEqual(mine, done.stdout, args)
+            elif mine is None:
+                self.assertEqual(json.loads(done.stdout)["error"], "not registered", args)
+            else:
+                self.assertEqual(mine, {k: v for k, v in json.loads(done.stdout).items() if k != "exit_code"}, args)
+        self.assertEqual(len(registry.audit()["one_machine_under_several_scopes"]), 1)
+        with self.assertRaises(OSError):
+            fresh.import_(folder / "none.csv")
+
     def test_python_module_finds_the_library_installed_with_it(self):
         env = {k: v for k, v in self.env.items() if k not in ("LD_LIBRARY_PATH", "TAVSN_SERVER_LIBRARY")}
         code = "import tavsn_server as t; print(t.decode('%s').made_by, t._installed_library())" % EX
