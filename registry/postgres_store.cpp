@@ -71,6 +71,8 @@ enum Statement {
   kMachinesAfter,
   kScopesAfter,
   kSize,
+  kLoadCurrents,
+  kRecordSightings,
   kStatementCount,
 };
 
@@ -135,6 +137,21 @@ const std::array<StatementText, kStatementCount>& Statements() {
        " WHERE c.relkind = 'r' AND c.relnamespace = current_schema()::regnamespace AND c.relname IN"
        " ('schema_version', 'scopes', 'machines', 'current_identifiers', 'sightings', 'lookup_keys', 'changes')",
        {}},
+      // Machines without their history, in the order of the array: the
+      // candidates a check-in judges, in one round trip.
+      {"SELECT m.id, m.activated, m.last_check_in, s.name, c.member, c.identifier"
+       " FROM unnest($1::bigint[]) WITH ORDINALITY AS u (id, n) JOIN machines m ON m.id = u.id"
+       " JOIN scopes s ON s.id = m.scope LEFT JOIN current_identifiers c ON c.machine = m.id"
+       " ORDER BY u.n, c.member",
+       {kInt8Array}},
+      // Every member of one check-in, and the machine's row once.
+      {"WITH s AS (INSERT INTO sightings (machine, member, identifier, first_seen, last_seen)"
+       "   SELECT $1, u.member, u.identifier, $4, $4 FROM unnest($2::integer[], $3::bytea[]) AS u (member, identifier)"
+       "   ON CONFLICT (machine, identifier) DO UPDATE SET"
+       "   first_seen = LEAST(sightings.first_seen, EXCLUDED.first_seen),"
+       "   last_seen = GREATEST(sightings.last_seen, EXCLUDED.last_seen))"
+       " UPDATE machines SET last_check_in = $4 WHERE id = $1 AND last_check_in < $4",
+       {kInt8, kInt4Array, kByteaArray, kInt8}},
   }};
   return statements;
 }
@@ -258,7 +275,9 @@ class PostgresqlStore final : public Store {
   StoreError LoadMachine(MachineId id, MachineRecord& machine, bool& found) override;
   StoreError AddMachine(const std::string& scope, const std::vector<MemberText>& current,
                         const std::vector<LookupKey>& keys, Time at, MachineId& id) override;
+  StoreError LoadCurrents(const std::vector<MachineId>& ids, std::vector<MachineRecord>& machines) override;
   StoreError RecordSighting(MachineId id, const MemberText& identifier, Time at) override;
+  StoreError RecordSightings(MachineId id, const std::vector<MemberText>& identifiers, Time at) override;
   StoreError ReplaceCurrent(MachineId id, const std::vector<MemberText>& current, const std::vector<LookupKey>& keys,
                             const ChangeRecord& change) override;
   StoreError ForEachMachine(const std::function<bool(const MachineRecord&)>& visit) override;
@@ -559,6 +578,43 @@ StoreError PostgresqlStore::RecordSighting(MachineId id, const MemberText& ident
   if (StoreError error = InTransaction(true)) return error;
   Result result;
   return Run(kRecordSighting, {Int8(id), Int4(identifier.member), Bytes(identifier.text), Int8(at)}, result);
+}
+
+StoreError PostgresqlStore::LoadCurrents(const std::vector<MachineId>& ids, std::vector<MachineRecord>& machines) {
+  if (StoreError error = InTransaction(false)) return error;
+  if (ids.empty()) return {};
+  Result result;
+  if (StoreError error = Run(kLoadCurrents, {KeyArray(ids)}, result)) return error;
+  const PGresult* rows = result.get();
+  const int count = Pq().PQntuples(rows);
+  for (int row = 0; row < count; ++row) {
+    const MachineId id = ReadInteger(rows, row, 0);
+    if (machines.empty() || machines.back().id != id) {
+      MachineRecord& machine = machines.emplace_back();
+      machine.id = id;
+      machine.activated = ReadInteger(rows, row, 1);
+      machine.last_check_in = ReadInteger(rows, row, 2);
+      machine.scope = ReadBytes(rows, row, 3);
+    }
+    if (!Pq().PQgetisnull(rows, row, 4)) {
+      machines.back().current.push_back({static_cast<int>(ReadInteger(rows, row, 4)), ReadBytes(rows, row, 5)});
+    }
+  }
+  return {};
+}
+
+StoreError PostgresqlStore::RecordSightings(MachineId id, const std::vector<MemberText>& identifiers, Time at) {
+  if (StoreError error = InTransaction(true)) return error;
+  // One statement may not update a row twice: a text sent twice is one
+  // sighting.
+  std::vector<MemberText> distinct;
+  for (const MemberText& m : identifiers) {
+    const bool repeated =
+        std::any_of(distinct.begin(), distinct.end(), [&](const MemberText& d) { return d.text == m.text; });
+    if (!repeated) distinct.push_back(m);
+  }
+  Result result;
+  return Run(kRecordSightings, {Int8(id), MemberArray(distinct), TextArray(distinct), Int8(at)}, result);
 }
 
 StoreError PostgresqlStore::ReplaceCurrent(MachineId id, const std::vector<MemberText>& current,

@@ -70,13 +70,6 @@ bool Likelier(const Candidate& a, const Candidate& b) {
   return a.machine < b.machine;
 }
 
-StoreError RecordSightings(Store& store, MachineId id, const std::vector<MemberText>& members, Time at) {
-  for (const MemberText& m : members) {
-    if (StoreError e = store.RecordSighting(id, m, at)) return e;
-  }
-  return {};
-}
-
 }  // namespace
 
 const char* CheckInOutcomeName(CheckInOutcome outcome) {
@@ -119,16 +112,20 @@ StoreError Registry::JudgeCandidates(const std::vector<MemberText>& members, con
                                      std::vector<MachineId>* seen) {
   std::vector<MachineId> ids;
   if (StoreError e = store_->FindCandidates(keys, ids)) return e;
-  const std::vector<std::string> texts = MemberTexts(members);
-  for (MachineId id : ids) {
-    if (seen) {
-      if (std::find(seen->begin(), seen->end(), id) != seen->end()) continue;
-      seen->push_back(id);
+  if (seen) {
+    // A machine already judged by an earlier lookup of this check-in.
+    std::vector<MachineId> fresh;
+    for (MachineId id : ids) {
+      if (std::find(seen->begin(), seen->end(), id) == seen->end()) fresh.push_back(id);
     }
-    MachineRecord machine;
-    bool found = false;
-    if (StoreError e = store_->LoadCurrent(id, machine, found)) return e;
-    if (!found) continue;
+    seen->insert(seen->end(), fresh.begin(), fresh.end());
+    ids.swap(fresh);
+  }
+  std::vector<MachineRecord> machines;
+  if (StoreError e = store_->LoadCurrents(ids, machines)) return e;
+  const std::vector<std::string> texts = MemberTexts(members);
+  for (MachineRecord& machine : machines) {
+    const MachineId id = machine.id;
     const BundleComparison c = server::CompareBundles(MemberTexts(machine.current), texts, policy_.judgment);
     // No member kind in common, or a stored bundle the judgment no longer
     // reads: nothing to weigh.
@@ -220,7 +217,7 @@ StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& r
       const ChangeRecord change{at, Joined(machine.current), Joined(merged), why};
       if (StoreError e = store_->ReplaceCurrent(c.machine, merged, AllKeys(scope, merged), change)) return e;
     }
-    return RecordSightings(*store_, c.machine, members, at);
+    return store_->RecordSightings(c.machine, members, at);
   };
 
   // 1. Equal to a machine's current identifiers; 2. the judgment's same
@@ -295,7 +292,7 @@ StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& r
   result.detail = alive.empty() ? "no machine of the scope can be this one"
                                 : "history: machine " + std::to_string(alive.front()->machine) +
                                       " checks in beside it: two machines";
-  return RecordSightings(*store_, id, members, at);
+  return store_->RecordSightings(id, members, at);
 }
 
 StoreError Registry::Identify(const std::vector<std::string>& texts, IdentifyResult& result, ReadBundle& read) {

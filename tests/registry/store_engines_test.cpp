@@ -107,6 +107,73 @@ TEST_P(StoreEngineTest, AnOpenTransactionIsRolledBackWhenTheStoreCloses) {
   EXPECT_EQ(Count(*store_, "licence"), 0);
 }
 
+// A check-in's batch load answers what one load per machine answers: the
+// machines found, in the order asked, numbers no machine has left out.
+TEST_P(StoreEngineTest, LoadingSeveralMachinesAnswersAsLoadingEachOne) {
+  const MachineId a = AddOne(*store_, "licence", {{1, "a-pcsn"}, {0, "a-mac"}}, {1, 2}, 100);
+  const MachineId b = AddOne(*store_, "other", {{2, "b-pcsnex"}}, {2}, 200);
+  const MachineId none = b + 1000;
+  const struct {
+    std::vector<MachineId> asked;
+    std::vector<MachineId> found;
+  } cases[] = {
+      {{}, {}}, {{a}, {a}}, {{b, a}, {b, a}}, {{none}, {}}, {{a, none, b}, {a, b}},
+  };
+  ASSERT_TRUE(store_->Begin(TransactionKind::kRead).ok());
+  for (const auto& c : cases) {
+    std::vector<MachineRecord> machines;
+    ASSERT_TRUE(store_->LoadCurrents(c.asked, machines).ok());
+    ASSERT_EQ(machines.size(), c.found.size());
+    for (std::size_t i = 0; i < machines.size(); ++i) {
+      MachineRecord one;
+      bool found = false;
+      ASSERT_TRUE(store_->LoadCurrent(c.found[i], one, found).ok());
+      ASSERT_TRUE(found);
+      EXPECT_EQ(machines[i].id, c.found[i]);
+      EXPECT_EQ(machines[i].scope, one.scope);
+      EXPECT_EQ(machines[i].activated, one.activated);
+      EXPECT_EQ(machines[i].last_check_in, one.last_check_in);
+      ASSERT_EQ(machines[i].current.size(), one.current.size());
+      for (std::size_t m = 0; m < one.current.size(); ++m) {
+        EXPECT_EQ(machines[i].current[m].member, one.current[m].member);
+        EXPECT_EQ(machines[i].current[m].text, one.current[m].text);
+      }
+      EXPECT_TRUE(machines[i].history.empty());
+    }
+  }
+  store_->Rollback();
+}
+
+// One check-in's sightings at once: new ones added, known ones widened,
+// and the machine's last check-in moved forward only.
+TEST_P(StoreEngineTest, RecordingSightingsTogetherWidensThemAndMovesTheCheckInForward) {
+  const MachineId id = AddOne(*store_, "licence", {{1, "pcsn"}}, {1}, 500);
+  const struct {
+    Time at;
+    Time last_check_in;
+    Time pcsn_first, pcsn_last;
+  } cases[] = {{700, 700, 500, 700}, {300, 700, 300, 700}, {800, 800, 300, 800}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(store_->Begin(TransactionKind::kWrite).ok());
+    ASSERT_TRUE(store_->RecordSightings(id, {{1, "pcsn"}, {0, "mac"}}, c.at).ok());
+    ASSERT_TRUE(store_->Commit().ok());
+    MachineRecord machine;
+    bool found = false;
+    ASSERT_TRUE(store_->Begin(TransactionKind::kRead).ok());
+    ASSERT_TRUE(store_->LoadMachine(id, machine, found).ok());
+    store_->Rollback();
+    ASSERT_TRUE(found);
+    EXPECT_EQ(machine.last_check_in, c.last_check_in) << c.at;
+    ASSERT_EQ(machine.history.size(), 2u);
+    for (const Sighting& s : machine.history) {
+      if (s.text == "pcsn") {
+        EXPECT_EQ(s.first_seen, c.pcsn_first) << c.at;
+        EXPECT_EQ(s.last_seen, c.pcsn_last) << c.at;
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, StoreEngineTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return std::string(info.param); });
 
