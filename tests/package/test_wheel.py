@@ -60,7 +60,11 @@ class Wheel(t.InstalledPackage):
         if tag:
             self.assertNotEqual({s: v for s, v in used.items() if v > POLICIES[names[tag - 1]][s]}, {}, used)
         needed = set(re.findall(r"NEEDED.*\[(.+)\]", t.run("readelf", "-dW", self.lib / so)))
-        self.assertLessEqual(needed, {"libc.so.6", "libm.so.6", "libgcc_s.so.1", "libstdc++.so.6"})
+        # glibc's and GCC's own libraries only, as manylinux allows them: the
+        # dynamic loader is needed for __tls_get_addr (libstdc++'s call_once
+        # state); the database engines are loaded at run time, never needed.
+        self.assertLessEqual(needed, {"libc.so.6", "libm.so.6", "libgcc_s.so.1", "libstdc++.so.6",
+                                      "ld-linux-x86-64.so.2"})
 
     def test_metadata_as_indexes_read_it(self):
         metadata = email.message_from_string(importlib.metadata.distribution("tavsn_server").read_text("METADATA"))
