@@ -73,6 +73,9 @@ enum Statement {
   kSize,
   kLoadCurrents,
   kRecordSightings,
+  kFindUndecided,
+  kRecordUndecided,
+  kForgetUndecided,
   kStatementCount,
 };
 
@@ -135,7 +138,8 @@ const std::array<StatementText, kStatementCount>& Statements() {
       {"SELECT id, name, seats FROM scopes WHERE id > $1 ORDER BY id LIMIT 256", {kInt8}},
       {"SELECT COALESCE(sum(pg_total_relation_size(c.oid)), 0)::bigint FROM pg_class c"
        " WHERE c.relkind = 'r' AND c.relnamespace = current_schema()::regnamespace AND c.relname IN"
-       " ('schema_version', 'scopes', 'machines', 'current_identifiers', 'sightings', 'lookup_keys', 'changes')",
+       " ('schema_version', 'scopes', 'machines', 'current_identifiers', 'sightings', 'lookup_keys', 'changes',"
+       "  'undecided_check_ins')",
        {}},
       // Machines without their history, in the order of the array: the
       // candidates a check-in judges, in one round trip.
@@ -152,6 +156,17 @@ const std::array<StatementText, kStatementCount>& Statements() {
        "   last_seen = GREATEST(sightings.last_seen, EXCLUDED.last_seen))"
        " UPDATE machines SET last_check_in = $4 WHERE id = $1 AND last_check_in < $4",
        {kInt8, kInt4Array, kByteaArray, kInt8}},
+      {"SELECT u.first_seen FROM undecided_check_ins u JOIN scopes s ON s.id = u.scope"
+       " WHERE s.name = $1 AND u.identifiers = $2",
+       {kBytea, kBytea}},
+      {"INSERT INTO undecided_check_ins (scope, identifiers, first_seen, last_seen)"
+       " SELECT id, $2, $3, $3 FROM scopes WHERE name = $1"
+       " ON CONFLICT (scope, identifiers) DO UPDATE SET"
+       " first_seen = LEAST(undecided_check_ins.first_seen, EXCLUDED.first_seen),"
+       " last_seen = GREATEST(undecided_check_ins.last_seen, EXCLUDED.last_seen)",
+       {kBytea, kBytea, kInt8}},
+      {"DELETE FROM undecided_check_ins WHERE scope = (SELECT id FROM scopes WHERE name = $1) AND identifiers = $2",
+       {kBytea, kBytea}},
   }};
   return statements;
 }
@@ -280,6 +295,10 @@ class PostgresqlStore final : public Store {
   StoreError RecordSightings(MachineId id, const std::vector<MemberText>& identifiers, Time at) override;
   StoreError ReplaceCurrent(MachineId id, const std::vector<MemberText>& current, const std::vector<LookupKey>& keys,
                             const ChangeRecord& change) override;
+  StoreError FindUndecided(const std::string& scope, const std::string& identifiers, Time& first_seen,
+                           bool& found) override;
+  StoreError RecordUndecided(const std::string& scope, const std::string& identifiers, Time at) override;
+  StoreError ForgetUndecided(const std::string& scope, const std::string& identifiers) override;
   StoreError ForEachMachine(const std::function<bool(const MachineRecord&)>& visit) override;
   StoreError ForEachScope(const std::function<bool(const ScopeRecord&)>& visit) override;
   StoreError SizeInBytes(std::int64_t& bytes) override;
@@ -329,6 +348,10 @@ StoreError PostgresqlStore::Connect() {
 StoreError PostgresqlStore::Prepare() {
   const Libpq& pq = Pq();
   for (int i = 0; i < kStatementCount; ++i) {
+    // Only check-ins use the undecided check-ins, whose table a registry of
+    // schema version 1 opened for reading has not.
+    const bool check_in_only = i == kFindUndecided || i == kRecordUndecided || i == kForgetUndecided;
+    if (check_in_only && options_.read_only) continue;
     const StatementText& statement = Statements()[i];
     Result prepared(pq.PQprepare(connection_.get(), StatementName(i).c_str(), statement.sql,
                                  static_cast<int>(statement.types.size()), statement.types.data()));
@@ -389,33 +412,42 @@ StoreError PostgresqlStore::Run(Statement statement, const std::vector<Param>& p
 }
 
 StoreError PostgresqlStore::MakeOrCheckSchema() {
-  const bool making = options_.create && !options_.read_only;
-  if (StoreError error = RunPlain(making ? "BEGIN" : "BEGIN READ ONLY")) return error;
+  // A registry opened for writing is made by the schema's text, or
+  // upgraded from an older version by the part of it after that version.
+  const bool writing = !options_.read_only;
+  if (StoreError error = RunPlain(writing ? "BEGIN" : "BEGIN READ ONLY")) return error;
   auto fail = [this](StoreError error) {
     Rollback();
     return error;
   };
   in_transaction_ = true;
   Result result;
-  if (making) {
+  if (writing) {
     const std::string lock = "SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLockKey) + ")";
     if (StoreError error = RunPlain(lock.c_str())) return fail(error);
   }
   if (StoreError error = RunPlain("SELECT to_regclass('schema_version') IS NOT NULL", &result)) return fail(error);
   const bool exists = std::strcmp(Pq().PQgetvalue(result.get(), 0, 0), "t") == 0;
+  int version = 0;
   if (!exists) {
-    if (!making) return fail({StoreErrorKind::kNotFound, "this PostgreSQL database holds no registry"});
-    if (StoreError error = RunPlain(kPostgresqlSchema)) return fail(error);
+    if (!writing || !options_.create) return fail({StoreErrorKind::kNotFound, "this PostgreSQL database holds no registry"});
   } else {
     if (StoreError error = RunPlain("SELECT COALESCE(max(version), 0) FROM schema_version", &result)) {
       return fail(error);
     }
-    const int version = std::atoi(Pq().PQgetvalue(result.get(), 0, 0));
+    version = std::atoi(Pq().PQgetvalue(result.get(), 0, 0));
     if (version > kSchemaVersion) {
       return fail({StoreErrorKind::kNewerSchema, "this registry has schema version " + std::to_string(version) +
                                                      ", newer than this tavsn's " + std::to_string(kSchemaVersion)});
     }
     if (version < 1) return fail({StoreErrorKind::kDamaged, "this registry's schema version is missing"});
+  }
+  if (writing && version < kSchemaVersion) {
+    const char* upgrade = SchemaUpgrade(kPostgresqlSchema, version);
+    if (!upgrade) {
+      return fail({StoreErrorKind::kDamaged, "no upgrade from schema version " + std::to_string(version)});
+    }
+    if (StoreError error = RunPlain(upgrade)) return fail(error);
   }
   in_transaction_ = false;
   return RunPlain("COMMIT");
@@ -615,6 +647,30 @@ StoreError PostgresqlStore::RecordSightings(MachineId id, const std::vector<Memb
   }
   Result result;
   return Run(kRecordSightings, {Int8(id), MemberArray(distinct), TextArray(distinct), Int8(at)}, result);
+}
+
+StoreError PostgresqlStore::FindUndecided(const std::string& scope, const std::string& identifiers,
+                                          Time& first_seen, bool& found) {
+  found = false;
+  if (StoreError error = InTransaction(false)) return error;
+  Result result;
+  if (StoreError error = Run(kFindUndecided, {Bytes(scope), Bytes(identifiers)}, result)) return error;
+  if (Pq().PQntuples(result.get()) == 0) return {};
+  found = true;
+  first_seen = ReadInteger(result.get(), 0, 0);
+  return {};
+}
+
+StoreError PostgresqlStore::RecordUndecided(const std::string& scope, const std::string& identifiers, Time at) {
+  if (StoreError error = InTransaction(true)) return error;
+  Result result;
+  return Run(kRecordUndecided, {Bytes(scope), Bytes(identifiers), Int8(at)}, result);
+}
+
+StoreError PostgresqlStore::ForgetUndecided(const std::string& scope, const std::string& identifiers) {
+  if (StoreError error = InTransaction(true)) return error;
+  Result result;
+  return Run(kForgetUndecided, {Bytes(scope), Bytes(identifiers)}, result);
 }
 
 StoreError PostgresqlStore::ReplaceCurrent(MachineId id, const std::vector<MemberText>& current,

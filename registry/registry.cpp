@@ -246,19 +246,33 @@ StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& r
         c, Evidence::kJudgment,
         "the judgment: same machine (" + c.reason + "; risk " + OneIn(c.false_accept_probability) + ")");
   }
+  // What history remembers of these identifiers: an earlier undecided
+  // check-in, and when they first appeared.
+  const std::string identifiers = Joined(members);
+  Time first_seen = at;
+  bool remembered = false;
+  if (!result.candidates.empty()) {
+    if (StoreError e = store_->FindUndecided(scope, identifiers, first_seen, remembered)) return e;
+  }
   std::vector<const Candidate*> silent, alive, unsettled;
   for (const Candidate& c : result.candidates) {
     const Time quiet = at - c.last_check_in;
-    if (quiet >= policy_.silence_window) {
-      silent.push_back(&c);
-    } else if (quiet <= policy_.overlap_window) {
+    // A machine that still showed its old identifiers after these first
+    // appeared is alive beside them, however far apart the two check in.
+    if (quiet <= policy_.overlap_window || (remembered && c.last_check_in > first_seen)) {
       alive.push_back(&c);
+    } else if (quiet >= policy_.silence_window) {
+      silent.push_back(&c);
     } else {
       unsettled.push_back(&c);
     }
   }
+  const auto decided = [&]() -> StoreError {
+    return remembered ? store_->ForgetUndecided(scope, identifiers) : StoreError{};
+  };
   if (unsettled.empty() && silent.size() == 1) {
     const Candidate& c = *silent.front();
+    if (StoreError e = decided()) return e;
     return accept_change(c, Evidence::kSilence,
                          "history: machine " + std::to_string(c.machine) + " fell silent " +
                              Days(at - c.last_check_in) + " before these identifiers appeared (" + c.explanation + ")");
@@ -267,12 +281,15 @@ StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& r
     result.outcome = CheckInOutcome::kUndecided;
     result.detail = silent.size() > 1 ? "several silent machines could each be this one after a change"
                                       : "a candidate checked in recently, but not recently enough to be beside it";
+    if (remembered) result.detail += "; these identifiers first appeared " + TimeText(first_seen);
     const Candidate& c = unsettled.empty() ? *silent.front() : *unsettled.front();
-    result.settle = "machine " + std::to_string(c.machine) + " checking in again within " +
-                    Days(policy_.overlap_window) + " of this one (two machines), or staying silent until " +
+    result.settle = "machine " + std::to_string(c.machine) +
+                    " checking in again (it would be alive beside these identifiers: two machines), or staying "
+                    "silent until " +
                     TimeText(c.last_check_in + policy_.silence_window) + " (one machine after a change)";
-    return {};
+    return store_->RecordUndecided(scope, identifiers, at);
   }
+  if (StoreError e = decided()) return e;
 
   // 4. A new machine: no candidate, or every candidate alive beside it.
   result.decided_by = alive.empty() ? Evidence::kJudgment : Evidence::kOverlap;
@@ -292,6 +309,7 @@ StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& r
   result.detail = alive.empty() ? "no machine of the scope can be this one"
                                 : "history: machine " + std::to_string(alive.front()->machine) +
                                       " checks in beside it: two machines";
+  if (!alive.empty() && remembered) result.detail += " (these identifiers first appeared " + TimeText(first_seen) + ")";
   return store_->RecordSightings(id, members, at);
 }
 

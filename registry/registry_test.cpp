@@ -61,7 +61,7 @@ struct Step {
 
 struct CheckInCase {
   const char* name;
-  std::vector<Step> before;  // check-ins that must succeed first
+  std::vector<Step> before;  // check-ins that must succeed first (activated, known unchanged or undecided)
   Step step;
   CheckInOutcome outcome;
   Evidence decided_by;
@@ -116,6 +116,20 @@ const std::vector<CheckInCase>& Cases() {
        {"L1", &kPlaceholderNewCard, kStart + kDay, -1},
        CheckInOutcome::kUndecided,
        Evidence::kNone},
+      // Two machines checking in once a day, hours apart: the old one is
+      // seen after the newcomer's identifiers first appeared.
+      {"old identifiers seen after the undecided ones first appeared: two machines",
+       {{"L1", &kPlaceholder, kStart, 2},
+        {"L1", &kPlaceholderNewCard, kStart + 6 * kHour, -1},
+        {"L1", &kPlaceholder, kStart + kDay, -1}},
+       {"L1", &kPlaceholderNewCard, kStart + kDay + 6 * kHour, -1},
+       CheckInOutcome::kActivated,
+       Evidence::kOverlap},
+      {"undecided at first, old identifiers silent since: one machine",
+       {{"L1", &kPlaceholder, kStart, 2}, {"L1", &kPlaceholderNewCard, kStart + 6 * kHour, -1}},
+       {"L1", &kPlaceholderNewCard, kStart + 4 * kDay, -1},
+       CheckInOutcome::kKnownChanged,
+       Evidence::kSilence},
       {"machine of another licence: activated and reported",
        {{"L1", &kOffice, kStart, 2}},
        {"L2", &kOffice, kStart + kHour, 1},
@@ -175,7 +189,9 @@ TEST_P(CheckInTest, OutcomesFollowJudgmentSeatsAndHistory) {
     CheckInResult result;
     for (const Step& s : c.before) {
       ASSERT_TRUE(registry.CheckIn(engine.Scope(s.scope), Bundle(*s.machine), s.at, s.seats, result).ok());
-      ASSERT_TRUE(result.outcome == CheckInOutcome::kActivated || result.outcome == CheckInOutcome::kKnownUnchanged);
+      // Undecided check-ins are history too.
+      ASSERT_TRUE(result.outcome == CheckInOutcome::kActivated || result.outcome == CheckInOutcome::kKnownUnchanged ||
+                  result.outcome == CheckInOutcome::kUndecided);
     }
     const StoreError e =
         registry.CheckIn(engine.Scope(c.step.scope), Bundle(*c.step.machine), c.step.at, c.step.seats, result);

@@ -1,7 +1,8 @@
--- The registry's tables on PostgreSQL, schema version 1: the tables and
+-- The registry's tables on PostgreSQL, schema version 2: the tables and
 -- columns of registry/schema_sqlite.sql, a change there is a new version
--- here too. Embedded in the library and run once, in one transaction under
--- an advisory lock, when the database has no registry yet.
+-- here too. Embedded in the library and run, in one transaction under an
+-- advisory lock, when the database has no registry yet; a registry of an
+-- older version runs the upgrades after its version.
 --
 -- Scope names and identifiers are opaque bytes from outside (any byte, NUL
 -- and invalid UTF-8 included, which a text column refuses): bytea keeps them
@@ -69,3 +70,21 @@ CREATE TABLE changes (
 CREATE INDEX changes_by_machine ON changes (machine);
 
 INSERT INTO schema_version (version) VALUES (1);
+
+-- Upgrade to version 2
+-- A registry of version 1 is upgraded by what follows this line, in one
+-- transaction; a new one runs the whole text.
+
+-- Check-ins the registry could not decide, by scope and identifiers (the
+-- bundle's texts by member, separated by blanks): when they were first and
+-- last seen. A candidate that checks in after they first appeared is alive
+-- beside them, however far apart the two check in.
+CREATE TABLE undecided_check_ins (
+  scope bigint NOT NULL REFERENCES scopes (id),
+  identifiers bytea NOT NULL,
+  first_seen bigint NOT NULL,
+  last_seen bigint NOT NULL,
+  PRIMARY KEY (scope, identifiers)
+);
+
+UPDATE schema_version SET version = 2;

@@ -1,6 +1,6 @@
--- The registry's tables on SQLite, schema version 1. Embedded in the
--- library at build time and run once, in one transaction, on a new
--- database. registry/schema_postgresql.sql holds the same tables for
+-- The registry's tables on SQLite, schema version 2. Embedded in the
+-- library at build time and run, in one transaction, on a new database;
+-- a registry of an older version runs the upgrades after its version. registry/schema_postgresql.sql holds the same tables for
 -- PostgreSQL; a change here is a new version there too.
 --
 -- Times are seconds since 1970-01-01 UTC. Members are the index of the
@@ -64,3 +64,21 @@ CREATE TABLE changes (
 CREATE INDEX changes_by_machine ON changes (machine);
 
 INSERT INTO schema_version (version) VALUES (1);
+
+-- Upgrade to version 2
+-- A registry of version 1 is upgraded by what follows this line, in one
+-- transaction; a new one runs the whole text.
+
+-- Check-ins the registry could not decide, by scope and identifiers (the
+-- bundle's texts by member, separated by blanks): when they were first and
+-- last seen. A candidate that checks in after they first appeared is alive
+-- beside them, however far apart the two check in.
+CREATE TABLE undecided_check_ins (
+  scope INTEGER NOT NULL REFERENCES scopes (id),
+  identifiers TEXT NOT NULL,
+  first_seen INTEGER NOT NULL,
+  last_seen INTEGER NOT NULL,
+  PRIMARY KEY (scope, identifiers)
+) WITHOUT ROWID;
+
+UPDATE schema_version SET version = 2;

@@ -71,30 +71,42 @@ class SqliteStore final : public Store {
     return Exec(options.durability == Durability::kPowerCut ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
   }
 
-  // Makes the tables in a new database, or checks that an existing one is
-  // a registry this library can write.
+  // Makes the tables in a new database, upgrades a registry of an older
+  // version opened for writing, or checks that an existing one is a
+  // registry this library can read.
   StoreError CheckSchema(const StoreOptions& options) {
     std::int64_t tables = 0;
     if (StoreError e = QueryInt("SELECT count(*) FROM sqlite_master", tables)) return e;
-    if (tables == 0) {
-      if (options.read_only) return {StoreErrorKind::kNotFound, "the database is empty: no registry yet"};
-      if (StoreError e = Exec("BEGIN IMMEDIATE")) return e;
-      // Another process may have made it while this one waited.
-      StoreError e = QueryInt("SELECT count(*) FROM sqlite_master", tables);
-      if (!e && tables == 0) e = Exec(kSqliteSchema);
-      if (!e) e = Exec("COMMIT");
-      if (e) Exec("ROLLBACK");
-      if (e) return e;
-    }
+    if (tables == 0 && options.read_only) return {StoreErrorKind::kNotFound, "the database is empty: no registry yet"};
     std::int64_t version = 0;
-    if (QueryInt("SELECT max(version) FROM schema_version", version)) {
+    if (tables > 0 && StoredVersion(version)) {
       return {StoreErrorKind::kDamaged, "not a registry: the database has no schema version"};
     }
+    if (tables > 0 && version < 1) return {StoreErrorKind::kDamaged, "not a registry: its schema version is missing"};
     if (version > kSchemaVersion) {
       return {StoreErrorKind::kNewerSchema, "the registry's schema version " + std::to_string(version) +
                                                 " is newer than this library's " + std::to_string(kSchemaVersion)};
     }
-    return {};
+    if (version == kSchemaVersion || options.read_only) return {};
+    if (StoreError e = Exec("BEGIN IMMEDIATE")) return e;
+    // Another process may have made or upgraded it while this one waited.
+    StoreError e = QueryInt("SELECT count(*) FROM sqlite_master", tables);
+    if (!e && tables > 0 && StoredVersion(version)) e = {StoreErrorKind::kDamaged, "not a registry: no schema version"};
+    if (!e && (tables == 0 || version < kSchemaVersion)) e = RunSchema(tables == 0 ? 0 : static_cast<int>(version));
+    if (!e) e = Exec("COMMIT");
+    if (e) Exec("ROLLBACK");
+    return e;
+  }
+
+  StoreError RunSchema(int version) {
+    const char* upgrade = SchemaUpgrade(kSqliteSchema, version);
+    if (!upgrade) return {StoreErrorKind::kDamaged, "no upgrade from schema version " + std::to_string(version)};
+    return Exec(upgrade);
+  }
+
+  // Fails when the database has no schema_version table.
+  StoreError StoredVersion(std::int64_t& version) {
+    return QueryInt("SELECT max(version) FROM schema_version", version);
   }
 
   StoreError Begin(TransactionKind kind) override {
@@ -294,6 +306,37 @@ class SqliteStore final : public Store {
     return Run(
         "INSERT INTO changes (machine, at, old_identifiers, new_identifiers, evidence) VALUES (?1, ?2, ?3, ?4, ?5)",
         {id, change.at}, {&change.before, &change.after, &change.evidence});
+  }
+
+  StoreError FindUndecided(const std::string& scope, const std::string& identifiers, Time& first_seen,
+                           bool& found) override {
+    found = false;
+    sqlite3_stmt* s = nullptr;
+    if (StoreError e = Prepare("SELECT u.first_seen FROM undecided_check_ins u JOIN scopes s ON s.id = u.scope "
+                               "WHERE s.name = ?1 AND u.identifiers = ?2",
+                               s)) {
+      return e;
+    }
+    BindText(s, 1, scope);
+    BindText(s, 2, identifiers);
+    return StepRows(s, [&] {
+      found = true;
+      first_seen = api().sqlite3_column_int64(s, 0);
+    });
+  }
+
+  StoreError RecordUndecided(const std::string& scope, const std::string& identifiers, Time at) override {
+    return Run(
+        "INSERT INTO undecided_check_ins (scope, identifiers, first_seen, last_seen) "
+        "SELECT id, ?3, ?1, ?1 FROM scopes WHERE name = ?2 ON CONFLICT (scope, identifiers) DO UPDATE SET "
+        "first_seen = min(first_seen, excluded.first_seen), last_seen = max(last_seen, excluded.last_seen)",
+        {at}, {&scope, &identifiers});
+  }
+
+  StoreError ForgetUndecided(const std::string& scope, const std::string& identifiers) override {
+    return Run("DELETE FROM undecided_check_ins WHERE scope = (SELECT id FROM scopes WHERE name = ?1) "
+               "AND identifiers = ?2",
+               {}, {&scope, &identifiers});
   }
 
   StoreError ForEachMachine(const std::function<bool(const MachineRecord&)>& visit) override {

@@ -1,5 +1,6 @@
 #include "registry/store.h"
 
+#include <cstring>
 #include <string_view>
 
 namespace tavsn::registry {
@@ -26,6 +27,13 @@ namespace {
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 }  // namespace
+
+const char* SchemaUpgrade(const char* schema, int version) {
+  if (version <= 0) return schema;
+  const std::string marker = "\n-- Upgrade to version " + std::to_string(version + 1) + "\n";
+  const char* found = std::strstr(schema, marker.c_str());
+  return found ? found + 1 : nullptr;
+}
 
 StoreError OpenStore(const std::string& location, const StoreOptions& options, std::unique_ptr<Store>& store) {
   store.reset();

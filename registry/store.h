@@ -190,6 +190,15 @@ class Store {
   virtual StoreError ReplaceCurrent(MachineId id, const std::vector<MemberText>& current,
                                     const std::vector<LookupKey>& keys, const ChangeRecord& change) = 0;
 
+  // Check-ins that ended undecided, by scope and the bundle's texts joined
+  // by blanks: when they were first seen (found = false: never).
+  virtual StoreError FindUndecided(const std::string& scope, const std::string& identifiers, Time& first_seen,
+                                   bool& found) = 0;
+  // A new undecided check-in, or the known one's first/last seen widened.
+  virtual StoreError RecordUndecided(const std::string& scope, const std::string& identifiers, Time at) = 0;
+  // Decided at last: nothing to remember.
+  virtual StoreError ForgetUndecided(const std::string& scope, const std::string& identifiers) = 0;
+
   // Every machine, ascending by number, loaded whole; the visitor returns
   // false to stop. Inside a transaction (kRead is enough).
   virtual StoreError ForEachMachine(const std::function<bool(const MachineRecord&)>& visit) = 0;
@@ -201,8 +210,15 @@ class Store {
 };
 
 // The schema version this library writes; a registry whose version is newer
-// is refused with kNewerSchema, an older one is upgraded on opening.
-constexpr int kSchemaVersion = 1;
+// is refused with kNewerSchema, an older one is upgraded when it is opened
+// for writing (read-only, it is read as it is). 2 added undecided_check_ins.
+constexpr int kSchemaVersion = 2;
+
+// The part of an engine's schema text that upgrades a registry of
+// `version` to kSchemaVersion: from its line "-- Upgrade to version N"
+// (N = version + 1) to the end; the whole text for version 0 (a new
+// registry); nullptr when the text has no such line.
+const char* SchemaUpgrade(const char* schema, int version);
 
 // Opens the registry at a location: "sqlite:PATH", a bare PATH (SQLite),
 // or "postgresql://..." / "postgres://..." (PostgreSQL, libpq's URI).

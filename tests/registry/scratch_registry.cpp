@@ -9,6 +9,7 @@
 
 #include "base/unique_resource.h"
 #include "registry/libpq_loader.h"
+#include "registry/sqlite_loader.h"
 
 namespace tavsn::registry::testing {
 namespace {
@@ -46,7 +47,28 @@ std::string TestPostgresqlLocation() {
   return location ? location : "";
 }
 
+// SQLite's file, opened by SQLite itself: the registry's store offers no
+// way to run SQL of one's own.
+std::string RunSqliteStatement(const std::string& path, const std::string& sql) {
+  std::string error;
+  const Sqlite* sqlite = LoadSqlite(error);
+  if (!sqlite) return error;
+  sqlite3* handle = nullptr;
+  const int opened = sqlite->sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr);
+  std::string message;
+  char* text = nullptr;
+  if (opened != SQLITE_OK) {
+    message = handle ? sqlite->sqlite3_errmsg(handle) : "out of memory";
+  } else if (sqlite->sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, &text) != SQLITE_OK) {
+    message = text ? text : "failed";
+  }
+  sqlite->sqlite3_free(text);
+  sqlite->sqlite3_close_v2(handle);
+  return message;
+}
+
 std::string RunAdminStatement(const std::string& location, const std::string& sql) {
+  if (location.rfind("sqlite:", 0) == 0) return RunSqliteStatement(location.substr(7), sql);
   std::string error;
   const Libpq* pq = LoadLibpq(error);
   if (!pq) return error;

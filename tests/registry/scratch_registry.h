@@ -14,8 +14,8 @@ namespace tavsn::registry::testing {
 std::string TestPostgresqlLocation();
 
 // Runs one statement as the cluster's superuser on the database of
-// `location` (or the cluster's own when empty); "" when it succeeded, else
-// the server's message. For what the registry never does itself: making
+// `location` (or the cluster's own when empty), or on a SQLite location's
+// file; "" when it succeeded, else the engine's message. For what the registry never does itself: making
 // databases, ending another session, breaking a table.
 std::string RunAdminStatement(const std::string& location, const std::string& sql);
 

@@ -174,6 +174,43 @@ TEST_P(StoreEngineTest, RecordingSightingsTogetherWidensThemAndMovesTheCheckInFo
   }
 }
 
+// A registry of schema version 1 (before undecided check-ins were kept) is
+// read as it is, and upgraded, keeping its machines, when opened for
+// writing.
+TEST_P(StoreEngineTest, AnOlderRegistryIsReadAsItIsAndUpgradedForWriting) {
+  AddOne(*store_, "licence", {{0, "kept"}}, {5}, 100);
+  store_.reset();
+  ASSERT_EQ(RunAdminStatement(registry_.location(),
+                              "DROP TABLE undecided_check_ins; UPDATE schema_version SET version = 1"),
+            "");
+  std::unique_ptr<Store> reader = Open(registry_.location(), {.read_only = true});
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(Count(*reader, "licence"), 1);
+  reader.reset();
+
+  store_ = Open(registry_.location());
+  ASSERT_TRUE(store_);
+  EXPECT_EQ(Count(*store_, "licence"), 1);
+  ScopeRecord record;
+  Time first_seen = 0;
+  bool found = true;
+  ASSERT_TRUE(store_->Begin(TransactionKind::kWrite).ok());
+  ASSERT_TRUE(store_->LockScope("licence", record).ok());
+  ASSERT_TRUE(store_->RecordUndecided("licence", "TQ11 TQ12", 300).ok());
+  ASSERT_TRUE(store_->RecordUndecided("licence", "TQ11 TQ12", 200).ok());
+  ASSERT_TRUE(store_->FindUndecided("licence", "TQ11 TQ12", first_seen, found).ok());
+  EXPECT_TRUE(found);
+  EXPECT_EQ(first_seen, 200);
+  ASSERT_TRUE(store_->ForgetUndecided("licence", "TQ11 TQ12").ok());
+  ASSERT_TRUE(store_->FindUndecided("licence", "TQ11 TQ12", first_seen, found).ok());
+  EXPECT_FALSE(found);
+  ASSERT_TRUE(store_->Commit().ok());
+  store_.reset();
+  // Upgraded once: had the version stayed 1, the upgrade would run again
+  // and fail on the table it made.
+  EXPECT_TRUE(Open(registry_.location()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, StoreEngineTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return std::string(info.param); });
 
@@ -238,7 +275,7 @@ TEST_P(PostgresqlStoreTest, EachOpeningFailureHasItsKind) {
       {"no server", nullptr, "postgresql:///tavsn?host=/nonexistent", {}, StoreErrorKind::kConnectionLost},
       {"a registry of a newer tavsn", "UPDATE schema_version SET version = 99", "", {}, StoreErrorKind::kNewerSchema},
       {"a registry table dropped",
-       "UPDATE schema_version SET version = 1; DROP TABLE changes",
+       "UPDATE schema_version SET version = 1; DROP TABLE undecided_check_ins; DROP TABLE changes",
        "",
        {},
        StoreErrorKind::kDamaged},
