@@ -73,6 +73,82 @@ std::unique_ptr<Registry> Open(const std::string& location, Durability durabilit
 }
 
 constexpr Time kStart = 1800000000;
+constexpr Time kHour = 3600, kDay = 24 * kHour;
+
+// What history settles of the pairs the judgment leaves undecided, per class
+// of pair: a machine after one benign event, a batch sibling, a sibling given
+// a copy of one of the machine's adapters (a USB adapter moved). The stored
+// machine A is activated at day 0; the newcomer B checks in once a day, six
+// hours after A's time, for a week. A machine after an event never checks in
+// under its old identifiers again; a different machine A goes on checking in
+// once a day. Right: B a change of A for an event, B a machine of its own for
+// the others; each pair in a scope of its own.
+struct SettleCounts {
+  long pairs = 0, same = 0, different = 0, undecided = 0;
+  long right = 0, wrong = 0, open = 0;
+  long days_to_settle = 0;
+};
+
+void SettleOnePair(Registry& registry, const std::string& scope, const Machine& a, const Machine& b, bool one_machine,
+                   SettleCounts& counts) {
+  ++counts.pairs;
+  const std::vector<std::string> before = Bundle(a), after = Bundle(b);
+  const auto verdict = tavsn::server::CompareBundles(before, after).verdict;
+  if (verdict == tavsn::server::MachineVerdict::kSame) ++counts.same;
+  if (verdict == tavsn::server::MachineVerdict::kDifferent) ++counts.different;
+  if (verdict != tavsn::server::MachineVerdict::kUndecided) return;
+  ++counts.undecided;
+  CheckInResult result;
+  if (StoreError e = registry.CheckIn(scope, before, kStart, -1, result)) Fail(e);
+  for (int day = 0; day < 7; ++day) {
+    if (!one_machine && day > 0) {
+      if (StoreError e = registry.CheckIn(scope, before, kStart + day * kDay, -1, result)) Fail(e);
+    }
+    if (StoreError e = registry.CheckIn(scope, after, kStart + day * kDay + 6 * kHour, -1, result)) Fail(e);
+    if (result.outcome == CheckInOutcome::kUndecided) continue;
+    const bool said_one = result.outcome == CheckInOutcome::kKnownChanged;
+    (said_one == one_machine ? counts.right : counts.wrong) += 1;
+    counts.days_to_settle += day;
+    return;
+  }
+  ++counts.open;
+}
+
+void PrintSettled(const char* name, const SettleCounts& c) {
+  const long settled = c.right + c.wrong;
+  std::printf("  %-28s %5ld pairs: judgment same %5ld, different %5ld, undecided %5ld; history settles %5ld right, "
+              "%ld wrong, %ld open after a week; mean %.1f days\n",
+              name, c.pairs, c.same, c.different, c.undecided, c.right, c.wrong, c.open,
+              settled ? static_cast<double>(c.days_to_settle) / settled : 0.0);
+}
+
+void HistorySettles(const std::string& location, long pairs_per_class) {
+  std::unique_ptr<Registry> registry = Open(location, Durability::kProcessCrash);
+  Fleet fleet(0x5E771E5ULL);
+  std::printf("undecided pairs that history settles (daily check-ins six hours apart, a week):\n");
+  long scope = 0;
+  const auto next_scope = [&] { return "pair-" + std::to_string(scope++); };
+  for (int event = 0; event < Fleet::kEventCount; ++event) {
+    SettleCounts counts;
+    for (long i = 0; i < pairs_per_class; ++i) {
+      Model model = fleet.NewModel();
+      const Machine a = fleet.Next(model);
+      SettleOnePair(*registry, next_scope(), a, fleet.AfterEvent(a, event), true, counts);
+    }
+    PrintSettled(Fleet::EventName(event), counts);
+  }
+  SettleCounts sibling, moved;
+  for (long i = 0; i < pairs_per_class; ++i) {
+    Model model = fleet.NewModel();
+    const Machine a = fleet.Next(model);
+    Machine b = fleet.Next(model);
+    SettleOnePair(*registry, next_scope(), a, b, false, sibling);
+    b.macs.push_back(a.macs.back());
+    SettleOnePair(*registry, next_scope(), a, b, false, moved);
+  }
+  PrintSettled("batch sibling", sibling);
+  PrintSettled("sibling given a moved adapter", moved);
+}
 
 }  // namespace
 
@@ -186,6 +262,7 @@ int main(int argc, char** argv) {
     }
     power_cut.Print("check-in, new, synchronous=FULL");
     synced.reset();
+    HistorySettles("sqlite:" + (scratch / "settle.db").string(), 2000);
     std::filesystem::remove_all(scratch);
   }
   return 0;

@@ -106,18 +106,28 @@ class Fleet {
   }
   std::uint64_t RandomCard() { return Address(static_cast<std::uint32_t>(rng_() & 0xFCFFFFu), rng_()); }
 
+  // The benign events, each a class of its own in the figures.
+  enum Event { kCardReplaced, kCardAdded, kProcessorChanged, kFirmwareReadFailed, kOnlyCardReplaced, kEventCount };
+  static const char* EventName(int event) {
+    static const char* const kNames[] = {"card replaced", "card or USB adapter added", "processor changed",
+                                         "firmware read failed once", "the only card replaced"};
+    return kNames[event];
+  }
+  Machine AfterEvent(Machine m, int event) {
+    switch (event) {
+      case kCardReplaced: m.macs[Below(m.macs.size())] = RandomCard(); break;
+      case kCardAdded: m.macs.push_back(RandomCard()); break;
+      case kProcessorChanged: m.processor = (m.processor + 1) % static_cast<int>(std::size(kProcessors)); break;
+      case kFirmwareReadFailed: m.firmware = 3; break;
+      default: m.macs.assign(1, RandomCard()); break;
+    }
+    return m;
+  }
+
   // One machine after one or two benign events.
   Machine AfterEvents(Machine m) {
     const int events = Below(5) == 0 ? 2 : 1;
-    for (int i = 0; i < events; ++i) {
-      switch (Below(5)) {
-        case 0: m.macs[Below(m.macs.size())] = RandomCard(); break;  // card replaced
-        case 1: m.macs.push_back(RandomCard()); break;               // card or USB adapter added
-        case 2: m.processor = (m.processor + 1) % static_cast<int>(std::size(kProcessors)); break;
-        case 3: m.firmware = 3; break;                   // read failed once
-        default: m.macs.assign(1, RandomCard()); break;  // the only card replaced
-      }
-    }
+    for (int i = 0; i < events; ++i) m = AfterEvent(m, static_cast<int>(Below(kEventCount)));
     return m;
   }
 
