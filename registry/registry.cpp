@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <set>
 #include <utility>
@@ -222,11 +223,16 @@ StoreError Registry::CheckInLocked(const std::string& scope, const ReadBundle& r
 
   // 1. Equal to a machine's current identifiers; 2. the judgment's same
   // machine, the likeliest first (the candidates are sorted so).
-  if (StoreError e = find(ExactKeys(members))) return e;
+  const std::vector<LookupKey> exact = ExactKeys(members);
+  if (StoreError e = find(exact)) return e;
   if (const Candidate* c = equal_in_scope()) {
     return accept_change(*c, Evidence::kEqualIdentifiers, "the identifiers equal the machine's current ones");
   }
-  if (StoreError e = find(GlobalKeys(members))) return e;
+  // The global keys but the exact ones, already looked up (both ascending).
+  const std::vector<LookupKey> global = GlobalKeys(members);
+  std::vector<LookupKey> rest;
+  std::set_difference(global.begin(), global.end(), exact.begin(), exact.end(), std::back_inserter(rest));
+  if (StoreError e = find(rest)) return e;
   if (const Candidate* c = equal_in_scope()) {
     return accept_change(*c, Evidence::kEqualIdentifiers, "the identifiers equal the machine's current ones");
   }
