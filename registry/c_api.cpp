@@ -9,6 +9,7 @@
 
 #include "registry/registry.h"
 #include "registry/registry_json.h"
+#include "server/c_api_guard.h"
 #include "tavsn_registry.h"
 
 struct tavsn_registry {
@@ -19,6 +20,7 @@ struct tavsn_registry {
 namespace {
 
 using namespace tavsn::registry;
+using tavsn::server::Guarded;
 
 int CodeOf(StoreErrorKind kind) {
   switch (kind) {
@@ -35,15 +37,6 @@ int CodeOf(StoreErrorKind kind) {
     case StoreErrorKind::kOther: return TAVSN_REGISTRY_ERROR_DATABASE;
   }
   return TAVSN_REGISTRY_ERROR_DATABASE;
-}
-
-template <typename Body>
-int Guarded(Body body) {
-  try {
-    return body();
-  } catch (...) {
-    return TAVSN_SERVER_ERROR_INTERNAL;
-  }
 }
 
 int Report(tavsn_registry* handle, const StoreError& e) {

@@ -2,20 +2,10 @@
 
 #include <dlfcn.h>
 
-#include <mutex>
-
-#include "base/no_destructor.h"
-#include "base/unique_resource.h"
+#include "registry/shared_object.h"
 
 namespace tavsn::registry {
 namespace {
-
-struct SharedObjectTraits {
-  using Handle = void*;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Release(Handle handle) noexcept { dlclose(handle); }
-};
-using SharedObject = UniqueResource<SharedObjectTraits>;
 
 // The soname of libpq's ABI, the same since PostgreSQL 8.
 constexpr const char* kLibpqName = "libpq.so.5";
@@ -25,11 +15,6 @@ struct LoadedLibpq {
   Libpq calls;
   std::string error;
 };
-
-std::string LastLoaderError() {
-  const char* text = dlerror();
-  return text ? text : "unknown error";
-}
 
 void Load(LoadedLibpq& loaded) {
   // RTLD_LOCAL: libpq's own symbols (and the OpenSSL it brings) never bind
@@ -54,17 +39,12 @@ void Load(LoadedLibpq& loaded) {
 }  // namespace
 
 const Libpq* LoadLibpq(std::string& error) {
-  // Never unloaded: a connection held by another static object may be
-  // closed after any destructor of ours would have run, and libpq's TLS
-  // library registers exit handlers that must stay mapped.
-  static NoDestructor<LoadedLibpq> loaded;
-  static std::once_flag once;
-  std::call_once(once, [] { Load(loaded.get()); });
-  if (!loaded.get().handle) {
-    error = loaded.get().error;
+  const LoadedLibpq& loaded = LoadOnce(&Load);
+  if (!loaded.handle) {
+    error = loaded.error;
     return nullptr;
   }
-  return &loaded.get().calls;
+  return &loaded.calls;
 }
 
 }  // namespace tavsn::registry

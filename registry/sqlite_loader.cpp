@@ -2,20 +2,10 @@
 
 #include <dlfcn.h>
 
-#include <mutex>
-
-#include "base/no_destructor.h"
-#include "base/unique_resource.h"
+#include "registry/shared_object.h"
 
 namespace tavsn::registry {
 namespace {
-
-struct SharedObjectTraits {
-  using Handle = void*;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Release(Handle handle) noexcept { dlclose(handle); }
-};
-using SharedObject = UniqueResource<SharedObjectTraits>;
 
 // The soname of SQLite 3's ABI.
 constexpr const char* kSqliteName = "libsqlite3.so.0";
@@ -25,11 +15,6 @@ struct LoadedSqlite {
   Sqlite calls;
   std::string error;
 };
-
-std::string LastLoaderError() {
-  const char* text = dlerror();
-  return text ? text : "unknown error";
-}
 
 void Load(LoadedSqlite& loaded) {
   loaded.handle.reset(dlopen(kSqliteName, RTLD_NOW | RTLD_LOCAL));
@@ -51,16 +36,12 @@ void Load(LoadedSqlite& loaded) {
 }  // namespace
 
 const Sqlite* LoadSqlite(std::string& error) {
-  // Never unloaded: a registry held by a static object may be closed after
-  // any destructor of ours would have run.
-  static NoDestructor<LoadedSqlite> loaded;
-  static std::once_flag once;
-  std::call_once(once, [] { Load(loaded.get()); });
-  if (!loaded.get().handle) {
-    error = loaded.get().error;
+  const LoadedSqlite& loaded = LoadOnce(&Load);
+  if (!loaded.handle) {
+    error = loaded.error;
     return nullptr;
   }
-  return &loaded.get().calls;
+  return &loaded.calls;
 }
 
 }  // namespace tavsn::registry

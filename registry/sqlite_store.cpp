@@ -300,19 +300,6 @@ class SqliteStore final : public Store {
     return MoveLastCheckIn(id, at);
   }
 
-  StoreError AddSighting(MachineId id, const MemberText& identifier, Time at) {
-    return Run(
-        "INSERT INTO sightings (machine, member, identifier, first_seen, last_seen) VALUES (?1, ?2, ?4, ?3, ?3) "
-        "ON CONFLICT (machine, identifier) DO UPDATE SET first_seen = min(first_seen, excluded.first_seen), "
-        "last_seen = max(last_seen, excluded.last_seen)",
-        {id, identifier.member, at}, {&identifier.text});
-  }
-
-  StoreError MoveLastCheckIn(MachineId id, Time at) {
-    return Run("UPDATE machines SET last_check_in = max(last_check_in, ?2) WHERE id = ?1 AND last_check_in < ?2",
-               {id, at}, {});
-  }
-
   StoreError ReplaceCurrent(MachineId id, const std::vector<MemberText>& current, const std::vector<LookupKey>& keys,
                             const ChangeRecord& change) override {
     if (StoreError e = Run("DELETE FROM current_identifiers WHERE machine = ?1", {id}, {})) return e;
@@ -392,6 +379,19 @@ class SqliteStore final : public Store {
   }
 
  private:
+  StoreError AddSighting(MachineId id, const MemberText& identifier, Time at) {
+    return Run(
+        "INSERT INTO sightings (machine, member, identifier, first_seen, last_seen) VALUES (?1, ?2, ?4, ?3, ?3) "
+        "ON CONFLICT (machine, identifier) DO UPDATE SET first_seen = min(first_seen, excluded.first_seen), "
+        "last_seen = max(last_seen, excluded.last_seen)",
+        {id, identifier.member, at}, {&identifier.text});
+  }
+
+  StoreError MoveLastCheckIn(MachineId id, Time at) {
+    return Run("UPDATE machines SET last_check_in = max(last_check_in, ?2) WHERE id = ?1 AND last_check_in < ?2",
+               {id, at}, {});
+  }
+
   static const Sqlite& api() { return *g_sqlite; }
 
   // The connection's last error: the extended code tells a full disk from

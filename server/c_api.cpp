@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "server/bundle.h"
+#include "server/c_api_guard.h"
 #include "server/compare.h"
 #include "server/fingerprint.h"
 #include "server/fingerprint_facts.h"
@@ -51,16 +52,6 @@ int MadeByCode(MachineExport made_by) {
 
 std::optional<std::string> Fact(const char* text) {
   return text == nullptr ? std::nullopt : std::optional<std::string>(text);
-}
-
-// Runs `body`, turning an exception (only std::bad_alloc can arise) into a code.
-template <typename Body>
-int Guarded(Body body) {
-  try {
-    return body();
-  } catch (...) {
-    return TAVSN_SERVER_ERROR_INTERNAL;
-  }
 }
 
 void FillDecoded(const ParsedIdentifier& parsed, tavsn_decoded& out) {
