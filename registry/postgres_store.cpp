@@ -430,7 +430,8 @@ StoreError PostgresqlStore::MakeOrCheckSchema() {
   const bool exists = std::strcmp(Pq().PQgetvalue(result.get(), 0, 0), "t") == 0;
   int version = 0;
   if (!exists) {
-    if (!writing || !options_.create) return fail({StoreErrorKind::kNotFound, "this PostgreSQL database holds no registry"});
+    if (!writing || !options_.create)
+      return fail({StoreErrorKind::kNotFound, "this PostgreSQL database holds no registry"});
   } else {
     if (StoreError error = RunPlain("SELECT COALESCE(max(version), 0) FROM schema_version", &result)) {
       return fail(error);
@@ -649,8 +650,8 @@ StoreError PostgresqlStore::RecordSightings(MachineId id, const std::vector<Memb
   return Run(kRecordSightings, {Int8(id), MemberArray(distinct), TextArray(distinct), Int8(at)}, result);
 }
 
-StoreError PostgresqlStore::FindUndecided(const std::string& scope, const std::string& identifiers,
-                                          Time& first_seen, bool& found) {
+StoreError PostgresqlStore::FindUndecided(const std::string& scope, const std::string& identifiers, Time& first_seen,
+                                          bool& found) {
   found = false;
   if (StoreError error = InTransaction(false)) return error;
   Result result;

@@ -337,9 +337,10 @@ class SqliteStore final : public Store {
   }
 
   StoreError ForgetUndecided(const std::string& scope, const std::string& identifiers) override {
-    return Run("DELETE FROM undecided_check_ins WHERE scope = (SELECT id FROM scopes WHERE name = ?1) "
-               "AND identifiers = ?2",
-               {}, {&scope, &identifiers});
+    return Run(
+        "DELETE FROM undecided_check_ins WHERE scope = (SELECT id FROM scopes WHERE name = ?1) "
+        "AND identifiers = ?2",
+        {}, {&scope, &identifiers});
   }
 
   StoreError ForEachMachine(const std::function<bool(const MachineRecord&)>& visit) override {

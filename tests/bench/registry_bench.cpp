@@ -116,10 +116,11 @@ void SettleOnePair(Registry& registry, const std::string& scope, const Machine& 
 
 void PrintSettled(const char* name, const SettleCounts& c) {
   const long settled = c.right + c.wrong;
-  std::printf("  %-28s %5ld pairs: judgment same %5ld, different %5ld, undecided %5ld; history settles %5ld right, "
-              "%ld wrong, %ld open after a week; mean %.1f days\n",
-              name, c.pairs, c.same, c.different, c.undecided, c.right, c.wrong, c.open,
-              settled ? static_cast<double>(c.days_to_settle) / settled : 0.0);
+  std::printf(
+      "  %-28s %5ld pairs: judgment same %5ld, different %5ld, undecided %5ld; history settles %5ld right, "
+      "%ld wrong, %ld open after a week; mean %.1f days\n",
+      name, c.pairs, c.same, c.different, c.undecided, c.right, c.wrong, c.open,
+      settled ? static_cast<double>(c.days_to_settle) / settled : 0.0);
 }
 
 void HistorySettles(const std::string& location, long pairs_per_class) {

@@ -180,9 +180,9 @@ TEST_P(StoreEngineTest, RecordingSightingsTogetherWidensThemAndMovesTheCheckInFo
 TEST_P(StoreEngineTest, AnOlderRegistryIsReadAsItIsAndUpgradedForWriting) {
   AddOne(*store_, "licence", {{0, "kept"}}, {5}, 100);
   store_.reset();
-  ASSERT_EQ(RunAdminStatement(registry_.location(),
-                              "DROP TABLE undecided_check_ins; UPDATE schema_version SET version = 1"),
-            "");
+  ASSERT_EQ(
+      RunAdminStatement(registry_.location(), "DROP TABLE undecided_check_ins; UPDATE schema_version SET version = 1"),
+      "");
   std::unique_ptr<Store> reader = Open(registry_.location(), {.read_only = true});
   ASSERT_TRUE(reader);
   EXPECT_EQ(Count(*reader, "licence"), 1);
