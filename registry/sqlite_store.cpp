@@ -53,7 +53,8 @@ StoreErrorKind KindOf(int code) {
 
 class SqliteStore final : public Store {
  public:
-  explicit SqliteStore(Connection connection) : db_(std::move(connection)) {}
+  SqliteStore(Connection connection, std::string path, bool read_only)
+      : db_(std::move(connection)), path_(std::move(path)), read_only_(read_only) {}
   ~SqliteStore() override {
     if (in_transaction_) Rollback();
     statements_.clear();  // finalized before the connection closes
@@ -399,7 +400,19 @@ class SqliteStore final : public Store {
   // other I/O errors.
   StoreError Error(int code) const {
     const int extended = api().sqlite3_extended_errcode(db_.get());
-    return {FullOr(KindOf(extended != SQLITE_OK ? extended : code)), api().sqlite3_errmsg(db_.get())};
+    return Explained({FullOr(KindOf(extended != SQLITE_OK ? extended : code)), api().sqlite3_errmsg(db_.get())});
+  }
+
+  // A registry in write-ahead-log mode is read through a shared-memory file
+  // beside it, which the first reader makes when no writer is open: a
+  // reader who may not write the folder cannot, and SQLite only says that
+  // the database is read-only.
+  StoreError Explained(StoreError e) const {
+    if (e.kind == StoreErrorKind::kReadOnly && read_only_) {
+      e.message +=
+          " (reading a registry takes making " + path_ + "-shm beside it: read as a user who may write its folder)";
+    }
+    return e;
   }
 
   // SQLite says SQLITE_FULL only for ENOSPC met in the middle of a write. A
@@ -420,7 +433,7 @@ class SqliteStore final : public Store {
     if (code == SQLITE_OK) return {};
     StoreError e{FullOr(KindOf(code)), message ? message : api().sqlite3_errmsg(db_.get())};
     api().sqlite3_free(message);
-    return e;
+    return Explained(std::move(e));
   }
 
   // A cached statement, reset and with its bindings cleared.
@@ -510,6 +523,8 @@ class SqliteStore final : public Store {
   }
 
   Connection db_;
+  std::string path_;
+  bool read_only_ = false;
   // By the SQL text's address: every statement is a literal of this file.
   std::map<const char*, Statement> statements_;
   bool in_transaction_ = false;
@@ -534,7 +549,7 @@ StoreError OpenSqliteStore(const std::string& path, const StoreOptions& options,
     return {kind,
             std::string("cannot open ") + path + ": " + (handle ? sqlite->sqlite3_errmsg(handle) : "out of memory")};
   }
-  auto opened = std::make_unique<SqliteStore>(std::move(connection));
+  auto opened = std::make_unique<SqliteStore>(std::move(connection), path, options.read_only);
   if (StoreError e = opened->Configure(options)) return e;
   if (StoreError e = opened->CheckSchema(options)) return e;
   store = std::move(opened);

@@ -79,6 +79,26 @@ def read_only(registry):
         os.chmod(registry.path, 0o644)
 
 
+def reader_who_cannot_write(registry):
+    # Reading takes the write-ahead log's shared-memory file beside the
+    # registry: a reader who cannot make it is told so.
+    os.chmod(registry.folder, 0o755)
+    # The last to close, a writer, removes the log and its shared memory.
+    last = sqlite3.connect(registry.path)
+    last.execute("SELECT count(*) FROM machines").fetchall()
+    last.close()
+    if os.getuid() == 0:
+        result = tavsn("audit", "--db", registry.path, user="nobody")
+    else:
+        os.chmod(registry.folder, 0o555)
+        try:
+            result = tavsn("audit", "--db", registry.path)
+        finally:
+            os.chmod(registry.folder, 0o755)
+    assert "-shm" in result.stderr, result.stderr
+    return result, READ_ONLY
+
+
 def full(registry):
     csv = machines_csv(registry.folder, 100, 300)
     # Room for the WAL's index (32 KiB) and a few pages of the log: the
@@ -112,7 +132,8 @@ def main():
     args = parser.parse_args()
     TOOL, WORKER = os.path.abspath(args.tool), os.path.abspath(args.worker)
     failed = 0
-    for case in (locked, read_only, full, damaged):
+    cases = (locked, read_only, reader_who_cannot_write, full, damaged)
+    for case in cases:
         with tempfile.TemporaryDirectory() as folder:
             try:
                 registry = Registry(folder)
@@ -127,7 +148,7 @@ def main():
             except AssertionError as error:
                 failed += 1
                 print("FAIL %s: %s" % (case.__name__, error))
-    print("%d passed, %d failed" % (4 - failed, failed))
+    print("%d passed, %d failed" % (len(cases) - failed, failed))
     return 1 if failed else 0
 
 
