@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <algorithm>
 #include <map>
-#include <unordered_map>
 #include <string>
 
 #include "base/unique_resource.h"
@@ -201,9 +200,7 @@ class SqliteStore final : public Store {
   StoreError LoadCurrents(const std::vector<MachineId>& ids, std::vector<MachineRecord>& machines) override {
     if (ids.empty()) return {};
     // The numbers travel as one JSON array: one statement whatever their
-    // count, with no SQL made from them. Rows come in no promised order
-    // (sorting them would cost SQLite a temporary tree): each machine's
-    // are gathered here and put in the order of `ids`.
+    // count, with no SQL made from them.
     std::string array = "[";
     for (MachineId id : ids) {
       if (array.size() > 1) array += ',';
@@ -214,38 +211,25 @@ class SqliteStore final : public Store {
     if (StoreError e = Prepare("SELECT m.id, m.activated, m.last_check_in, s.name, c.member, c.identifier "
                                "FROM json_each(?1) AS j JOIN machines m ON m.id = j.value "
                                "JOIN scopes s ON s.id = m.scope "
-                               "LEFT JOIN current_identifiers c ON c.machine = m.id",
+                               "LEFT JOIN current_identifiers c ON c.machine = m.id ORDER BY j.key, c.member",
                                s)) {
       return e;
     }
     BindText(s, 1, array);
-    std::unordered_map<MachineId, MachineRecord> found;
-    if (StoreError e = StepRows(s, [&] {
-          const MachineId id = api().sqlite3_column_int64(s, 0);
-          auto [entry, added] = found.try_emplace(id);
-          MachineRecord& machine = entry->second;
-          if (added) {
-            machine.id = id;
-            machine.activated = api().sqlite3_column_int64(s, 1);
-            machine.last_check_in = api().sqlite3_column_int64(s, 2);
-            machine.scope = ColumnText(s, 3);
-          }
-          // No identifier row (the left join's NULL): a machine with none.
-          if (api().sqlite3_column_text(s, 5) != nullptr) {
-            machine.current.push_back({static_cast<int>(api().sqlite3_column_int64(s, 4)), ColumnText(s, 5)});
-          }
-        })) {
-      return e;
-    }
-    for (MachineId id : ids) {
-      auto entry = found.find(id);
-      if (entry == found.end()) continue;
-      std::vector<MemberText>& current = entry->second.current;
-      std::sort(current.begin(), current.end(),
-                [](const MemberText& a, const MemberText& b) { return a.member < b.member; });
-      machines.push_back(std::move(entry->second));
-    }
-    return {};
+    return StepRows(s, [&] {
+      const MachineId id = api().sqlite3_column_int64(s, 0);
+      if (machines.empty() || machines.back().id != id) {
+        MachineRecord& machine = machines.emplace_back();
+        machine.id = id;
+        machine.activated = api().sqlite3_column_int64(s, 1);
+        machine.last_check_in = api().sqlite3_column_int64(s, 2);
+        machine.scope = ColumnText(s, 3);
+      }
+      // No identifier row (the left join's NULL): a machine with none.
+      if (api().sqlite3_column_text(s, 5) != nullptr) {
+        machines.back().current.push_back({static_cast<int>(api().sqlite3_column_int64(s, 4)), ColumnText(s, 5)});
+      }
+    });
   }
 
   StoreError LoadMachine(MachineId id, MachineRecord& machine, bool& found) override {
